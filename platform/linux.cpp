@@ -1,0 +1,230 @@
+// Linux implementation of the platform layer.
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+namespace zol::platform {
+
+namespace {
+
+void write_all(int fd, const char* bytes, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, bytes, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // nowhere to report a broken output stream
+        }
+        bytes += n;
+        length -= size_t(n);
+    }
+}
+
+thread_local uintptr_t t_stack_low = 0;
+
+}  // namespace
+
+void init() {
+    // A closed reader must end writes with an error, not kill the process.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool stdout_is_terminal() { return isatty(1) == 1; }
+void write_stdout(const char* bytes, size_t length) { write_all(1, bytes, length); }
+void write_stderr(const char* bytes, size_t length) { write_all(2, bytes, length); }
+void exit_process(int status) { std::exit(status); }
+
+double get_time(bool precise) {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    time_t secs = ts.tv_sec;
+    tm utc;
+    gmtime_r(&secs, &utc);
+    double t = utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec;
+    // 100 ns resolution, like the clock the date and time values were designed around.
+    if (precise) t += double(ts.tv_nsec / 100) / 1e7;
+    return t;
+}
+
+uint32_t zone_pack(int offset_minutes) {
+    // The sign comes from the offset itself: -0:30 has no whole hours but is still west of UTC.
+    uint32_t sign = offset_minutes < 0 ? 0x10 : 0;
+    uint32_t magnitude = uint32_t(offset_minutes < 0 ? -offset_minutes : offset_minutes);
+    uint32_t hours = (magnitude / 60) & 0x0F;
+    uint32_t quarters = (magnitude % 60) / 15;
+    return ((sign | hours) << 2) | quarters;
+}
+
+uint32_t get_date(bool utc) {
+    time_t now = time(nullptr);
+    tm t;
+    uint32_t zone = 0;
+    if (utc) {
+        gmtime_r(&now, &t);
+    } else {
+        localtime_r(&now, &t);
+        zone = zone_pack(int(t.tm_gmtoff / 60));
+    }
+    return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
+}
+
+uint32_t sleep_milliseconds(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) return 1;  // also catches NaN and negative values
+    if (ms > 4294967295.0) return 0xFFFFFFFFu;
+    return uint32_t(ms);
+}
+
+void sleep_seconds(double seconds) {
+    uint32_t ms = sleep_milliseconds(seconds);
+    timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+std::optional<std::string> get_env(const std::string& name) {
+    const char* v = ::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+bool set_env(const std::string& name, const std::string* value) {
+    if (name.empty() || name.find('=') != std::string::npos) return false;
+    if (!value) return ::unsetenv(name.c_str()) == 0;
+    return ::setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+std::string get_current_dir() {
+    std::string buf(256, '\0');
+    for (;;) {
+        if (::getcwd(buf.data(), buf.size())) {
+            buf.resize(std::strlen(buf.c_str()));
+            return buf;
+        }
+        if (errno != ERANGE) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+}
+
+bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+void secure_random_bytes(void* buffer, size_t length) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (length > 0) {
+        ssize_t n = ::getrandom(p, length, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            std::abort();  // the kernel's random source never fails on supported systems
+        }
+        p += n;
+        length -= size_t(n);
+    }
+}
+
+namespace {
+
+struct ThreadStart {
+    void (*fn)(void*);
+    void* arg;
+};
+
+void* thread_main(void* raw) {
+    auto* start = static_cast<ThreadStart*>(raw);
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* addr = nullptr;
+        size_t size = 0;
+        if (pthread_attr_getstack(&attr, &addr, &size) == 0) t_stack_low = reinterpret_cast<uintptr_t>(addr);
+        pthread_attr_destroy(&attr);
+    }
+    start->fn(start->arg);
+    return nullptr;
+}
+
+}  // namespace
+
+void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
+    ThreadStart start{fn, arg};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stack_bytes);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, thread_main, &start) != 0) {
+        // Without a thread of our own, run here: the stack guard still knows this stack's bounds.
+        pthread_attr_destroy(&attr);
+        thread_main(&start);
+        return;
+    }
+    pthread_attr_destroy(&attr);
+    pthread_join(thread, nullptr);
+}
+
+uintptr_t native_stack_low() {
+    if (t_stack_low == 0) {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* addr = nullptr;
+            size_t size = 0;
+            if (pthread_attr_getstack(&attr, &addr, &size) == 0) t_stack_low = reinterpret_cast<uintptr_t>(addr);
+            pthread_attr_destroy(&attr);
+        }
+    }
+    return t_stack_low;
+}
+
+namespace {
+
+void (*g_fault_report)(int, uintptr_t) = nullptr;
+
+int fault_code(int sig, int si_code) {
+    switch (sig) {
+        case SIGSEGV: return 32;  // "segmentation fault"
+        case SIGBUS: return 34;   // "Bus error"
+        case SIGILL: return 17;   // "illegal instruction"
+        case SIGFPE:
+            switch (si_code) {
+                case FPE_INTDIV: return 13;
+                case FPE_INTOVF: return 14;
+                case FPE_FLTDIV: return 7;
+                case FPE_FLTOVF: return 10;
+                case FPE_FLTUND: return 12;
+                case FPE_FLTRES: return 8;
+                case FPE_FLTINV: return 9;
+                default: return 33;  // "FPU error"
+            }
+        default: return 99;
+    }
+}
+
+void on_fault(int sig, siginfo_t* info, void*) {
+    int code = fault_code(sig, info->si_code);
+    if (g_fault_report) g_fault_report(code, reinterpret_cast<uintptr_t>(info->si_addr));
+    _exit(code);
+}
+
+}  // namespace
+
+void install_fault_handlers(void (*report)(int code, uintptr_t address)) {
+    g_fault_report = report;
+    // The handler runs on a stack of its own so that a machine-stack overflow can still be reported.
+    static char alt_stack[64 * 1024];
+    stack_t ss{};
+    ss.ss_sp = alt_stack;
+    ss.ss_size = sizeof alt_stack;
+    sigaltstack(&ss, nullptr);
+    struct sigaction sa{};
+    sa.sa_sigaction = on_fault;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace zol::platform

@@ -1,0 +1,52 @@
+// The layer between the runtime and the operating system. It is the only place that includes OS headers;
+// everything the runtime needs of Linux (output streams, time and zone, environment, current directory,
+// sleeping, secure random bytes, threads with a large stack, fault signals) goes through here.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zol::platform {
+
+// Process-wide start: called once by the runtime initialisation.
+void init();
+
+// Standard streams.
+bool stdout_is_terminal();
+void write_stdout(const char* bytes, size_t length);
+void write_stderr(const char* bytes, size_t length);
+[[noreturn]] void exit_process(int status);
+
+// Time. get_time: UTC seconds since midnight (with the fraction of the second when precise).
+// get_date: today packed as year << 17 | month << 12 | day << 7 | zone (zone 0 with utc).
+double get_time(bool precise);
+uint32_t get_date(bool utc);
+// The 7-bit zone field of a packed date for an offset from UTC in minutes: hours (magnitude with sign
+// bit 0x10) << 2 | quarter hours.
+uint32_t zone_pack(int offset_minutes);
+// Sleeps the given seconds; anything under a millisecond sleeps one millisecond.
+void sleep_seconds(double seconds);
+// The number of whole milliseconds a sleep of this many seconds lasts.
+uint32_t sleep_milliseconds(double seconds);
+
+// Environment and current directory.
+std::optional<std::string> get_env(const std::string& name);
+bool set_env(const std::string& name, const std::string* value);  // null value removes the variable
+std::string get_current_dir();
+bool set_current_dir(const std::string& path);
+
+// Cryptographically secure random bytes.
+void secure_random_bytes(void* buffer, size_t length);
+
+// Runs fn(arg) on a new thread whose machine stack has the given size and waits for it to end.
+// The thread records its stack bounds (native_stack_low) before calling fn.
+void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg);
+// Lowest address of the calling thread's machine stack (0 when unknown).
+uintptr_t native_stack_low();
+
+// Installs handlers that report processor faults (segmentation fault, bus error, illegal instruction,
+// arithmetic traps) through the callback with the runtime error code and the faulting address.
+void install_fault_handlers(void (*report)(int code, uintptr_t address));
+
+}  // namespace zol::platform

@@ -1,0 +1,63 @@
+// unset!: the value of a word that has none, and the result of expressions that give nothing.
+#include "logic.h"
+#include "registry.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "string.h"
+
+namespace zol {
+
+const Cell g_unset_value{TYPE_UNSET, 0, 0, 0};
+
+Cell* unset_set_result() {
+    set_unset(g_args.base);
+    return g_args.base;
+}
+
+Cell* unset_make_in(const Cell* block) { return block_alloc_tail(block); }
+
+Cell* unset_push() {
+    Cell* c = stack_push_cell();
+    set_unset(c);
+    return c;
+}
+
+namespace {
+
+const Cell* unset_make(Cell*, Cell*, TypeId) { return unset_push(); }
+
+int unset_form(const Cell*, Cell*, const MoldArgs&, int budget) { return budget; }
+
+int unset_mold(const Cell*, Cell* out, const MoldArgs& args, int budget) {
+    if (args.all) {
+        string_append_ascii(out, "#(unset)");
+        return budget - 8;
+    }
+    string_append_ascii(out, "unset");
+    return budget - 5;
+}
+
+int unset_compare(const Cell*, const Cell* other, CompareOp op) {
+    if (!cell_is(other, TYPE_UNSET)) return COMPARE_INCOMPARABLE;
+    switch (op) {
+        case CMP_EQUAL:
+        case CMP_NOT_EQUAL:
+        case CMP_STRICT_EQUAL:
+        case CMP_SORT:
+        case CMP_CASE_SORT:
+        case CMP_SAME:
+        case CMP_FIND: return 0;
+        default: return COMPARE_INCOMPARABLE;
+    }
+}
+
+}  // namespace
+
+void unset_init(DatatypeRegistry& registry) {
+    Registration r(TYPE_UNSET);
+    r.own<ACT_MAKE>(unset_make).own<ACT_TO>(unset_make);
+    r.own<ACT_FORM>(unset_form).own<ACT_MOLD>(unset_mold).own<ACT_COMPARE>(unset_compare);
+    registry.register_datatype(r);
+}
+
+}  // namespace zol

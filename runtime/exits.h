@@ -1,0 +1,67 @@
+// Non-local exits and error raising.
+//
+// Errors travel as a C++ exception (ErrorUnwind) after error_throw has unwound the call frames to the
+// nearest try frame and pushed the error value; the try site catches it and finds the error as the
+// newest cell of the argument stack.
+//
+// break, continue, return, exit and throw never throw a C++ exception: their unwinder pops the call
+// frames down to the target frame, puts the result in place and stores the exit's code in the pending
+// unwind code. Every C++ caller on the way tests the code after a call that may set it and returns at
+// once when it is set, without touching the stacks; the catcher whose level covers the code handles it
+// and clears it. Code that calls back into the language from deep inside C++ (sort comparators, change
+// handlers) turns a pending code into PendingUnwind with throw_if_pending, and the call boundary of the
+// action or native catches it and returns with the code still pending.
+#pragma once
+#include <cstdint>
+
+#include "cell.h"
+#include "errors.h"
+#include "system.h"
+
+namespace zol {
+
+// Unwind codes, compared unsigned against what a catching site stops.
+enum UnwindCode : uint32_t {
+    UNWIND_NONE = 0,
+    UNWIND_THROW = 0x7FFFFFFA,
+    UNWIND_EXIT = 0x7FFFFFFB,
+    UNWIND_RETURN = 0x7FFFFFFC,
+    UNWIND_CONTINUE = 0x7FFFFFFD,
+    UNWIND_BREAK = 0x7FFFFFFE,
+    UNWIND_ERROR = 0x7FFFFFFF,
+};
+
+struct ErrorUnwind {};
+struct PendingUnwind {};
+
+inline bool unwind_pending() { return g_system.pending != UNWIND_NONE; }
+inline void throw_if_pending() {
+    if (g_system.pending != UNWIND_NONE) throw PendingUnwind{};
+}
+
+// Called with every error before it is thrown while the interpreter traces (the pending code is
+// cleared around the call). Set by the interpreter.
+extern void (*g_trace_error_hook)(Cell* error);
+
+// Builds the error of the catalog entry with up to three arguments and throws it.
+[[noreturn]] void fire(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// Throws an error value: unwinds the call frames to the nearest try frame, pushes the error and throws
+// ErrorUnwind. With no try frame to stop it, the error is printed to stderr and the process ends with
+// status 254.
+[[noreturn]] void error_throw(const Cell* error);
+// Makes the error's stack field an integer! holding the call-frame top, unless it already holds a block.
+void error_record_stack(Cell* error);
+
+// break (continue false) or continue: unwinds to the nearest loop frame, whose result slot receives the
+// break value (the cell at the current base, with has_value) or unset.
+void stack_unwind_break(bool has_value, bool is_continue);
+// return (with the value at the current base) or exit: unwinds to the nearest frame marked as the target
+// of return. from_top lets the top frame itself be the target.
+void stack_unwind_return(bool is_return, bool from_top);
+// throw: unwinds to the nearest catch frame and pushes copies of the thrown value (the cell at the
+// current base) and its name (the cell after it).
+void stack_unwind_throw(uint32_t code);
+// A catch frame received the throw: clears the pending code and the saved throw point.
+void catch_received();
+
+}  // namespace zol

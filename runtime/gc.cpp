@@ -1,0 +1,267 @@
+// The garbage collector.
+#include "gc.h"
+
+#include <vector>
+
+#include "cycles.h"
+#include "externals.h"
+#include "memory.h"
+#include "platform/platform.h"
+#include "stack.h"
+#include "system.h"
+#include "valuestore.h"
+
+namespace zol {
+
+bool g_gc_enabled = false;
+uint32_t g_root_block = 0;
+
+namespace {
+
+constexpr uint64_t MIN_THRESHOLD = 8u << 20;  // bytes allocated before the first collection
+constexpr int MAX_CALLBACKS = 100;
+constexpr uint32_t ROOT_BLOCK_CELLS = 9696;
+
+bool g_collecting = false;
+bool g_stress = false;
+uint64_t g_threshold = MIN_THRESHOLD;
+GcStats g_stats{};
+// Runtime state lives until the process ends: never destroyed, so nothing is freed under code still running
+// at exit and leak checkers see every buffer as reachable.
+std::vector<uint32_t>& g_mark_stack = *new std::vector<uint32_t>;  // marked blocks whose cells wait for a scan
+std::vector<Cell*>& g_global_roots = *new std::vector<Cell*>;
+GcRoot* g_root_chain = nullptr;
+void (*g_callbacks[MAX_CALLBACKS])() = {};
+
+inline void mark_buffer(uint32_t node) {
+    if (node) gc_mark_series(node);
+}
+
+inline void mark_deep(uint32_t node) {
+    if (node) gc_mark_block(node);
+}
+
+void mark_cell(const Cell* c) {
+    switch (cell_type(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+            mark_deep(c->w2);
+            break;
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+            mark_buffer(c->w2);
+            mark_buffer(c->w3);
+            break;
+        case TYPE_SYMBOL:
+            mark_buffer(c->w3);
+            mark_buffer(c->w2);
+            break;
+        case TYPE_CONTEXT:
+            hashtable_mark(c->w1);
+            if (!(c->header & HDR_STACK_CONTEXT)) mark_deep(c->w2);
+            break;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
+            // A context is a two-cell block (its context! cell and its owner), so a bound `self` word,
+            // which reaches the owner, and any other bound word mark the same way.
+            mark_deep(c->w1);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_OP: {
+            mark_deep(c->w2);
+            mark_deep(c->w3);
+            uint32_t source = (c->header & HDR_OP_SOURCE_MASK) >> HDR_OP_SOURCE_SHIFT;
+            if (cell_type(c) == TYPE_OP && (source == TYPE_FUNCTION || source == TYPE_ROUTINE)) mark_deep(c->w1);
+            break;
+        }
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            mark_deep(c->w1);
+            mark_deep(c->w2);
+            mark_deep(c->w3);
+            break;
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY:
+        case TYPE_IMAGE:
+            mark_buffer(c->w2);
+            break;
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT:
+            mark_deep(c->w1);
+            mark_buffer(c->w3);
+            break;
+        case TYPE_HASH:
+        case TYPE_MAP:
+            mark_deep(c->w2);
+            if (c->w3) hashtable_mark(c->w3);
+            break;
+        case TYPE_HANDLE:
+            if (int32_t(c->w3) >= 0) externals_mark(c->w3, nullptr);
+            break;
+        case TYPE_EVENT:
+            if ((c->header & 0x1000) && c->w2) mark_deep(c->w2);
+            break;
+        default:
+            break;
+    }
+}
+
+// Scans the cells of every marked block until none is left: marking never recurses.
+void drain() {
+    while (!g_mark_stack.empty()) {
+        uint32_t node = g_mark_stack.back();
+        g_mark_stack.pop_back();
+        Series* s = g_nodes[node];
+        for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
+    }
+}
+
+void mark_roots() {
+    mark_deep(g_root_block);
+    for (Cell* c : g_global_roots) mark_cell(c);
+    for (GcRoot* r = g_root_chain; r; r = r->previous()) mark_cell(r->get());
+    stack_mark_roots();
+    cycles_mark();
+    valuestore_mark();
+    for (auto cb : g_callbacks) {
+        if (cb) cb();
+    }
+    drain();
+}
+
+void sweep() {
+    uint32_t end = node_table_size();
+    for (uint32_t id = 1; id < end; id++) {
+        if (!node_in_use(id)) continue;
+        Series* s = g_nodes[id];
+        if (s->flags & SER_MARK) {
+            s->flags &= ~SER_MARK;
+        } else if (!(s->flags & SER_HEAP)) {
+            series_release(id);
+        }
+    }
+}
+
+}  // namespace
+
+const GcStats& gc_stats() { return g_stats; }
+
+void gc_init() {
+    auto stress = platform::get_env("ZOL_GC_STRESS");
+    g_stress = stress && *stress == "1";
+    g_threshold = MIN_THRESHOLD;
+}
+
+void gc_set_stress(bool on) { g_stress = on; }
+bool gc_stress() { return g_stress; }
+
+void gc_entry(uint64_t request) {
+    if (!g_gc_enabled || g_collecting) return;
+    if (g_stress || memory_stats().allocated_since_gc + request >= g_threshold) gc_collect();
+}
+
+bool gc_running() { return g_collecting; }
+
+void gc_collect() {
+    if (g_collecting) return;
+    g_collecting = true;
+    uint64_t before = memory_stats().live_bytes;
+    mark_roots();
+    externals_sweep();
+    sweep();
+    memory_after_collection();
+    uint64_t live = memory_stats().live_bytes;
+    g_stats.freed_last = before > live ? before - live : 0;
+    // Collect again once as much has been allocated as survived, so the cost stays proportional.
+    g_threshold = live > MIN_THRESHOLD ? live : MIN_THRESHOLD;
+    g_stats.collections++;
+    g_collecting = false;
+}
+
+void gc_keep_push(void (*callback)()) {
+    for (auto& slot : g_callbacks) {
+        if (!slot) {
+            slot = callback;
+            return;
+        }
+    }
+}
+
+void gc_keep_remove(void (*callback)()) {
+    for (auto& slot : g_callbacks) {
+        if (slot == callback) slot = nullptr;
+    }
+}
+
+bool gc_mark_series(uint32_t node) {
+#ifndef NDEBUG
+    // A payload word that is not a live node is a datatype fault; stop here rather than mark garbage.
+    if (!node_in_use(node)) runtime_error(98, node);
+#endif
+    Series* s = g_nodes[node];
+    if (s->flags & SER_MARK) return false;
+    s->flags |= SER_MARK;
+    return true;
+}
+
+void gc_mark_block(uint32_t node) {
+    if (gc_mark_series(node)) g_mark_stack.push_back(node);
+}
+
+void gc_mark_context(uint32_t node) { gc_mark_block(node); }
+
+void gc_mark_cells(const Cell* first, const Cell* last) {
+    for (; first < last; first++) mark_cell(first);
+}
+
+void gc_mark_node(uint32_t node) {
+    if (g_nodes[node]->unit() == 16) {
+        gc_mark_block(node);
+    } else {
+        gc_mark_series(node);
+    }
+}
+
+void gc_unmark(uint32_t node) { g_nodes[node]->flags &= ~SER_MARK; }
+
+void hashtable_mark(uint32_t node) {
+    if (!node || !gc_mark_series(node)) return;
+    Series* s = g_nodes[node];
+    if (s->flags & SER_HASH_TABLE) {
+        uint32_t keys;
+        std::memcpy(&keys, s->head_ptr(), sizeof keys);
+        mark_deep(keys);
+    }
+}
+
+void root_block_init() { g_root_block = series_alloc_cells(ROOT_BLOCK_CELLS); }
+
+Cell* root_block_append() { return series_alloc_tail(g_root_block); }
+
+void gc_register_root(Cell* cell) { g_global_roots.push_back(cell); }
+
+GcRoot::GcRoot() : prev_(g_root_chain) {
+    set_none(&cell_);
+    g_root_chain = this;
+}
+
+GcRoot::GcRoot(const Cell& value) : cell_(value), prev_(g_root_chain) { g_root_chain = this; }
+
+GcRoot::~GcRoot() { g_root_chain = prev_; }
+
+}  // namespace zol

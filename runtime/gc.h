@@ -1,0 +1,79 @@
+// The garbage collector: non-moving mark and sweep over the node table.
+//
+// Marking sets a bit in each reachable buffer, using an explicit stack of nodes whose cells still have to
+// be scanned, so nesting depth never touches the machine stack. Sweeping frees every unmarked buffer and
+// gives its node back. Roots: the root block, registered global cells, GcRoot cells on the C++ stack, the
+// argument stack up to its top, the call frames, the visited-series stack, the value store and the mark
+// callbacks that other modules register.
+//
+// A collection runs only inside an allocation (or recycle) and only while collection is enabled. C++ code
+// that holds a series no root reaches must root it (GcRoot) across anything that allocates.
+#pragma once
+#include <cstdint>
+
+#include "cell.h"
+
+namespace zol {
+
+extern bool g_gc_enabled;  // off until start-up has loaded its values; recycle/on and /off switch it
+
+struct GcStats {
+    uint32_t collections;
+    uint64_t freed_last;  // bytes freed by the last collection
+};
+const GcStats& gc_stats();
+
+void gc_init();
+// Called by the allocator before it places a buffer of the given footprint: collects when enabled and
+// either the allocation threshold is reached or the stress switch (ZOL_GC_STRESS=1) is on.
+void gc_entry(uint64_t request);
+// One full collection, whatever the enabled flag (recycle uses it directly).
+void gc_collect();
+bool gc_running();
+void gc_set_stress(bool on);
+bool gc_stress();
+
+// Callbacks run during marking, for modules that keep values in their own tables.
+void gc_keep_push(void (*callback)());
+void gc_keep_remove(void (*callback)());
+
+// Marking primitives for callbacks and datatype hooks.
+bool gc_mark_series(uint32_t node);  // true when newly marked
+void gc_mark_block(uint32_t node);   // the buffer and, once, its cells
+void gc_mark_context(uint32_t node);
+void gc_mark_cells(const Cell* first, const Cell* last);
+void gc_unmark(uint32_t node);
+// Any series: deep when its units are cells, else the buffer alone.
+void gc_mark_node(uint32_t node);
+// A hash index: its buffer, and the block of keys it indexes (the node stored in its first word).
+void hashtable_mark(uint32_t node);
+
+// The root block: values the runtime makes during start-up live here. Created by root_block_init.
+extern uint32_t g_root_block;
+void root_block_init();
+Cell* root_block_append();
+
+// Global cells that stay roots for the whole run.
+void gc_register_root(Cell* cell);
+
+// A cell on the C++ stack that the collector treats as a root while it is in scope.
+// Roots are kept in a chain and must be destroyed in reverse order of construction (automatic variables).
+class GcRoot {
+public:
+    GcRoot();
+    explicit GcRoot(const Cell& value);
+    ~GcRoot();
+    GcRoot(const GcRoot&) = delete;
+    GcRoot& operator=(const GcRoot&) = delete;
+
+    Cell* get() { return &cell_; }
+    Cell* operator->() { return &cell_; }
+    Cell& operator*() { return cell_; }
+    GcRoot* previous() const { return prev_; }
+
+private:
+    Cell cell_;
+    GcRoot* prev_;
+};
+
+}  // namespace zol

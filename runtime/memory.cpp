@@ -1,0 +1,325 @@
+// The memory manager: node table, series buffers and the tracked heap.
+//
+// Each series buffer is one block from the C allocator. The node table maps node ids to buffers; a free
+// node's entry holds the next free id, tagged with bit 0 so it can never look like a buffer address.
+#include "memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "exits.h"
+#include "gc.h"
+#include "system.h"
+
+namespace zol {
+
+Series** g_nodes = nullptr;
+
+namespace {
+
+uint32_t g_node_capacity = 0;
+uint32_t g_node_next = 1;  // ids below this have been handed out at least once
+uint32_t g_free_head = 0;  // first free node id; 0 when none
+MemoryStats g_stats{};
+std::vector<Series*>& g_abandoned = *new std::vector<Series*>;  // never destroyed: lives until exit
+
+constexpr uint32_t FIRST_NODE_COUNT = 10000;
+constexpr uint32_t MAX_NODES = 0x7FFFFFFF;
+constexpr uint32_t MIN_BUFFER_SIZE = 16;
+
+inline bool entry_is_free(const Series* s) { return (reinterpret_cast<uintptr_t>(s) & 1) != 0; }
+inline Series* free_entry(uint32_t next) { return reinterpret_cast<Series*>((uintptr_t(next) << 1) | 1); }
+inline uint32_t free_next(const Series* s) { return uint32_t(reinterpret_cast<uintptr_t>(s) >> 1); }
+
+inline uint64_t footprint(const Series* s) { return uint64_t(s->size) + BUFFER_OVERHEAD; }
+
+[[noreturn]] void out_of_memory() { fire(ERR_INTERNAL_NO_MEMORY); }
+
+void grow_node_table() {
+    uint64_t bigger = uint64_t(g_node_capacity) * 2;
+    if (bigger > MAX_NODES) bigger = MAX_NODES;
+    if (bigger <= g_node_capacity) out_of_memory();
+    auto* table = static_cast<Series**>(std::realloc(g_nodes, sizeof(Series*) * bigger));
+    if (!table) out_of_memory();
+    g_nodes = table;
+    g_node_capacity = uint32_t(bigger);
+    g_stats.node_capacity = g_node_capacity;
+}
+
+// A buffer of count units with no node yet. This is where the collector may run.
+Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
+    if (unit == 0 || count > MAX_BUFFER_SIZE / unit) out_of_memory();
+    uint64_t size = round_up(count * unit, 16);
+    if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
+    gc_entry(size + BUFFER_OVERHEAD);
+    auto* s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
+    if (!s && g_gc_enabled) {
+        gc_collect();
+        s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
+    }
+    if (!s) out_of_memory();
+    s->flags = unit | SER_IN_USE | SER_ALLOCATED;
+    if (size + BUFFER_OVERHEAD >= MAX_FRAME_SIZE) s->flags |= SER_BIG;
+    uint32_t offset;
+    if (head_offset == HEAD_MIDDLE) {
+        s->flags |= SER_MID_HEAD;
+        offset = uint32_t(size / 2) & ~(unit - 1);  // keep units aligned
+    } else {
+        offset = uint32_t(head_offset);
+    }
+    s->node = 0;
+    s->size = uint32_t(size);
+    s->head = s->tail = offset;
+    g_stats.live_bytes += footprint(s);
+    g_stats.allocated_since_gc += footprint(s);
+    return s;
+}
+
+void free_buffer(Series* s) {
+    g_stats.live_bytes -= footprint(s);
+    std::free(s);
+}
+
+// Gives the node a new buffer of new_size bytes (0: twice the old size) and returns it; the old buffer is
+// handed back through old_out, untouched.
+Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
+    Series* old = g_nodes[node];
+    if (new_size == 0) new_size = uint64_t(old->size) * 2;
+    if (new_size < 1) out_of_memory();
+    uint32_t unit = old->unit();
+    Series* fresh = alloc_buffer(new_size / unit, unit, 0);
+    old = g_nodes[node];
+    uint32_t used = old->tail - old->head;
+    if (used > fresh->size) used = fresh->size;
+    fresh->flags = (old->flags & ~(SER_BIG | SER_MID_HEAD)) | (fresh->flags & SER_BIG);
+    fresh->node = node;
+    fresh->head = 0;
+    fresh->tail = used;
+    g_nodes[node] = fresh;
+    old->node = 0;
+    old->flags &= ~SER_IN_USE;
+    *old_out = old;
+    return fresh;
+}
+
+}  // namespace
+
+const MemoryStats& memory_stats() { return g_stats; }
+
+void memory_init() {
+    g_node_capacity = FIRST_NODE_COUNT;
+    g_nodes = static_cast<Series**>(std::calloc(g_node_capacity, sizeof(Series*)));
+    if (!g_nodes) runtime_error(94, 0);
+    g_node_next = 1;
+    g_free_head = 0;
+    g_stats = MemoryStats{};
+    g_stats.node_capacity = g_node_capacity;
+}
+
+void memory_release_all() {
+    for (uint32_t id = 1; id < g_node_next; id++) {
+        if (!entry_is_free(g_nodes[id]) && g_nodes[id]) std::free(g_nodes[id]);
+    }
+    for (Series* s : g_abandoned) std::free(s);
+    g_abandoned.clear();
+    std::free(g_nodes);
+    g_nodes = nullptr;
+    g_node_capacity = 0;
+    g_node_next = 1;
+    g_free_head = 0;
+    uint64_t tracked = g_stats.tracked_bytes;
+    g_stats = MemoryStats{};
+    g_stats.tracked_bytes = tracked;
+}
+
+uint32_t node_alloc() {
+    uint32_t id;
+    if (g_free_head) {
+        id = g_free_head;
+        g_free_head = free_next(g_nodes[id]);
+    } else {
+        if (g_node_next == g_node_capacity) grow_node_table();
+        id = g_node_next++;
+    }
+    g_nodes[id] = nullptr;
+    g_stats.nodes_in_use++;
+    return id;
+}
+
+void node_free(uint32_t node) {
+    g_nodes[node] = free_entry(g_free_head);
+    g_free_head = node;
+    g_stats.nodes_in_use--;
+}
+
+bool node_in_use(uint32_t node) {
+    return node > 0 && node < g_node_next && g_nodes[node] && !entry_is_free(g_nodes[node]);
+}
+
+uint32_t node_table_size() { return g_node_next; }
+
+uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
+    Series* s = alloc_buffer(count, unit, head_offset);
+    uint32_t node = node_alloc();
+    s->node = node;
+    g_nodes[node] = s;
+    return node;
+}
+
+uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t node = series_alloc(count, unit, head_offset);
+    g_nodes[node]->flags |= SER_HEAP;
+    return node;
+}
+
+uint32_t series_alloc_cells(uint64_t n) { return series_alloc(n, 16, 0); }
+
+uint32_t series_alloc_cells_unset(uint64_t n) {
+    uint32_t node = series_alloc(n ? n : 1, 16, 0);
+    Series* s = g_nodes[node];
+    auto* cells = reinterpret_cast<Cell*>(s->data());
+    for (uint32_t i = 0; i < s->size / 16; i++) set_unset(&cells[i]);
+    return node;
+}
+
+uint32_t series_alloc_bytes(uint64_t n) { return series_alloc(n ? n : 16, 1, 0); }
+
+uint32_t series_alloc_units(uint64_t n, uint32_t unit) { return series_alloc(n ? n : 16 / unit, unit, 0); }
+
+uint32_t series_alloc_bytes_filled(uint64_t n, uint8_t byte) {
+    uint32_t node = series_alloc_bytes(n);
+    Series* s = g_nodes[node];
+    std::memset(s->data(), byte, s->size);
+    return node;
+}
+
+void series_set_flags(uint32_t node, uint32_t bits) { g_nodes[node]->flags |= bits; }
+
+void series_free_heap(uint32_t node) {
+    free_buffer(g_nodes[node]);
+    node_free(node);
+}
+
+void series_release(uint32_t node) {
+    free_buffer(g_nodes[node]);
+    node_free(node);
+}
+
+Series* series_grow_buffer(uint32_t node, uint64_t new_size) {
+    Series* old;
+    Series* fresh = replace_buffer(node, new_size, &old);
+    g_abandoned.push_back(old);
+    return fresh;
+}
+
+Series* series_expand(uint32_t node, uint64_t new_size) {
+    Series* old;
+    Series* fresh = replace_buffer(node, new_size, &old);
+    uint64_t n = uint64_t(old->size) - old->head;
+    if (n > fresh->size) n = fresh->size;
+    std::memcpy(fresh->data(), old->data() + old->head, n);
+    free_buffer(old);
+    return fresh;
+}
+
+Series* series_expand_filled(uint32_t node, uint64_t new_size, uint8_t byte) {
+    uint32_t old_size = g_nodes[node]->size;
+    Series* fresh = series_expand(node, new_size);
+    if (fresh->size > old_size) std::memset(fresh->data() + old_size, byte, fresh->size - old_size);
+    return fresh;
+}
+
+uint32_t series_copy_buffer(uint32_t node) {
+    uint32_t unit = g_nodes[node]->unit();
+    uint32_t copy = series_alloc(g_nodes[node]->size / unit, unit, 0);
+    Series* src = g_nodes[node];
+    Series* dst = g_nodes[copy];
+    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_BIG) | SER_IN_USE;
+    std::memcpy(dst->data(), src->data() + src->head, src->size - src->head);
+    dst->tail = src->tail - src->head;
+    return copy;
+}
+
+uint32_t series_copy_range(uint32_t node, uint32_t start_unit, uint32_t count) {
+    uint32_t unit = g_nodes[node]->unit();
+    uint32_t copy = series_alloc(count, unit, 0);
+    Series* src = g_nodes[node];
+    Series* dst = g_nodes[copy];
+    std::memcpy(dst->data(), src->head_ptr() + uint64_t(start_unit) * unit, uint64_t(count) * unit);
+    dst->tail = count * unit;
+    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_BIG) | SER_IN_USE;
+    return copy;
+}
+
+Cell* series_alloc_tail(uint32_t node) {
+    Series* s = g_nodes[node];
+    if (uint64_t(s->tail) + 16 > s->size) s = series_expand(node, 0);
+    auto* cell = reinterpret_cast<Cell*>(s->tail_ptr());
+    set_unset(cell);
+    s->tail += 16;
+    return cell;
+}
+
+Cell* block_alloc_tail(const Cell* block) { return series_alloc_tail(series_node(block)); }
+
+uint8_t* series_reserve_tail(uint32_t node, uint64_t n) {
+    Series* s = g_nodes[node];
+    if (uint64_t(s->tail) + n > s->size) s = series_expand(node, n > s->size ? 2 * n : 0);
+    uint8_t* at = s->tail_ptr();
+    s->tail += uint32_t(n);
+    return at;
+}
+
+void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, size_t(end - start));
+}
+
+void memory_clear_words(uint32_t* first, uint32_t* last) {
+    do {
+        *first++ = 0;
+    } while (first < last);
+}
+
+void memory_after_collection() {
+    for (Series* s : g_abandoned) free_buffer(s);
+    g_abandoned.clear();
+    g_stats.allocated_since_gc = 0;
+}
+
+// --- tracked heap
+
+namespace {
+struct TrackedHeader {
+    size_t size;
+    size_t pad;  // keeps the caller's part 16-byte aligned
+};
+}  // namespace
+
+void* tracked_alloc(size_t bytes) {
+    auto* h = static_cast<TrackedHeader*>(std::malloc(sizeof(TrackedHeader) + bytes));
+    if (!h) runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    h->size = bytes;
+    g_stats.tracked_bytes += bytes;
+    return h + 1;
+}
+
+void* tracked_realloc(void* block, size_t bytes) {
+    if (!block) return tracked_alloc(bytes);
+    TrackedHeader* h = static_cast<TrackedHeader*>(block) - 1;
+    size_t old = h->size;
+    auto* nh = static_cast<TrackedHeader*>(std::realloc(h, sizeof(TrackedHeader) + bytes));
+    if (!nh) runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    nh->size = bytes;
+    g_stats.tracked_bytes += bytes - old;
+    return nh + 1;
+}
+
+void tracked_free(void* block) {
+    if (!block) return;
+    TrackedHeader* h = static_cast<TrackedHeader*>(block) - 1;
+    g_stats.tracked_bytes -= h->size;
+    std::free(h);
+}
+
+}  // namespace zol

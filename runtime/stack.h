@@ -1,0 +1,165 @@
+// The argument stack and the call-frame stack.
+//
+// Every language-level call passes its arguments, locals and result as cells on the argument stack: the
+// callee finds its arguments as consecutive cells from the current base and leaves its result in the base
+// cell. Each call also pushes a five-word record on the call-frame stack, which names the call (for error
+// messages), marks the targets of break, continue, return, exit and throw, and lets a function's context
+// point at the argument cells of its current call. Both stacks have fixed capacities and never move, so a
+// Cell* into the argument stack stays valid; frames and stack contexts keep positions as cell indices.
+#pragma once
+#include <cstdint>
+
+#include "cell.h"
+
+namespace zol {
+
+constexpr uint32_t ARG_STACK_CELLS = 20000;
+constexpr uint32_t CALL_FRAMES = 12000;
+
+struct CallFrame {
+    uint32_t header;          // kind, flags and the symbol id of the word that names the call
+    uint32_t prev_base;       // argument base (cell index) in force when the frame was pushed
+    uint32_t word_context;    // context node of the naming word
+    uint32_t function_context;  // function frames: node of the called function's context, else 0
+    uint32_t saved_values;    // function frames: that context's values word before the call
+};
+static_assert(sizeof(CallFrame) == 20);
+
+// Frame header layout.
+constexpr uint32_t FRAME_SYMBOL_MASK = 0x00FFFFFF;  // symbol ids up to 2^24 keep their name
+constexpr uint32_t FRAME_KIND_MASK = 0x0F000000;
+constexpr uint32_t FRAME_RETURN_TARGET = 0x10000000;
+constexpr uint32_t FRAME_INTERP = 0x80000000;
+
+enum FrameKind : uint32_t {
+    FRAME_FUNCTION = 1,
+    FRAME_CALL = 2,
+    FRAME_TRY = 4,
+    FRAME_TRY_ALL = 5,
+    FRAME_CATCH = 6,
+    FRAME_EVAL = 7,
+    FRAME_LOOP = 8,
+};
+
+// The kind bytes that the mark operations write (kind in the low nibble, flags above it).
+constexpr uint32_t KH_FUNCTION = 0x01000000;
+constexpr uint32_t KH_CALL = 0x02000000;
+constexpr uint32_t KH_FUNCTION_ENTRY = 0x12000000;
+constexpr uint32_t KH_TRY = 0x04000000;
+constexpr uint32_t KH_TRY_ALL = 0x05000000;
+constexpr uint32_t KH_CATCH = 0x06000000;
+constexpr uint32_t KH_LOOP = 0x08000000;
+constexpr uint32_t KH_INTERP_FUNCTION = 0x81000000;
+constexpr uint32_t KH_INTERP_CALL = 0x82000000;
+constexpr uint32_t KH_EVAL = 0x87000000;
+
+inline uint32_t frame_kind(const CallFrame* f) { return (f->header & FRAME_KIND_MASK) >> 24; }
+inline uint32_t frame_symbol(const CallFrame* f) { return f->header & FRAME_SYMBOL_MASK; }
+
+struct ArgStack {
+    Cell* start;  // first cell handed out
+    Cell* end;    // past the last cell
+    Cell* top;    // next free cell
+    Cell* base;   // first cell of the current call: its arguments and its result slot
+};
+struct FrameStack {
+    CallFrame* start;
+    CallFrame* end;
+    CallFrame* top;  // next free frame
+};
+extern ArgStack g_args;
+extern FrameStack g_frames;
+
+// Symbols of the hidden frame names, set when the predefined words are made.
+extern uint32_t g_sym_body;
+extern uint32_t g_sym_anon;
+extern uint32_t g_sym_not_found;
+
+// A frame position saved by throw, so that error messages name the frame where the throw happened.
+extern CallFrame* g_throw_point;
+
+void stack_init();
+
+// Cell indices (what frames and stack contexts store) and back. Index 0 is never a cell.
+inline uint32_t stack_index(const Cell* c) { return uint32_t(c - g_args.start) + 1; }
+inline Cell* stack_cell(uint32_t index) { return g_args.start + (index - 1); }
+
+// --- pushing frames (each checks for overflow first)
+void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header);
+inline void mark_frame(const Cell* word, uint32_t kind_header) {
+    mark_frame(word_symbol(word), word_context(word), kind_header);
+}
+inline void stack_mark_call(const Cell* word) { mark_frame(word, KH_CALL); }
+inline void stack_mark_try(const Cell* word) { mark_frame(word, KH_TRY); }
+inline void stack_mark_try_all(const Cell* word) { mark_frame(word, KH_TRY_ALL); }
+inline void stack_mark_catch(const Cell* word) { mark_frame(word, KH_CATCH); }
+inline void stack_mark_loop(const Cell* word) { mark_frame(word, KH_LOOP); }
+inline void stack_mark_eval(const Cell* word) { mark_frame(word, KH_EVAL); }
+inline void stack_mark_interp_call(const Cell* word) { mark_frame(word, KH_INTERP_CALL); }
+inline void stack_mark_interp_func(const Cell* word) { mark_frame(word, KH_INTERP_FUNCTION); }
+// A function call that saves (and on unwind restores) the values word of the function's context.
+void stack_mark_func(const Cell* word, uint32_t function_context);
+// The body of a function: points the function's context at the current base, then pushes a call frame
+// that return and exit stop at.
+void stack_mark_func_entry(const Cell* word, uint32_t function_context);
+
+// --- frame flags
+void stack_set_return_target(bool on);
+void stack_set_interp_flag();
+CallFrame* stack_mark_return_target();  // on the frame below the top; null when it was already set
+inline void frame_clear_return_target(CallFrame* f) { f->header &= ~FRAME_RETURN_TARGET; }
+inline CallFrame* stack_top_frame() { return g_frames.top - 1; }
+inline void stack_set_frame_top(CallFrame* f) { g_frames.top = f; }
+bool stack_has_interp_frame(CallFrame* frame, bool one_frame);
+
+// --- popping frames
+void unwind_frame();
+void unwind_frame_restore();
+void unwind_frame_restore_drop();
+void unwind_frame_drop();
+void unwind_frame_return();
+void unwind_frame_restore_return();
+void unwind_frame_safe();
+void unwind_to_kind(uint32_t kind, bool keep);
+void unwind_to_kind_return(uint32_t kind);
+inline void unwind_to_loop(bool keep) { unwind_to_kind(FRAME_LOOP, keep); }
+// Pops the top frame, restoring its function context's values word when it has one.
+void frame_pop_restore();
+
+// --- argument cells
+Cell* stack_push_cell();
+inline Cell* stack_push(const Cell* c) {
+    Cell copy = *c;  // c may be the cell about to be overwritten by an overflow's clean-up
+    Cell* slot = stack_push_cell();
+    *slot = copy;
+    return slot;
+}
+inline void stack_pop(uint32_t n) { g_args.top = (g_args.top - g_args.start) >= int64_t(n) ? g_args.top - n : g_args.start; }
+inline Cell* stack_top() { return g_args.top > g_args.start ? g_args.top - 1 : g_args.start; }
+inline TypeId stack_top_type() { return cell_type(stack_top()); }
+inline Cell* stack_reset() {
+    g_args.top = g_args.base;
+    return g_args.base;
+}
+inline Cell* stack_keep_result() {
+    g_args.top = g_args.base + 1;
+    return g_args.base;
+}
+inline void stack_set_result(const Cell* c) { *g_args.base = *c; }
+inline void stack_set_only_result(const Cell* c) {
+    Cell copy = *c;
+    g_args.top = g_args.base + 1;
+    *g_args.base = copy;
+}
+Cell* try_set_error_result();
+
+// --- walking the frames
+// The word naming the innermost visible call (or <not-found>); clears the saved throw point.
+void stack_get_call_word(Cell* out);
+// Marks what the stacks hold: the argument cells up to the top and the contexts named by the frames.
+void stack_mark_roots();
+
+// Raises stack-overflow when the machine stack is nearly used up. Recursive walks call it.
+void stack_check_native();
+
+}  // namespace zol

@@ -1,0 +1,138 @@
+// Start-up: the entry sequence, the runtime initialisation and the hand-over to the global code.
+#include "startup.h"
+
+#include <cfenv>
+#include <new>
+
+#include "runtime/datatypes/registry.h"
+#include "exits.h"
+#include "externals.h"
+#include "gc.h"
+#include "memory.h"
+#include "output.h"
+#include "platform/platform.h"
+#include "random.h"
+#include "stack.h"
+#include "system.h"
+#include "valuestore.h"
+
+namespace zol {
+
+namespace {
+
+void set_root_building() { g_root_building = true; }
+void start_memory() {
+    memory_init();
+    gc_init();
+}
+void register_datatypes() {
+    g_types = DatatypeRegistry();
+    register_all_datatypes(g_types);
+}
+
+// In this order, always. Steps without a routine belong to parts of the system not built yet.
+const InitStep kSteps[] = {
+    {"root-building flag", set_root_building},
+    {"output hooks", output_hooks_init},
+    {"platform", platform::init},
+    {"random generator and hash seed", init_random},
+    {"memory manager: node table and collector", start_memory},
+    {"external-resource table", externals_init},
+    {"datatypes, in registration order, with the type-name and action tables", register_datatypes},
+    {"actions table", nullptr},
+    {"root block", root_block_init},
+    {"global context", nullptr},
+    {"case-folding tables", nullptr},
+    {"symbol hash table", nullptr},
+    {"datatype-name words", nullptr},
+    {"predefined words, refinements and issue", nullptr},
+    {"natives table", nullptr},
+    {"Parse engine", nullptr},
+    {"ownership table", nullptr},
+    {"checksum, compression and call set-up", nullptr},
+    {"argument stack and call frames", stack_init},
+    {"lexer tables", nullptr},
+    {"boot image load", nullptr},
+    {"interpreter", nullptr},
+    {"value store", valuestore_init},
+    {"compression state", nullptr},
+};
+
+void report_fault(int code, uintptr_t address) {
+    // Runs in a signal handler: format by hand and write once.
+    static const char hex[] = "0123456789ABCDEF";
+    char text[160];
+    size_t n = 0;
+    auto put = [&](const char* s) {
+        while (*s && n < sizeof text) text[n++] = *s++;
+    };
+    put("*** Runtime Error ");
+    char digits[12];
+    int d = 0;
+    for (int v = code; v > 0 || d == 0; v /= 10) digits[d++] = char('0' + v % 10);
+    while (d > 0 && n < sizeof text) text[n++] = digits[--d];
+    put(": ");
+    put(runtime_error_text(code));
+    put("\n*** at: ");
+    for (int shift = 28; shift >= 0; shift -= 4) text[n++] = hex[(address >> shift) & 0xF];
+    put("h\n");
+    platform::write_stderr(text, n);
+}
+
+[[noreturn]] void out_of_memory() { runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0))); }
+
+struct MainArgs {
+    int argc;
+    char** argv;
+};
+
+void interpreter_thread(void* raw) {
+    auto* args = static_cast<MainArgs*>(raw);
+    try {
+        runtime_start(args->argc, args->argv);
+        run_global_code();
+    } catch (const ErrorUnwind&) {
+        runtime_error(95, 0);  // an exit that nothing caught
+    } catch (const PendingUnwind&) {
+        runtime_error(95, 0);
+    }
+    if (unwind_pending()) runtime_error(95, 0);
+    runtime_error(0, 0);
+}
+
+}  // namespace
+
+const InitStep* init_steps(size_t* count) {
+    *count = sizeof kSteps / sizeof kSteps[0];
+    return kSteps;
+}
+
+void runtime_start(int argc, char** argv) {
+    // Entry sequence: a known floating-point state (round to nearest, every exception masked), the
+    // process set-up, the stacks ready for errors, then the runtime initialisation.
+    std::fesetenv(FE_DFL_ENV);
+    g_system.pending = UNWIND_NONE;
+    g_system.boot_image = 0;
+    g_system.args.assign(argv, argv + argc);
+    std::set_new_handler(out_of_memory);
+#if !defined(__SANITIZE_ADDRESS__)
+    platform::install_fault_handlers(report_fault);
+#endif
+    stack_init();
+    for (const InitStep& step : kSteps) {
+        if (step.run) step.run();
+    }
+}
+
+void run_global_code() {
+    // The boot image is loaded by now, so collection may start.
+    g_gc_enabled = true;
+}
+
+void zol_main(int argc, char** argv) {
+    MainArgs args{argc, argv};
+    platform::run_with_stack(INTERPRETER_STACK_BYTES, interpreter_thread, &args);
+    runtime_error(0, 0);
+}
+
+}  // namespace zol

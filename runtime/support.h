@@ -1,0 +1,13 @@
+// Small routines that natives and actions share: argument errors and value makers over the stacks.
+#pragma once
+#include <cstdint>
+
+#include "cell.h"
+
+namespace zol {
+
+// Raises script error expect-arg for a value that the running call does not accept as its argument
+// number n (counted from 0 among the words of its spec).
+[[noreturn]] void fire_expect_arg(const Cell* value, uint32_t argument_number);
+
+}  // namespace zol

@@ -1,0 +1,196 @@
+// The collector: it keeps exactly what the roots reach, marks without recursion and releases external
+// resources through their callbacks.
+#include "runtime/externals.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/valuestore.h"
+#include "tests/support.h"
+
+namespace zol::test {
+namespace {
+
+class GcTest : public RuntimeTest {};
+
+uint32_t new_block(Cell* out, uint32_t capacity = 4) {
+    set_series(out, TYPE_BLOCK, series_alloc_cells(capacity));
+    return series_node(out);
+}
+
+// Appends a value to a block held in a rooted cell.
+void append(Cell* block, const Cell& value) { *block_alloc_tail(block) = value; }
+
+TEST_F(GcTest, KeepsWhatIsReachableAndFreesTheRest) {
+    GcRoot outer;
+    uint32_t outer_node = new_block(outer.get());
+    Cell inner, text;
+    uint32_t inner_node = new_block(&inner);
+    append(outer.get(), inner);
+    set_series(&text, TYPE_STRING, series_alloc_bytes(8));
+    uint32_t text_node = series_node(&text);
+    append(&inner, text);
+    Cell garbage;
+    uint32_t garbage_node = new_block(&garbage);
+    append(&garbage, text);  // an unreachable block that points at live data frees only itself
+
+    gc_collect();
+    EXPECT_TRUE(node_in_use(outer_node));
+    EXPECT_TRUE(node_in_use(inner_node));
+    EXPECT_TRUE(node_in_use(text_node));
+    EXPECT_FALSE(node_in_use(garbage_node));
+    EXPECT_FALSE(node_series(outer_node)->flags & SER_MARK) << "marks are cleared after a collection";
+}
+
+TEST_F(GcTest, TheArgumentStackIsARootUpToItsTop) {
+    Cell block;
+    uint32_t node = new_block(&block);
+    stack_push(&block);
+    gc_collect();
+    EXPECT_TRUE(node_in_use(node));
+    stack_pop(1);
+    gc_collect();
+    EXPECT_FALSE(node_in_use(node));
+}
+
+TEST_F(GcTest, TheValueStoreKeepsItsValues) {
+    Cell block;
+    uint32_t node = new_block(&block);
+    uint32_t index = valuestore_put(&block);
+    gc_collect();
+    EXPECT_TRUE(node_in_use(node));
+    valuestore_free(index);
+    gc_collect();
+    EXPECT_FALSE(node_in_use(node));
+}
+
+TEST_F(GcTest, CallFramesKeepTheirContexts) {
+    Cell context;
+    uint32_t node = new_block(&context, 2);
+    Cell word;
+    set_word(&word, TYPE_WORD, node, 7);
+    stack_mark_call(&word);
+    gc_collect();
+    EXPECT_TRUE(node_in_use(node));
+    unwind_frame_drop();
+    gc_collect();
+    EXPECT_FALSE(node_in_use(node));
+}
+
+TEST_F(GcTest, ABlockThatContainsItselfIsMarkedOnce) {
+    GcRoot block;
+    uint32_t node = new_block(block.get());
+    append(block.get(), *block);
+    append(block.get(), *block);
+    gc_collect();
+    EXPECT_TRUE(node_in_use(node));
+}
+
+TEST_F(GcTest, DeepNestingDoesNotRecurse) {
+    bool stress = gc_stress();
+    gc_set_stress(false);  // a million collections of a growing chain would take hours
+    GcRoot top;
+    new_block(top.get(), 1);
+    {
+        Cell at = *top;
+        for (int i = 0; i < 1000000; i++) {
+            Cell inner;
+            new_block(&inner, 1);
+            append(&at, inner);
+            at = inner;
+        }
+    }
+    gc_set_stress(stress);
+    gc_collect();
+    // Walk down: every level survived.
+    Cell at = *top;
+    int depth = 0;
+    while (cell_series(&at)->used() == 1) {
+        at = *cell_series(&at)->cells();
+        depth++;
+    }
+    EXPECT_EQ(depth, 1000000);
+}
+
+TEST_F(GcTest, AHashIndexKeepsTheBlockItIndexes) {
+    GcRoot keys, cells;
+    uint32_t keys_node = new_block(keys.get());
+    new_block(cells.get(), 2);
+    uint32_t table = series_alloc_bytes(16);
+    series_set_flags(table, SER_HASH_TABLE);
+    std::memcpy(node_series(table)->head_ptr(), &keys_node, sizeof keys_node);
+    GcRoot map;
+    set_series(map.get(), TYPE_MAP, series_node(cells.get()), 0, table);
+    set_none(keys.get());  // from here the keys are reachable through the index alone
+    gc_collect();
+    EXPECT_TRUE(node_in_use(table));
+    EXPECT_TRUE(node_in_use(keys_node));
+}
+
+TEST_F(GcTest, AStackContextDoesNotMarkItsArgumentBase) {
+    // Word 2 of a stack context is an argument index, not a node: the collector must not follow it.
+    GcRoot context;
+    set_series(context.get(), TYPE_BLOCK, series_alloc_cells(2));
+    Cell* ctx = block_alloc_tail(context.get());
+    ctx->header = TYPE_CONTEXT | HDR_STACK_CONTEXT;
+    ctx->w1 = 0;
+    ctx->w2 = 0x7FFFFFFF;
+    gc_collect();
+    EXPECT_TRUE(node_in_use(series_node(context.get())));
+}
+
+TEST_F(GcTest, DisabledCollectionNeverRunsOnAllocation) {
+    bool was = g_gc_enabled;
+    g_gc_enabled = false;
+    gc_set_stress(true);
+    uint32_t before = gc_stats().collections;
+    for (int i = 0; i < 100; i++) series_alloc_bytes(1 << 16);
+    EXPECT_EQ(gc_stats().collections, before);
+    gc_collect();
+    EXPECT_EQ(gc_stats().collections, before + 1) << "an explicit collection runs whatever the flag";
+    gc_set_stress(false);
+    g_gc_enabled = was;
+}
+
+TEST_F(GcTest, StressCollectsAtEveryAllocation) {
+    gc_set_stress(true);
+    uint32_t before = gc_stats().collections;
+    series_alloc_bytes(8);
+    series_alloc_bytes(8);
+    EXPECT_EQ(gc_stats().collections, before + 2);
+    gc_set_stress(false);
+}
+
+TEST_F(GcTest, AThresholdCollectsWithoutStress) {
+    uint32_t before = gc_stats().collections;
+    for (int i = 0; i < 64; i++) series_alloc_bytes(1 << 20);
+    EXPECT_GT(gc_stats().collections, before);
+}
+
+// --- external resources
+
+int g_released = 0;
+void count_release(void*) { g_released++; }
+
+TEST_F(GcTest, UnreachableResourcesAreReleasedOnce) {
+    uint32_t type = externals_register_type("test-resource", count_release);
+    static int resource_a, resource_b;
+    uint32_t live_slot = externals_store(&resource_a, type);
+    uint32_t dead_slot = externals_store(&resource_b, type);
+    GcRoot handle;
+    handle->header = TYPE_HANDLE;
+    handle->w3 = live_slot;
+    g_released = 0;
+    gc_collect();
+    EXPECT_EQ(g_released, 1);
+    EXPECT_EQ(externals_get(live_slot), &resource_a);
+    EXPECT_EQ(externals_value(dead_slot), EXT_FREE);
+    gc_collect();
+    EXPECT_EQ(g_released, 1) << "a released slot is not released again";
+    EXPECT_EQ(externals_store(&resource_b, type), dead_slot) << "the freed slot is reused first";
+    externals_remove(dead_slot, false);
+    handle->header = TYPE_NONE;
+    gc_collect();
+    EXPECT_EQ(g_released, 2);
+}
+
+}  // namespace
+}  // namespace zol::test

@@ -1,0 +1,45 @@
+// Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, and
+// helpers to run code that raises errors.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/exits.h"
+#include "runtime/stack.h"
+
+namespace zol::test {
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        stack_init();
+        g_system.pending = UNWIND_NONE;
+    }
+    void TearDown() override { g_system.pending = UNWIND_NONE; }
+};
+
+// Runs body inside a try frame, as the try native does. Returns the catalog entry of the error it raised
+// (ERR_COUNT when it raised none) and leaves the stacks as the try site finds them: the error stops at the
+// nearest try or try/all frame, which may lie inside body.
+inline ErrorId catch_error(const std::function<void()>& body, Cell* error_out = nullptr) {
+    Cell name;
+    set_word(&name, TYPE_WORD, 0, 0);
+    stack_mark_try(&name);
+    try {
+        body();
+    } catch (const ErrorUnwind&) {
+        Cell error = *stack_top();
+        try_set_error_result();
+        g_system.pending = UNWIND_NONE;
+        if (error_out) *error_out = error;
+        return cell_is(&error, TYPE_ERROR) ? error_id(&error) : ERR_COUNT;
+    }
+    unwind_frame_drop();
+    return ERR_COUNT;
+}
+
+}  // namespace zol::test
