@@ -239,16 +239,6 @@ void gc_mark_node(uint32_t node) {
 
 void gc_unmark(uint32_t node) { g_nodes[node]->flags &= ~SER_MARK; }
 
-void hashtable_mark(uint32_t node) {
-    if (!node || !gc_mark_series(node)) return;
-    Series* s = g_nodes[node];
-    if (s->flags & SER_HASH_TABLE) {
-        uint32_t keys;
-        std::memcpy(&keys, s->head_ptr(), sizeof keys);
-        mark_deep(keys);
-    }
-}
-
 void root_block_init() { g_root_block = series_alloc_cells(ROOT_BLOCK_CELLS); }
 
 Cell* root_block_append() { return series_alloc_tail(g_root_block); }

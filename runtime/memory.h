@@ -37,7 +37,6 @@ static_assert(sizeof(Series) == 32);
 // Flags word of a series buffer.
 constexpr uint32_t SER_UNIT_MASK = 0x1F;
 constexpr uint32_t SER_OWNED = 0x20000;      // the series has an owner record
-constexpr uint32_t SER_HASH_TABLE = 0x40000;  // the buffer is a hash index; see hashtable_mark
 constexpr uint32_t SER_HEAP = 0x100000;      // owned by C++ code: the collector never frees it
 constexpr uint32_t SER_BIG = 0x1000000;      // footprint at least MAX_FRAME_SIZE
 constexpr uint32_t SER_MARK = 0x8000000;     // collector mark

@@ -4,7 +4,10 @@
 #include <cfenv>
 #include <new>
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "predefined.h"
 #include "exits.h"
 #include "externals.h"
 #include "gc.h"
@@ -25,6 +28,10 @@ void start_memory() {
     memory_init();
     gc_init();
 }
+void start_root_block() {
+    root_block_init();
+    symbol_block_init();
+}
 void register_datatypes() {
     g_types = DatatypeRegistry();
     register_all_datatypes(g_types);
@@ -40,12 +47,12 @@ const InitStep kSteps[] = {
     {"external-resource table", externals_init},
     {"datatypes, in registration order, with the type-name and action tables", register_datatypes},
     {"actions table", nullptr},
-    {"root block", root_block_init},
-    {"global context", nullptr},
+    {"root block, with the symbol block", start_root_block},
+    {"global context", global_context_init},
     {"case-folding tables", nullptr},
-    {"symbol hash table", nullptr},
-    {"datatype-name words", nullptr},
-    {"predefined words, refinements and issue", nullptr},
+    {"symbol hash table", symbol_index_init},
+    {"datatype-name words", datatype_words_init},
+    {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", nullptr},
     {"Parse engine", nullptr},
     {"ownership table", nullptr},

@@ -6,7 +6,9 @@
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
+#include "context.h"
 #include "string.h"
+#include "word.h"
 
 namespace zol {
 
@@ -89,6 +91,8 @@ void DatatypeRegistry::register_datatype(const Registration& r) {
     TypeNameRow& row = names_[t];
     row.name = type_name(t);
     row.length = uint32_t(std::strlen(row.name)) - 1;
+    // A type registered once the global context exists gets its name's word at once.
+    if (g_global_context && this == &g_types) row.word = word_load(row.name);
     // A parent is registered before its children, so its entries are final when they are copied: an
     // inherited slot is a snapshot of the parent's function.
     uint32_t parent = type_parent(t);
@@ -166,6 +170,13 @@ Cell* datatype_push(uint32_t type) {
 void unset_init(DatatypeRegistry&);
 void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
+void symbol_init(DatatypeRegistry&);
+void context_init(DatatypeRegistry&);
+void word_init(DatatypeRegistry&);
+void set_word_init(DatatypeRegistry&);
+void lit_word_init(DatatypeRegistry&);
+void get_word_init(DatatypeRegistry&);
+void refinement_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -177,13 +188,13 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_STRING, nullptr},
     {TYPE_BINARY, nullptr},
     {TYPE_INTEGER, nullptr},
-    {TYPE_SYMBOL, nullptr},
-    {TYPE_CONTEXT, nullptr},
-    {TYPE_WORD, nullptr},
-    {TYPE_LIT_WORD, nullptr},
-    {TYPE_SET_WORD, nullptr},
-    {TYPE_GET_WORD, nullptr},
-    {TYPE_REFINEMENT, nullptr},
+    {TYPE_SYMBOL, symbol_init},
+    {TYPE_CONTEXT, context_init},
+    {TYPE_WORD, word_init},
+    {TYPE_LIT_WORD, lit_word_init},
+    {TYPE_SET_WORD, set_word_init},
+    {TYPE_GET_WORD, get_word_init},
+    {TYPE_REFINEMENT, refinement_init},
     {TYPE_CHAR, nullptr},
     {TYPE_NATIVE, nullptr},
     {TYPE_ACTION, nullptr},

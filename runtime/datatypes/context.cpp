@@ -1,0 +1,304 @@
+// Contexts and word binding.
+#include "context.h"
+
+#include "runtime/cycles.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
+#include "runtime/predefined.h"
+#include "runtime/stack.h"
+#include "registry.h"
+#include "symbol.h"
+
+namespace zol {
+
+uint32_t g_global_context = 0;
+Cell g_global_object;
+
+namespace {
+
+constexpr uint32_t GLOBAL_SLOTS = 4000;
+
+inline uint32_t values_of(uint32_t context) { return context_cell(context)->w2; }
+
+// The number of slots a context has handed out: the values for a context with a values series, the
+// word entries for a stack context (whose words never share a slot).
+uint32_t slot_count(uint32_t context) {
+    return context_is_stack(context) ? context_word_count(context) : node_series(values_of(context))->used();
+}
+
+}  // namespace
+
+void global_context_init() {
+    g_global_context = context_make(GLOBAL_SLOTS, false, false, 0, CONTEXT_KIND_PLAIN);
+    g_global_object.header = TYPE_OBJECT;
+    g_global_object.w1 = g_global_context;
+    g_global_object.w2 = 0;
+    g_global_object.w3 = 0;
+    gc_register_root(&g_global_object);
+}
+
+uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block, uint32_t kind) {
+    if (slots < 1) slots = 1;
+    GcRoot keep_words;
+    if (word_block) set_series(keep_words.get(), TYPE_BLOCK, word_block);
+    uint32_t node = series_alloc_cells(2);
+    Series* s = node_series(node);
+    s->tail = s->head + 2 * sizeof(Cell);
+    Cell* c = s->cells();
+    c[0].header = TYPE_CONTEXT | (stack ? HDR_STACK_CONTEXT : 0) | ((kind << HDR_CONTEXT_KIND_SHIFT) & HDR_CONTEXT_KIND_MASK) |
+                  (flag ? HDR_CONTEXT_FLAG : 0);
+    c[0].w1 = 0;
+    c[0].w2 = 0;
+    c[0].w3 = 0;
+    set_unset(&c[1]);
+    GcRoot keep;  // the record marks its table and values from here on
+    keep->header = TYPE_OBJECT;
+    keep->w1 = node;
+    keep->w3 = 0;
+    uint32_t table = hashtable_make(slots, word_block, HASH_SYMBOLS, 2);
+    context_cell(node)->w1 = table;
+    if (!stack) {
+        uint32_t values = series_alloc_cells_unset(slots);
+        node_series(values)->tail = node_series(values)->head;  // slots are added with their words
+        context_cell(node)->w2 = values;
+    }
+    if (word_block) {
+        // The words of a given block are this context's from the start, each keeping its slot.
+        Series* wb = node_series(word_block);
+        uint32_t slots_used = 0;
+        for (uint32_t i = 0; i < wb->used(); i++) {
+            Cell* w = wb->cells() + i;
+            w->w1 = node;
+            if (word_index(w) == WORD_UNRESOLVED) w->w3 = i;
+            if (word_index(w) + 1 > slots_used) slots_used = word_index(w) + 1;
+        }
+        hashtable_index_block(table, 0, 1);
+        if (!stack) {
+            for (uint32_t i = 0; i < slots_used; i++) series_alloc_tail(context_cell(node)->w2);
+        }
+    }
+    return node;
+}
+
+Cell* context_owner(uint32_t context) { return context_cell(context) + 1; }
+uint32_t context_word_table(uint32_t context) { return context_cell(context)->w1; }
+uint32_t context_word_block(uint32_t context) { return hashtable_block(context_word_table(context)); }
+uint32_t context_word_count(uint32_t context) { return node_series(context_word_block(context))->used(); }
+Cell* context_word_at(uint32_t context, uint32_t position) { return hashtable_word_at(context_word_table(context), position); }
+bool context_is_stack(uint32_t context) { return (context_cell(context)->header & HDR_STACK_CONTEXT) != 0; }
+uint32_t context_kind(uint32_t context) {
+    return (context_cell(context)->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT;
+}
+
+int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensitive) {
+    return hashtable_put_word(context_word_table(context), symbol, case_insensitive, 0, 0);
+}
+
+uint32_t context_add_word(uint32_t context, uint32_t symbol) {
+    int32_t found = context_find_word(context, symbol, true);
+    if (found >= 0) return uint32_t(found);
+    GcRoot keep;
+    keep->header = TYPE_OBJECT;
+    keep->w1 = context;
+    keep->w3 = 0;
+    uint32_t index = slot_count(context);
+    hashtable_put_word(context_word_table(context), symbol, true, context, index);
+    if (!context_is_stack(context)) series_alloc_tail(values_of(context));
+    return index;
+}
+
+void context_put_word(uint32_t context, uint32_t symbol, const Cell* value) {
+    if (context_find_word(context, symbol, true) >= 0) return;
+    GcRoot keep(*value);
+    uint32_t index = context_add_word(context, symbol);
+    *context_values_at(context, index) = *keep;
+}
+
+Cell* context_values_at(uint32_t context, uint32_t index) { return node_series(values_of(context))->cells() + index; }
+
+Cell* context_word_value_cell(uint32_t symbol, uint32_t context) {
+    if (context_is_stack(context)) context = g_global_context;
+    int32_t index = context_find_word(context, symbol, true);
+    return index < 0 ? nullptr : context_values_at(context, uint32_t(index));
+}
+
+Cell* context_global_value_cell(uint32_t symbol) { return context_word_value_cell(symbol, g_global_context); }
+
+void context_global_value_copy(uint32_t symbol, Cell* target) {
+    uint32_t index = context_add_word(g_global_context, symbol);
+    *target = *context_values_at(g_global_context, index);
+}
+
+Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling) {
+    (void)spelling;  // the word always carries the spelling it was asked for
+    uint32_t table = context_word_table(g_global_context);
+    int32_t index = hashtable_put_word(table, symbol, case_insensitive, 0, 0);
+    if (index < 0) {
+        // Another spelling of a known name shares that name's slot; a new name gets a new slot.
+        int32_t shared = symbol_alias(symbol) > 0 ? context_find_word(g_global_context, symbol, true) : -1;
+        uint32_t slot = shared >= 0 ? uint32_t(shared) : slot_count(g_global_context);
+        hashtable_put_word(table, symbol, false, g_global_context, slot);
+        if (shared < 0) series_alloc_tail(values_of(g_global_context));
+        index = int32_t(slot);
+    }
+    Cell word;
+    set_word(&word, TYPE_WORD, g_global_context, symbol, uint32_t(index));
+    return word;
+}
+
+Cell* word_value_cell(const Cell* word) {
+    uint32_t context = word_context(word);
+    uint32_t index = word_index(word);
+    if (index != WORD_UNRESOLVED && context) {
+        const Cell* c = context_cell(context);
+        if (!c->w2) fire(ERR_SCRIPT_NOT_IN_CONTEXT, word);
+        if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
+        return node_series(c->w2)->cells() + index;
+    }
+    if (context && cell_is(word, TYPE_WORD) && symbol_resolve(word_symbol(word)) == g_sym[SYM_SELF]) return context_owner(context);
+    fire(ERR_SCRIPT_NO_VALUE, word);
+}
+
+Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bool on_change) {
+    (void)on_change;  // change handlers of objects are called by the object! datatype
+    if (word_index(word) == WORD_UNRESOLVED) {
+        GcRoot keep(*value);
+        int32_t found = context_find_word(context, word_symbol(word), false);
+        word->w3 = found >= 0 ? uint32_t(found) : context_add_word(context, word_symbol(word));
+        word->w1 = context;
+        value = keep.get();
+        Cell* c = context_cell(context);
+        if (!c->w2) fire(ERR_SCRIPT_NOT_DEFINED, word);
+        Cell* slot = (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + word_index(word) : context_values_at(context, word_index(word));
+        *slot = *value;
+        return slot;
+    }
+    Cell* c = context_cell(context);
+    if (!c->w2) fire(ERR_SCRIPT_NOT_DEFINED, word);
+    uint32_t index = word_index(word);
+    if (c->header & HDR_STACK_CONTEXT) {
+        Cell* slot = stack_cell(c->w2) + index;
+        *slot = *value;
+        return slot;
+    }
+    // An object records which fields were set through a word, on the field's entry in its word list.
+    if (((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) == CONTEXT_KIND_OBJECT) {
+        context_word_at(context, index)->header |= HDR_SET_THROUGH_WORD;
+    }
+    Cell* slot = context_values_at(context, index);
+    *slot = *value;
+    return slot;
+}
+
+void context_set_integer(uint32_t context, Cell* word, int32_t value) {
+    Cell v;
+    set_integer(&v, value);
+    context_set_word_value(word, &v, context, false);
+}
+
+int32_t context_bind_word(uint32_t context, Cell* word) {
+    int32_t index = context_find_word(context, word_symbol(word), true);
+    if (index >= 0) {
+        word->w1 = context;
+        word->w3 = uint32_t(index);
+    }
+    return index;
+}
+
+namespace {
+
+void bind_cells(uint32_t node, uint32_t context, bool self) {
+    if (cycles_find(node)) return;
+    stack_check_native();
+    cycles_push(node);
+    Series* s = node_series(node);
+    for (uint32_t i = s->head / 16, end = s->tail / 16; i < end; i++) {
+        Cell* c = reinterpret_cast<Cell*>(node_series(node)->data()) + i;
+        switch (cell_type(c)) {
+            case TYPE_BLOCK:
+            case TYPE_PAREN:
+            case TYPE_PATH:
+            case TYPE_LIT_PATH:
+            case TYPE_SET_PATH:
+            case TYPE_GET_PATH:
+            case TYPE_HASH: bind_cells(series_node(c), context, self); break;
+            case TYPE_WORD:
+                if (self && symbol_resolve(word_symbol(c)) == g_sym[SYM_SELF]) {
+                    c->w1 = context;
+                    c->w3 = WORD_UNRESOLVED;
+                    break;
+                }
+                [[fallthrough]];
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT: context_bind_word(context, c); break;
+            default: break;
+        }
+    }
+    cycles_pop();
+}
+
+}  // namespace
+
+void context_bind_block(const Cell* block, uint32_t context, bool self) { bind_cells(series_node(block), context, self); }
+
+bool context_collect_set_words(uint32_t context, const Cell* block) {
+    GcRoot keep(*block);
+    bool grew = false;
+    Series* s = cell_series(keep.get());
+    for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
+        Cell* c = cell_series(keep.get())->cells() + i;
+        if (!cell_is(c, TYPE_SET_WORD)) continue;
+        if (context_find_word(context, word_symbol(c), true) >= 0) continue;
+        context_add_word(context, word_symbol(c));
+        grew = true;
+    }
+    (void)s;
+    return grew;
+}
+
+void context_duplicate(Cell* cell, uint32_t kind) {
+    uint32_t source = cell->w1;
+    GcRoot keep_source;
+    keep_source->header = TYPE_OBJECT;
+    keep_source->w1 = source;
+    keep_source->w3 = 0;
+    Series* words = node_series(context_word_block(source));
+    uint32_t copy = series_copy_range(context_word_block(source), 0, words->used());
+    const Cell* c = context_cell(source);
+    bool stack = c->header & HDR_STACK_CONTEXT;
+    bool flag = c->header & HDR_CONTEXT_FLAG;
+    uint32_t slots = context_word_count(source);
+    uint32_t fresh = context_make(slots, stack, flag, copy, kind);
+    cell->w1 = fresh;
+}
+
+// context! is the type of a context record's own cell; it is never a value of scripts and has no action.
+void context_init(DatatypeRegistry& registry) { registry.register_datatype(Registration(TYPE_CONTEXT)); }
+
+uint32_t context_make_from_spec(const Cell* spec, bool stack) {
+    GcRoot keep(*spec);
+    uint32_t count = 0;
+    Series* s = cell_series(keep.get());
+    for (uint32_t i = series_index(keep.get()); i < s->used(); i++) {
+        uint32_t t = cell_type(s->cells() + i);
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) count++;
+    }
+    uint32_t context = context_make(count, stack, false, 0, CONTEXT_KIND_PLAIN);
+    GcRoot keep_context;
+    keep_context->header = TYPE_OBJECT;
+    keep_context->w1 = context;
+    keep_context->w3 = 0;
+    for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
+        const Cell* c = cell_series(keep.get())->cells() + i;
+        uint32_t t = cell_type(c);
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
+            context_add_word(context, word_symbol(c));
+        }
+    }
+    return context;
+}
+
+}  // namespace zol
