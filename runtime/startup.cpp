@@ -5,6 +5,7 @@
 #include <new>
 
 #include "runtime/datatypes/registry.h"
+#include "casefold.h"
 #include "exits.h"
 #include "externals.h"
 #include "gc.h"
@@ -42,7 +43,7 @@ const InitStep kSteps[] = {
     {"actions table", nullptr},
     {"root block", root_block_init},
     {"global context", nullptr},
-    {"case-folding tables", nullptr},
+    {"case-folding tables", case_tables_init},
     {"symbol hash table", nullptr},
     {"datatype-name words", nullptr},
     {"predefined words, refinements and issue", nullptr},
