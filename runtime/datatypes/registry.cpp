@@ -166,6 +166,7 @@ Cell* datatype_push(uint32_t type) {
 void unset_init(DatatypeRegistry&);
 void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
+void char_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -184,7 +185,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_SET_WORD, nullptr},
     {TYPE_GET_WORD, nullptr},
     {TYPE_REFINEMENT, nullptr},
-    {TYPE_CHAR, nullptr},
+    {TYPE_CHAR, char_init},
     {TYPE_NATIVE, nullptr},
     {TYPE_ACTION, nullptr},
     {TYPE_OP, nullptr},
