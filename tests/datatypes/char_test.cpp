@@ -13,17 +13,17 @@ namespace zol::test {
 namespace {
 
 Cell chr(uint32_t cp) {
-    Cell c;
+    Cell c{};
     set_char(&c, cp);
     return c;
 }
 Cell integer(int32_t v) {
-    Cell c;
+    Cell c{};
     set_integer(&c, v);
     return c;
 }
 Cell real(double v, TypeId t = TYPE_FLOAT) {
-    Cell c;
+    Cell c{};
     set_float(&c, v, t);
     return c;
 }
