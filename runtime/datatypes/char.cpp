@@ -15,10 +15,10 @@ namespace {
 
 constexpr int64_t MAX_CODE_POINT = 0x10FFFF;
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
+[[noreturn]] void fire_bad_to(const Cell* source) {
     Cell type;
     set_datatype(&type, TYPE_CHAR);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &type, spec);
+    fire(ERR_SCRIPT_BAD_TO_ARG, &type, source);
 }
 
 // The code point of the UTF-8 sequence at a binary's head; nothing past its tail is read.
@@ -33,31 +33,31 @@ int64_t binary_head_char(const Cell* bin) {
 }
 
 // make and to: the result is written into the first argument's cell.
-const Cell* char_to(Cell* proto, Cell* spec, TypeId) {
+const Cell* char_to(Cell* proto, Cell* source, TypeId) {
     int64_t cp;
-    switch (cell_type(spec)) {
+    switch (cell_type(source)) {
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            if (string_length(spec) == 0) fire_bad_to(spec);
-            cp = string_char_at(spec, series_index(spec));
+            if (string_length(source) == 0) fire_bad_to(source);
+            cp = string_char_at(source, series_index(source));
             break;
-        case TYPE_CHAR: cp = cell_char(spec); break;
-        case TYPE_INTEGER: cp = cell_int(spec); break;
+        case TYPE_CHAR: cp = cell_char(source); break;
+        case TYPE_INTEGER: cp = cell_int(source); break;
         case TYPE_FLOAT:
         case TYPE_PERCENT: {
-            double d = cell_float(spec);
-            if (!(d > -1.0 && d < double(MAX_CODE_POINT + 1))) fire(ERR_SCRIPT_OUT_OF_RANGE, spec);  // NaN too
+            double d = cell_float(source);
+            if (!(d > -1.0 && d < double(MAX_CODE_POINT + 1))) fire(ERR_SCRIPT_OUT_OF_RANGE, source);  // NaN too
             cp = int64_t(d);  // toward zero
             break;
         }
-        case TYPE_BINARY: cp = binary_head_char(spec); break;
-        default: fire_bad_to(spec);
+        case TYPE_BINARY: cp = binary_head_char(source); break;
+        default: fire_bad_to(source);
     }
-    if (cp < 0 || cp > MAX_CODE_POINT) fire(ERR_SCRIPT_OUT_OF_RANGE, spec);
+    if (cp < 0 || cp > MAX_CODE_POINT) fire(ERR_SCRIPT_OUT_OF_RANGE, source);
     set_char(proto, uint32_t(cp));
     return proto;
 }

@@ -44,12 +44,12 @@ Outcome fails(ErrorId e) { return {e, 0}; }
 
 class CharTest : public RuntimeTest {
 protected:
-    Outcome to(const Cell& spec) {
+    Outcome to(const Cell& source) {
         Outcome out;
         Cell error;
         out.error = catch_error(
             [&] {
-                Cell proto = g_none_value, arg = spec;
+                Cell proto = g_none_value, arg = source;
                 const Cell* r = g_types.get<ACT_TO>(TYPE_CHAR)(&proto, &arg, TYPE_CHAR);
                 EXPECT_TRUE(cell_is(r, TYPE_CHAR));
                 out.cp = cell_char(r);
@@ -106,7 +106,7 @@ TEST_F(CharTest, SlotsAreItsOwnOrInteger) {
 
 TEST_F(CharTest, ToFromNumbersAndChars) {
     struct Case {
-        Cell spec;
+        Cell source;
         Outcome want;
     } cases[] = {
         {integer(65), gives('A')},
@@ -128,13 +128,13 @@ TEST_F(CharTest, ToFromNumbersAndChars) {
         {g_true_value, fails(ERR_SCRIPT_BAD_TO_ARG)},
     };
     for (Case& c : cases) {
-        Outcome got = to(c.spec);
-        EXPECT_EQ(got, c.want) << "spec type " << type_name(cell_type(&c.spec));
+        Outcome got = to(c.source);
+        EXPECT_EQ(got, c.want) << "source type " << type_name(cell_type(&c.source));
         if (got.error == ERR_SCRIPT_OUT_OF_RANGE) {
-            EXPECT_EQ(std::memcmp(&got.arg1, &c.spec, sizeof(Cell)), 0) << "the argument is the spec";
+            EXPECT_EQ(std::memcmp(&got.arg1, &c.source, sizeof(Cell)), 0) << "the argument is the value converted";
         } else if (got.error == ERR_SCRIPT_BAD_TO_ARG) {
             EXPECT_TRUE(cell_is(&got.arg1, TYPE_DATATYPE) && datatype_id(&got.arg1) == TYPE_CHAR);
-            EXPECT_EQ(cell_type(&got.arg2), cell_type(&c.spec));
+            EXPECT_EQ(cell_type(&got.arg2), cell_type(&c.source));
         }
     }
 }
