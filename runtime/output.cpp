@@ -110,7 +110,7 @@ void console_write(const void* units, size_t count, uint32_t unit, bool newline)
             g_sink(buffer, used);
             used = 0;
         }
-        used += size_t(utf8_encode_char(cp, reinterpret_cast<uint8_t*>(buffer + used)));
+        used += size_t(utf8_encode_char_replacing(cp, reinterpret_cast<uint8_t*>(buffer + used)));
     }
     if (newline) buffer[used++] = '\n';
     if (used) g_sink(buffer, used);

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "predefined.h"
+#include "casefold.h"
 #include "exits.h"
 #include "externals.h"
 #include "gc.h"
@@ -49,7 +50,7 @@ const InitStep kSteps[] = {
     {"actions table", nullptr},
     {"root block, with the symbol block", start_root_block},
     {"global context", global_context_init},
-    {"case-folding tables", nullptr},
+    {"case-folding tables", case_tables_init},
     {"symbol hash table", symbol_index_init},
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},

@@ -9,6 +9,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/exits.h"
+#include "runtime/predefined.h"
 #include "runtime/stack.h"
 
 namespace zol::test {
@@ -26,9 +27,7 @@ protected:
 // (ERR_COUNT when it raised none) and leaves the stacks as the try site finds them: the error stops at the
 // nearest try or try/all frame, which may lie inside body.
 inline ErrorId catch_error(const std::function<void()>& body, Cell* error_out = nullptr) {
-    Cell name;
-    set_word(&name, TYPE_WORD, 0, 0);
-    stack_mark_try(&name);
+    stack_mark_try(&g_word[W_TRY]);
     try {
         body();
     } catch (const ErrorUnwind&) {

@@ -177,6 +177,7 @@ void set_word_init(DatatypeRegistry&);
 void lit_word_init(DatatypeRegistry&);
 void get_word_init(DatatypeRegistry&);
 void refinement_init(DatatypeRegistry&);
+void char_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -195,7 +196,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_SET_WORD, set_word_init},
     {TYPE_GET_WORD, get_word_init},
     {TYPE_REFINEMENT, refinement_init},
-    {TYPE_CHAR, nullptr},
+    {TYPE_CHAR, char_init},
     {TYPE_NATIVE, nullptr},
     {TYPE_ACTION, nullptr},
     {TYPE_OP, nullptr},

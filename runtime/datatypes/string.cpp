@@ -1,12 +1,16 @@
 // string! values.
 #include "string.h"
 
+#include <bit>
 #include <cstring>
 
-#include "runtime/memory.h"
+#include "runtime/system.h"
 #include "runtime/unicode.h"
 
 namespace zol {
+
+// 4-byte units are copied as host integers.
+static_assert(std::endian::native == std::endian::little);
 
 void string_make(Cell* out, uint32_t capacity) {
     set_series(out, TYPE_STRING, series_alloc_units(capacity, 1));
@@ -51,12 +55,70 @@ std::string string_to_utf8(const Cell* str) {
     uint8_t buf[4];
     const uint8_t* p = s->head_ptr() + uint64_t(series_index(str)) * unit;
     for (const uint8_t* end = s->tail_ptr(); p < end; p += unit) {
-        uint32_t cp = 0;
-        std::memcpy(&cp, p, unit);  // little-endian units
-        int n = utf8_encode_char(cp, buf);
+        int n = utf8_encode_char_replacing(string_get_char(p, unit), buf);
         out.append(reinterpret_cast<char*>(buf), size_t(n));
     }
     return out;
+}
+
+uint32_t string_get_char(const uint8_t* at, uint32_t unit) {
+    switch (unit) {
+        case 1: return *at;
+        case 2: return uint32_t(at[0]) | uint32_t(at[1]) << 8;
+        case 4: {
+            uint32_t cp;
+            std::memcpy(&cp, at, 4);
+            return cp;
+        }
+        default: runtime_error(101, 0);  // a string buffer never has another unit
+    }
+}
+
+uint32_t string_char_at(const Cell* str, uint32_t index) {
+    Series* s = cell_series(str);
+    return string_get_char(s->head_ptr() + uint64_t(index) * s->unit(), s->unit());
+}
+
+Series* string_append_char(uint32_t node, uint32_t cp) {
+    Series* s = node_series(node);
+    if (s->unit() == 1 && cp > 127) {
+        s = cp > 0xFFFF ? unicode_latin1_to_ucs4(node) : unicode_latin1_to_ucs2(node);
+    } else if (s->unit() == 2 && cp > 0xFFFF) {
+        s = unicode_ucs2_to_ucs4(node);
+    }
+    uint32_t unit = s->unit();
+    uint8_t* at = series_reserve_tail(node, unit);
+    switch (unit) {
+        case 1: *at = uint8_t(cp); break;
+        case 2:
+            at[0] = uint8_t(cp);
+            at[1] = uint8_t(cp >> 8);
+            break;
+        default: std::memcpy(at, &cp, 4); break;
+    }
+    return node_series(node);
+}
+
+uint32_t string_append_utf8(Cell* str, const uint8_t* text, size_t length) {
+    uint32_t node = series_node(str);
+    size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80) ascii++;
+    if (ascii == length) {
+        string_append_ascii(str, reinterpret_cast<const char*>(text), length);
+        return uint32_t(length);
+    }
+    uint32_t count = 0;
+    for (const uint8_t *p = text, *end = text + length; p < end; count++) {
+        int32_t cp;
+        const uint8_t* next = utf8_decode_char(p, end, &cp);
+        if (cp < 0) {
+            cp = 0xFFFD;
+            if (next == p) next = p + 1;
+        }
+        string_append_char(node, uint32_t(cp));
+        p = next;
+    }
+    return count;
 }
 
 }  // namespace zol

@@ -68,8 +68,10 @@ int compare_text(const uint8_t* pa, uint32_t la, const uint8_t* pb, uint32_t lb,
     const uint8_t *ea = pa + la, *eb = pb + lb;
     while (pa < ea && pb < eb) {
         int32_t ca, cb;
-        pa = utf8_decode_char(pa, &ca);
-        pb = utf8_decode_char(pb, &cb);
+        const uint8_t* na = utf8_decode_char(pa, ea, &ca);
+        const uint8_t* nb = utf8_decode_char(pb, eb, &cb);
+        pa = na > pa ? na : pa + 1;  // a refused byte still moves the walk on
+        pb = nb > pb ? nb : pb + 1;
         if (!case_sensitive) {
             ca = int32_t(case_convert_char(uint32_t(ca), true));
             cb = int32_t(case_convert_char(uint32_t(cb), true));

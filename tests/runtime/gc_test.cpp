@@ -2,6 +2,7 @@
 // resources through their callbacks.
 #include "runtime/externals.h"
 #include "runtime/gc.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/valuestore.h"
 #include "tests/support.h"
@@ -111,18 +112,27 @@ TEST_F(GcTest, DeepNestingDoesNotRecurse) {
 }
 
 TEST_F(GcTest, AHashIndexKeepsTheBlockItIndexes) {
-    GcRoot keys, cells;
+    GcRoot keys;
     uint32_t keys_node = new_block(keys.get());
-    new_block(cells.get(), 2);
-    uint32_t table = series_alloc_bytes(16);
-    series_set_flags(table, SER_HASH_TABLE);
-    std::memcpy(node_series(table)->head_ptr(), &keys_node, sizeof keys_node);
+    for (int i = 0; i < 4; i++) {
+        Cell v;
+        set_integer(&v, i);
+        append(keys.get(), v);
+    }
+    uint32_t table = hashtable_make(4, keys_node, HASH_MAP, 1);
     GcRoot map;
-    set_series(map.get(), TYPE_MAP, series_node(cells.get()), 0, table);
+    map->header = TYPE_MAP;
+    map->w1 = 0;
+    map->w2 = 0;
+    map->w3 = table;
     set_none(keys.get());  // from here the keys are reachable through the index alone
     gc_collect();
     EXPECT_TRUE(node_in_use(table));
     EXPECT_TRUE(node_in_use(keys_node));
+    map->header = TYPE_NONE;
+    gc_collect();
+    EXPECT_FALSE(node_in_use(table));
+    EXPECT_FALSE(node_in_use(keys_node));
 }
 
 TEST_F(GcTest, AStackContextDoesNotMarkItsArgumentBase) {
