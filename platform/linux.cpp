@@ -136,15 +136,21 @@ struct ThreadStart {
     void* arg;
 };
 
-void* thread_main(void* raw) {
-    auto* start = static_cast<ThreadStart*>(raw);
+uintptr_t query_stack_low() {
+    uintptr_t low = 0;
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) == 0) {
         void* addr = nullptr;
         size_t size = 0;
-        if (pthread_attr_getstack(&attr, &addr, &size) == 0) t_stack_low = reinterpret_cast<uintptr_t>(addr);
+        if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = reinterpret_cast<uintptr_t>(addr);
         pthread_attr_destroy(&attr);
     }
+    return low;
+}
+
+void* thread_main(void* raw) {
+    auto* start = static_cast<ThreadStart*>(raw);
+    t_stack_low = query_stack_low();
     start->fn(start->arg);
     return nullptr;
 }
@@ -168,15 +174,7 @@ void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
 }
 
 uintptr_t native_stack_low() {
-    if (t_stack_low == 0) {
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            void* addr = nullptr;
-            size_t size = 0;
-            if (pthread_attr_getstack(&attr, &addr, &size) == 0) t_stack_low = reinterpret_cast<uintptr_t>(addr);
-            pthread_attr_destroy(&attr);
-        }
-    }
+    if (t_stack_low == 0) t_stack_low = query_stack_low();
     return t_stack_low;
 }
 

@@ -2,6 +2,7 @@
 #include "hashtable.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "casefold.h"
@@ -9,6 +10,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "gc.h"
 #include "memory.h"
+#include "output.h"
 #include "random.h"
 
 namespace zol {
@@ -674,6 +676,19 @@ void hashtable_mark(uint32_t table) {
             // Owners and owned series must not live on through this table: it is swept instead.
             buffer(v.h->block);
             break;
+    }
+}
+
+void hashtable_dump(uint32_t table) {
+    View v(table);
+    char line[48];
+    for (int pass = 0; pass < 2; pass++) {
+        console_write_cstr(pass == 0 ? "\n== Deleted keys ==\n" : "== Alive keys ==\n");
+        for (uint32_t i = 0; i < v.h->bucket_count; i++) {
+            if (pass == 0 ? !v.deleted(i) : !v.live(i)) continue;
+            std::snprintf(line, sizeof line, "%u %d\n", i, int32_t(v.buckets[i]));
+            console_write_cstr(line);
+        }
     }
 }
 

@@ -68,6 +68,10 @@ int32_t hashtable_put_word(uint32_t table, uint32_t symbol, bool case_insensitiv
 // The word cell at a position of a word table's block.
 Cell* hashtable_word_at(uint32_t table, uint32_t position);
 
+// Debug listing on standard output: the deleted buckets, then the live ones, one line each (bucket and
+// stored value).
+void hashtable_dump(uint32_t table);
+
 // --- hash functions
 uint32_t hash_murmur3(const uint8_t* bytes, size_t length);
 uint32_t hash_mix(uint32_t value);

@@ -52,6 +52,20 @@ enum CompareOp : int {
 };
 // What a compare slot answers when the two values cannot be compared under the operation.
 constexpr int COMPARE_INCOMPARABLE = -2;
+// The operations under which values that have no order of their own (unset, none, logic) still compare:
+// the equalities, sameness and the two sort orders.
+inline bool compare_op_equality_or_sort(CompareOp op) {
+    switch (op) {
+        case CMP_EQUAL:
+        case CMP_NOT_EQUAL:
+        case CMP_STRICT_EQUAL:
+        case CMP_SORT:
+        case CMP_CASE_SORT:
+        case CMP_SAME:
+        case CMP_FIND: return true;
+        default: return false;
+    }
+}
 
 // Arguments shared by form and mold: the remaining part budget travels separately.
 struct MoldArgs {

@@ -101,16 +101,6 @@ int encode_checked(uint32_t cp, uint8_t* out) {
     return 4;
 }
 
-inline void put_unit(uint8_t* at, uint32_t unit, uint32_t cp) {
-    switch (unit) {
-        case 1: *at = uint8_t(cp); break;
-        case 2:
-            at[0] = uint8_t(cp);
-            at[1] = uint8_t(cp >> 8);
-            break;
-        default: std::memcpy(at, &cp, 4); break;
-    }
-}
 
 inline uint32_t utf16_unit(const uint8_t* src, uint32_t i) { return uint32_t(src[2 * i]) | uint32_t(src[2 * i + 1]) << 8; }
 
@@ -138,7 +128,7 @@ Series* widen(uint32_t node, uint32_t from, uint32_t to) {
     uint64_t need = units * to + to;
     if (s->head + need > s->size) s = series_expand(node, need);
     uint8_t* base = s->head_ptr();
-    for (uint64_t i = units; i-- > 0;) put_unit(base + i * to, to, string_get_char(base + i * from, from));
+    for (uint64_t i = units; i-- > 0;) string_put_unit(base + i * to, to, string_get_char(base + i * from, from));
     s->tail = s->head + uint32_t(units * to);
     s->flags = (s->flags & ~SER_UNIT_MASK) | to;
     return s;
@@ -160,7 +150,7 @@ Series* load_store(uint32_t node, uint32_t cp, uint32_t source_length) {
         if (step < unit) step = unit;
         s = series_expand(node, uint64_t(s->size) + step);
     }
-    put_unit(s->tail_ptr(), unit, cp);
+    string_put_unit(s->tail_ptr(), unit, cp);
     s->tail += unit;
     return s;
 }
@@ -407,7 +397,7 @@ uint32_t unicode_load_utf16(const uint8_t* src, uint32_t count, Cell* target, bo
                     c = 0xFFFD;  // broken input text must not end the process
                 }
             }
-            put_unit(out + uint64_t(stored) * unit, unit, c);
+            string_put_unit(out + uint64_t(stored) * unit, unit, c);
             stored++;
         }
     }

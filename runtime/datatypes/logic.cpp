@@ -92,17 +92,8 @@ int logic_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
 }
 
 int logic_compare(const Cell* value, const Cell* other, CompareOp op) {
-    if (!cell_is(other, TYPE_LOGIC)) return COMPARE_INCOMPARABLE;
-    switch (op) {
-        case CMP_EQUAL:
-        case CMP_NOT_EQUAL:
-        case CMP_STRICT_EQUAL:
-        case CMP_SORT:
-        case CMP_CASE_SORT:
-        case CMP_SAME:
-        case CMP_FIND: return int(logic_get(value)) - int(logic_get(other));
-        default: return COMPARE_INCOMPARABLE;
-    }
+    if (!cell_is(other, TYPE_LOGIC) || !compare_op_equality_or_sort(op)) return COMPARE_INCOMPARABLE;
+    return int(logic_get(value)) - int(logic_get(other));  // false sorts before true
 }
 
 const Cell* logic_complement(Cell* value) {

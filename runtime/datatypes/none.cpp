@@ -42,17 +42,8 @@ int none_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
 }
 
 int none_compare(const Cell*, const Cell* other, CompareOp op) {
-    if (!cell_is(other, TYPE_NONE)) return COMPARE_INCOMPARABLE;
-    switch (op) {
-        case CMP_EQUAL:
-        case CMP_NOT_EQUAL:
-        case CMP_STRICT_EQUAL:
-        case CMP_SORT:
-        case CMP_CASE_SORT:
-        case CMP_SAME:
-        case CMP_FIND: return 0;
-        default: return COMPARE_INCOMPARABLE;
-    }
+    if (!cell_is(other, TYPE_NONE) || !compare_op_equality_or_sort(op)) return COMPARE_INCOMPARABLE;
+    return 0;
 }
 
 void none_clear(Cell*) { none_set_result(); }

@@ -87,15 +87,7 @@ Series* string_append_char(uint32_t node, uint32_t cp) {
         s = unicode_ucs2_to_ucs4(node);
     }
     uint32_t unit = s->unit();
-    uint8_t* at = series_reserve_tail(node, unit);
-    switch (unit) {
-        case 1: *at = uint8_t(cp); break;
-        case 2:
-            at[0] = uint8_t(cp);
-            at[1] = uint8_t(cp >> 8);
-            break;
-        default: std::memcpy(at, &cp, 4); break;
-    }
+    string_put_unit(series_reserve_tail(node, unit), unit, cp);
     return node_series(node);
 }
 

@@ -24,6 +24,17 @@ std::string string_to_utf8(const Cell* str);
 
 // The code point stored at a unit of the given size.
 uint32_t string_get_char(const uint8_t* at, uint32_t unit);
+// Stores a code point into a unit of the given size (little-endian whatever the host).
+inline void string_put_unit(uint8_t* at, uint32_t unit, uint32_t cp) {
+    switch (unit) {
+        case 1: *at = uint8_t(cp); break;
+        case 2:
+            at[0] = uint8_t(cp);
+            at[1] = uint8_t(cp >> 8);
+            break;
+        default: __builtin_memcpy(at, &cp, 4); break;
+    }
+}
 // The code point at a unit index counted from the buffer's first used unit (not from the cell's head).
 uint32_t string_char_at(const Cell* str, uint32_t index);
 // Appends a code point at the tail. A unit-1 buffer widens to 2 for 128-65535 and to 4 above (writing into an

@@ -44,6 +44,23 @@ uint32_t symbol_make_flagged(const char* name) {
     return symbol_make_len(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)), true);
 }
 
+uint32_t symbol_from_string(Cell* string) {
+    int32_t length = -1;
+    const uint8_t* text = string_to_utf8(string, &length);
+    return symbol_make_len(text, uint32_t(length), false);
+}
+
+Cell* symbol_get(uint32_t id) {
+    if (!symbol_cell(id)->w2) {
+        uint32_t length;
+        symbol_bytes(id, &length);
+        // Read the bytes again after allocating: the symbol block does not move, its name buffer neither.
+        uint32_t name = unicode_load_utf8_new(symbol_bytes(id, &length), length);
+        symbol_cell(id)->w2 = name;
+    }
+    return symbol_cell(id);
+}
+
 Cell* symbol_cell(uint32_t id) { return node_series(g_symbols.w2)->cells() + (id - 1); }
 
 uint32_t symbol_count() { return node_series(g_symbols.w2)->used(); }

@@ -22,7 +22,12 @@ uint32_t symbol_make(const char* name);
 uint32_t symbol_make_len(const uint8_t* name, uint32_t length, bool exact = false);
 uint32_t symbol_make_flagged(const char* name);
 
+// The id of the name held by a string from its head (the cell must be rooted: its cache receives the text).
+uint32_t symbol_from_string(Cell* string);
+
 Cell* symbol_cell(uint32_t id);
+// The symbol's cell with its name string (word 2) built first when needed.
+Cell* symbol_get(uint32_t id);
 uint32_t symbol_count();
 // The name's UTF-8 bytes (NUL-terminated) and their count.
 const uint8_t* symbol_bytes(uint32_t id, uint32_t* length);

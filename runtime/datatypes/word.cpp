@@ -146,32 +146,23 @@ void word_init(DatatypeRegistry& registry) {
     registry.register_datatype(r);
 }
 
-void set_word_init(DatatypeRegistry& registry) {
-    Registration r(TYPE_SET_WORD);
-    r.own<ACT_MOLD>(word_mold);
-    for (Action a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE, ACT_INDEX_Q}) r.inherit(a);
-    registry.register_datatype(r);
-}
+namespace {
 
-void lit_word_init(DatatypeRegistry& registry) {
-    Registration r(TYPE_LIT_WORD);
-    r.own<ACT_MOLD>(word_mold);
-    for (Action a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE, ACT_INDEX_Q}) r.inherit(a);
-    registry.register_datatype(r);
-}
-
-void get_word_init(DatatypeRegistry& registry) {
-    Registration r(TYPE_GET_WORD);
-    r.own<ACT_MOLD>(word_mold);
-    for (Action a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE, ACT_INDEX_Q}) r.inherit(a);
-    registry.register_datatype(r);
-}
-
-void refinement_init(DatatypeRegistry& registry) {
-    Registration r(TYPE_REFINEMENT);
+// set-word!, lit-word!, get-word! and refinement! differ from word! only in their mold (refinement! also
+// has no index?).
+void register_kind(DatatypeRegistry& registry, TypeId type, bool with_index) {
+    Registration r(type);
     r.own<ACT_MOLD>(word_mold);
     for (Action a : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE}) r.inherit(a);
+    if (with_index) r.inherit(ACT_INDEX_Q);
     registry.register_datatype(r);
 }
+
+}  // namespace
+
+void set_word_init(DatatypeRegistry& registry) { register_kind(registry, TYPE_SET_WORD, true); }
+void lit_word_init(DatatypeRegistry& registry) { register_kind(registry, TYPE_LIT_WORD, true); }
+void get_word_init(DatatypeRegistry& registry) { register_kind(registry, TYPE_GET_WORD, true); }
+void refinement_init(DatatypeRegistry& registry) { register_kind(registry, TYPE_REFINEMENT, false); }
 
 }  // namespace zol

@@ -52,6 +52,19 @@ TEST_F(WordsTest, SpellingsAreSymbolsThatShareACanonicalId) {
     EXPECT_EQ(length, 7u);
 }
 
+TEST_F(WordsTest, NamesAsStringsAndBack) {
+    uint32_t id = symbol_make_flagged("na\xC3\xAFve");
+    Cell* sym = symbol_get(id);
+    ASSERT_NE(sym->w2, 0u);
+    Cell name;
+    set_series(&name, TYPE_STRING, sym->w2);
+    EXPECT_EQ(string_length(&name), 5u);
+    GcRoot text;
+    string_make(text.get());
+    string_append_utf8(text.get(), reinterpret_cast<const uint8_t*>("NA\xC3\xAFVE"), 6);
+    EXPECT_EQ(symbol_from_string(text.get()), symbol_make("na\xC3\xAFve")) << "ASCII case is ignored";
+}
+
 TEST_F(WordsTest, TheSymbolTableGrowsWithoutLosingNames) {
     std::vector<uint32_t> ids;
     for (int i = 0; i < 20000; i++) ids.push_back(symbol_make(("many-" + std::to_string(i)).c_str()));

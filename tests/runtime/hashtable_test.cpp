@@ -6,6 +6,7 @@
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/output.h"
 #include "runtime/unicode.h"
 #include "tests/support.h"
 
@@ -160,6 +161,27 @@ TEST_F(HashTableTest, TheMurmurFunctionsAreTheStandardOnes) {
     EXPECT_NE(hash_murmur3(a, 4), hash_murmur3(b, 4));
     EXPECT_EQ(hash_murmur3(a, 4), hash_murmur3(a, 4));
     EXPECT_NE(hash_murmur3(a, 3), hash_murmur3(a, 4));
+}
+
+std::string g_dumped;
+void capture(const char* bytes, size_t n) { g_dumped.append(bytes, n); }
+
+TEST_F(HashTableTest, DumpListsDeletedThenLiveBuckets) {
+    make(HASH_MAP, {});
+    add(1);
+    add(2);
+    hashtable_delete(table(), 0);
+    OutputSink previous = console_set_sink(capture);
+    g_dumped.clear();
+    hashtable_dump(table());
+    console_set_sink(previous);
+    size_t deleted = g_dumped.find("== Deleted keys =="), alive = g_dumped.find("== Alive keys ==");
+    ASSERT_NE(deleted, std::string::npos);
+    ASSERT_NE(alive, std::string::npos);
+    std::string deleted_part = g_dumped.substr(deleted, alive - deleted), alive_part = g_dumped.substr(alive);
+    EXPECT_NE(deleted_part.find(" 0\n"), std::string::npos) << g_dumped;
+    EXPECT_NE(alive_part.find(" 2\n"), std::string::npos) << g_dumped;
+    EXPECT_EQ(alive_part.find(" 0\n"), std::string::npos) << g_dumped;
 }
 
 TEST(WordMap, PutGetDeleteAndWalk) {
