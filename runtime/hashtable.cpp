@@ -663,7 +663,9 @@ void hashtable_mark(uint32_t table) {
             if (v.h->block) gc_mark_block(v.h->block);
             break;
         case HASH_NODES:
-            // The binary writer's reference table keeps its keys alive.
+        case HASH_OWNERSHIP:
+            // The binary writer's reference table and the ownership table keep their keys and values
+            // alive; owned series stay until they are unbound.
             if (!buffer(v.h->block)) break;
             for (uint32_t i = 0; i < v.h->bucket_count; i++) {
                 if (!v.live(i)) continue;
@@ -671,10 +673,6 @@ void hashtable_mark(uint32_t table) {
                 gc_mark_node(e->w1);
                 gc_mark_cells(e + 1, e + 1 + v.h->width);
             }
-            break;
-        case HASH_OWNERSHIP:
-            // Owners and owned series must not live on through this table: it is swept instead.
-            buffer(v.h->block);
             break;
     }
 }

@@ -170,6 +170,7 @@ Cell* datatype_push(uint32_t type) {
 void unset_init(DatatypeRegistry&);
 void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
+void series_init(DatatypeRegistry&);
 void symbol_init(DatatypeRegistry&);
 void context_init(DatatypeRegistry&);
 void word_init(DatatypeRegistry&);
@@ -184,7 +185,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_UNSET, unset_init},
     {TYPE_NONE, none_init},
     {TYPE_LOGIC, logic_init},
-    {TYPE_SERIES, nullptr},
+    {TYPE_SERIES, series_init},
     {TYPE_BLOCK, nullptr},
     {TYPE_STRING, nullptr},
     {TYPE_BINARY, nullptr},

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "series.h"
 #include "runtime/system.h"
 #include "runtime/unicode.h"
 
@@ -111,6 +112,29 @@ uint32_t string_append_utf8(Cell* str, const uint8_t* text, size_t length) {
         p = next;
     }
     return count;
+}
+
+Series* string_put_char(uint32_t node, uint32_t index, uint32_t cp) {
+    Series* s = node_series(node);
+    if (s->unit() == 1 && cp > 0xFF) {
+        s = cp > 0xFFFF ? unicode_latin1_to_ucs4(node) : unicode_latin1_to_ucs2(node);
+    } else if (s->unit() == 2 && cp > 0xFFFF) {
+        s = unicode_ucs2_to_ucs4(node);
+    }
+    string_put_unit(s->head_ptr() + uint64_t(index) * s->unit(), s->unit(), cp);
+    return s;
+}
+
+Series* string_insert_char(uint32_t node, uint32_t index, uint32_t cp) {
+    Series* s = node_series(node);
+    if (s->unit() == 1 && cp > 0x7F) {
+        s = cp > 0xFFFF ? unicode_latin1_to_ucs4(node) : unicode_latin1_to_ucs2(node);
+    } else if (s->unit() == 2 && cp > 0xFFFF) {
+        s = unicode_ucs2_to_ucs4(node);
+    }
+    s = series_open_gap(node, index, 1);
+    string_put_unit(s->head_ptr() + uint64_t(index) * s->unit(), s->unit(), cp);
+    return s;
 }
 
 }  // namespace zol

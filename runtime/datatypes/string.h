@@ -42,6 +42,12 @@ uint32_t string_char_at(const Cell* str, uint32_t index);
 // Allocates; returns the buffer.
 Series* string_append_char(uint32_t node, uint32_t cp);
 
+// Stores a code point over the unit at an index (counted from the buffer's first used unit), widening the
+// buffer when the code point needs it (above 255 in 1-byte units, above 65535 in 2-byte units).
+Series* string_put_char(uint32_t node, uint32_t index, uint32_t cp);
+// Inserts a code point at a unit index, widening as appending does.
+Series* string_insert_char(uint32_t node, uint32_t index, uint32_t cp);
+
 // Appends UTF-8 text (an invalid sequence becomes U+FFFD); returns the number of code points appended.
 // Allocates.
 uint32_t string_append_utf8(Cell* str, const uint8_t* text, size_t length);

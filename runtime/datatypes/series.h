@@ -1,0 +1,47 @@
+// series!: never the type of a value, but the parent from which block!, string! and image! (and through them
+// every series type) inherit their navigation and editing actions. Its routines work in units of the
+// buffer (1, 2 or 4 bytes for text and binaries, 16 for cells), so each is written once for all series.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace zol {
+
+inline bool is_block_kind(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
+}
+inline bool is_string_kind(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+inline bool is_series_kind(uint32_t t) {
+    return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+}
+
+// Units from the buffer's first used unit to its tail, ignoring the value's head.
+inline uint32_t series_buffer_length(const Cell* s) { return cell_series(s)->used(); }
+inline bool series_at_tail(const Cell* s) { return series_index(s) >= series_buffer_length(s); }
+// Address of a unit counted from the buffer's first used unit.
+inline uint8_t* series_unit_at(const Cell* s, uint32_t index) {
+    Series* b = cell_series(s);
+    return b->head_ptr() + uint64_t(index) * b->unit();
+}
+// Moves the head on by n units when it stays at or before the tail; true when it is then at the tail.
+bool series_advance(Cell* s, uint32_t n);
+// Units from the head (from the buffer start with from_start). A head past the tail is brought back to
+// the tail and 0 is returned.
+uint32_t series_length(Cell* s, bool from_start = false);
+
+// The count a /part argument gives for a series: an integer! (a float! is truncated), or a position in the
+// same series (same datatype, same buffer): its head minus this head. Anything else raises the bad /part
+// error.
+int64_t series_part_count(const Cell* series, const Cell* part);
+[[noreturn]] void fire_bad_refinement(const char* refinement, const Cell* value);
+
+// Removes count units at a unit index (clamped to the tail), moving the rest down.
+void series_remove_units(uint32_t node, uint32_t index, uint32_t count);
+// Opens a gap of count units at a unit index, growing the buffer when needed; returns the buffer.
+Series* series_open_gap(uint32_t node, uint32_t index, uint32_t count);
+
+}  // namespace zol
