@@ -10,6 +10,7 @@
 #include "predefined.h"
 #include "casefold.h"
 #include "exits.h"
+#include "interpreter/eval.h"
 #include "externals.h"
 #include "gc.h"
 #include "memory.h"
@@ -47,21 +48,21 @@ const InitStep kSteps[] = {
     {"memory manager: node table and collector", start_memory},
     {"external-resource table", externals_init},
     {"datatypes, in registration order, with the type-name and action tables", register_datatypes},
-    {"actions table", nullptr},
+    {"actions table", register_actions},
     {"root block, with the symbol block", start_root_block},
     {"global context", global_context_init},
     {"case-folding tables", case_tables_init},
     {"symbol hash table", symbol_index_init},
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},
-    {"natives table", nullptr},
+    {"natives table", register_natives},
     {"Parse engine", nullptr},
     {"ownership table", nullptr},
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
     {"lexer tables", nullptr},
     {"boot image load", nullptr},
-    {"interpreter", nullptr},
+    {"interpreter", interp_init},
     {"value store", valuestore_init},
     {"compression state", nullptr},
 };

@@ -162,6 +162,7 @@ Cell* word_value_cell(const Cell* word) {
 
 Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bool on_change) {
     (void)on_change;  // change handlers of objects are called by the object! datatype
+    if (!context) fire(ERR_SCRIPT_NOT_DEFINED, word);
     if (word_index(word) == WORD_UNRESOLVED) {
         GcRoot keep(*value);
         int32_t found = context_find_word(context, word_symbol(word), false);

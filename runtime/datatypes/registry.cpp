@@ -172,6 +172,12 @@ void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
 void series_init(DatatypeRegistry&);
 void symbol_init(DatatypeRegistry&);
+void native_init(DatatypeRegistry&);
+void action_init(DatatypeRegistry&);
+void op_init(DatatypeRegistry&);
+void function_init(DatatypeRegistry&);
+void routine_init(DatatypeRegistry&);
+void typeset_init(DatatypeRegistry&);
 void context_init(DatatypeRegistry&);
 void word_init(DatatypeRegistry&);
 void set_word_init(DatatypeRegistry&);
@@ -198,15 +204,15 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_GET_WORD, get_word_init},
     {TYPE_REFINEMENT, refinement_init},
     {TYPE_CHAR, char_init},
-    {TYPE_NATIVE, nullptr},
-    {TYPE_ACTION, nullptr},
-    {TYPE_OP, nullptr},
+    {TYPE_NATIVE, native_init},
+    {TYPE_ACTION, action_init},
+    {TYPE_OP, op_init},
     {TYPE_PATH, nullptr},
     {TYPE_LIT_PATH, nullptr},
     {TYPE_SET_PATH, nullptr},
     {TYPE_GET_PATH, nullptr},
-    {TYPE_FUNCTION, nullptr},
-    {TYPE_ROUTINE, nullptr},
+    {TYPE_FUNCTION, function_init},
+    {TYPE_ROUTINE, routine_init},
     {TYPE_PAREN, nullptr},
     {TYPE_ISSUE, nullptr},
     {TYPE_URL, nullptr},
@@ -215,7 +221,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
     {TYPE_FLOAT, nullptr},
-    {TYPE_TYPESET, nullptr},
+    {TYPE_TYPESET, typeset_init},
     {TYPE_ERROR, nullptr},
     {TYPE_VECTOR, nullptr},
     {TYPE_MAP, nullptr},

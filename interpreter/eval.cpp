@@ -1,0 +1,690 @@
+// The evaluator.
+#include "eval.h"
+
+#include <cstring>
+
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/predefined.h"
+#include "runtime/stack.h"
+#include "dispatch.h"
+#include "routines.h"
+
+namespace zol {
+
+NativeEntry g_natives[NATIVE_CAPACITY];
+ActionEntry g_action_entries[64];
+Cell g_current_block;
+
+namespace {
+
+// --- the argument cache: one entry per argument and refinement of a spec, in spec order (so an entry's
+// position is its word's index in a function's context), built once per function value.
+
+enum ParamKind : uint8_t { PARAM_NORMAL = 0, PARAM_GET = 1, PARAM_LITERAL = 2, PARAM_REFINEMENT = 3 };
+
+struct Param {
+    uint8_t kind;
+    uint8_t reserved;
+    uint16_t ordinal;  // refinements: their position among the refinements, from 0
+    uint32_t symbol;
+    uint64_t types;  // bit t: datatype id t is accepted
+};
+
+struct ArgCache {
+    uint32_t count;        // entries
+    uint32_t locals;       // local slots after them (the /local refinement and its words), 0 when none
+    uint32_t refinements;  // refinement entries
+    uint32_t reserved;
+};
+static_assert(sizeof(Param) == 16 && sizeof(ArgCache) == 16);
+
+constexpr uint32_t MAX_REFINEMENTS = 32;
+
+inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
+
+uint64_t typeset_bits(const Cell* t) {
+    uint64_t bits = 0;
+    for (uint32_t id = 0; id < 64; id++) {
+        if (typeset_has(t, id)) bits |= uint64_t(1) << id;
+    }
+    return bits;
+}
+
+inline bool accepts(const Param& p, uint32_t type) { return (p.types >> type) & 1; }
+
+Cell* args_slot(const Cell* fn) {
+    uint32_t t = cell_is(fn, TYPE_OP) ? op_source_type(fn) : cell_type(fn);
+    bool native = t == TYPE_NATIVE || t == TYPE_ACTION;
+    return node_series(fn->w3)->cells() + (native ? uint32_t(NATIVE_INFO_ARGS) : uint32_t(FN_INFO_ARGS));
+}
+
+uint32_t build_arg_cache(const Cell* fn) {
+    Cell spec;
+    set_series(&spec, TYPE_BLOCK, fn->w2);
+    GcRoot keep(spec);
+    Param params[256];
+    uint32_t count = 0, refinements = 0, locals = 0;
+    uint32_t local_sym = symbol_resolve(word_symbol(&g_refinement[R_LOCAL]));
+    Series* s = cell_series(&spec);
+    uint32_t n = s->used();
+    for (uint32_t i = 0; i < n && count < 256; i++) {
+        const Cell* c = cell_series(&spec)->cells() + i;
+        uint32_t t = cell_type(c);
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
+            Param p{};
+            p.kind = t == TYPE_WORD ? PARAM_NORMAL : t == TYPE_GET_WORD ? PARAM_GET : PARAM_LITERAL;
+            p.symbol = word_symbol(c);
+            Cell types;
+            if (i + 1 < n && cell_is(c + 1, TYPE_BLOCK)) {
+                Cell block = c[1];
+                typeset_from_spec(&types, &block);
+                i++;
+            } else {
+                typeset_make_any(&types);
+            }
+            p.types = typeset_bits(&types);
+            params[count++] = p;
+        } else if (t == TYPE_REFINEMENT) {
+            if (symbol_resolve(word_symbol(c)) == local_sym) {
+                locals = function_count_locals(&spec);
+                break;
+            }
+            Param p{};
+            p.kind = PARAM_REFINEMENT;
+            p.ordinal = uint16_t(refinements++);
+            p.symbol = word_symbol(c);
+            params[count++] = p;
+        } else if (t == TYPE_SET_WORD) {
+            if (symbol_resolve(word_symbol(c)) != g_sym[SYM_RETURN]) fire(ERR_SCRIPT_BAD_FUNC_DEF, c);
+            if (i + 1 < n && cell_is(c + 1, TYPE_BLOCK)) i++;  // the return type is not checked
+        }
+    }
+    uint32_t node = series_alloc_bytes(sizeof(ArgCache) + uint64_t(count) * sizeof(Param));
+    Series* cache = node_series(node);
+    auto* h = reinterpret_cast<ArgCache*>(cache->head_ptr());
+    *h = ArgCache{count, locals, refinements, 0};
+    std::memcpy(h + 1, params, count * sizeof(Param));
+    cache->tail = cache->head + uint32_t(sizeof(ArgCache) + count * sizeof(Param));
+    return node;
+}
+
+// The function's argument cache, built on first need. The function cell must be rooted.
+const ArgCache* arg_cache(const Cell* fn) {
+    Cell* slot = args_slot(fn);
+    if (!cell_is(slot, TYPE_BINARY)) {
+        uint32_t node = build_arg_cache(fn);
+        set_series(args_slot(fn), TYPE_BINARY, node);
+    }
+    return reinterpret_cast<const ArgCache*>(cell_series(args_slot(fn))->head_ptr());
+}
+
+inline const Param* params_of(const ArgCache* c) { return reinterpret_cast<const Param*>(c + 1); }
+
+Cell param_word(const Param& p) {
+    Cell w;
+    set_word(&w, TYPE_WORD, 0, p.symbol);
+    return w;
+}
+
+[[noreturn]] void expect_arg(const Cell* name, const Cell* value, const Param& p) {
+    Cell type, word = param_word(p);
+    set_datatype(&type, cell_type(value));
+    fire(ERR_SCRIPT_EXPECT_ARG, name, &type, &word);
+}
+
+void typecheck(const Cell* name, const Cell* value, const Param& p) {
+    if (!accepts(p, cell_type(value))) expect_arg(name, value, p);
+}
+
+// The word a call is named by: the given word, or <anon> when the name is no word.
+const Cell* call_name(const Cell* name) { return name && cell_is(name, TYPE_WORD) ? name : &g_word[W_ANON]; }
+
+// Restores a function context's values word (the argument base of the running call) on every way out.
+class ValuesGuard {
+public:
+    ValuesGuard(uint32_t context, uint32_t values) : context_(context), saved_(context_cell(context)->w2) {
+        context_cell(context)->w2 = values;
+    }
+    ~ValuesGuard() { context_cell(context_)->w2 = saved_; }
+
+private:
+    uint32_t context_;
+    uint32_t saved_;
+};
+
+// Keeps the block being evaluated alive and in g_current_block, restoring the outer one afterwards.
+class CurrentBlock {
+public:
+    explicit CurrentBlock(const Cell* block) : saved_(g_current_block) { g_current_block = *block; }
+    ~CurrentBlock() { g_current_block = *saved_; }
+
+private:
+    GcRoot saved_;
+};
+
+// Delivers a value: pushed in push mode, else the frame's only result.
+inline void deliver(const Cell* value, bool push) {
+    if (push) {
+        stack_push(value);
+    } else {
+        stack_set_only_result(value);
+    }
+}
+
+// Evaluates one argument; returns the position after it.
+uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_t end, bool infix_right, uint32_t mode,
+                   const Cell* name) {
+    if (position >= end) {
+        Cell word = param_word(p);
+        fire(ERR_SCRIPT_NO_ARG, name, &word);
+    }
+    switch (p.kind) {
+        case PARAM_GET: stack_push(cells_of(block) + position); return position + 1;
+        case PARAM_LITERAL: {
+            Cell v = cells_of(block)[position];
+            switch (cell_type(&v)) {
+                case TYPE_PAREN: {
+                    GcRoot paren(v);
+                    stack_mark_interp_call(&g_word[W_ANON]);
+                    eval_block(paren.get(), false);
+                    if (unwind_pending()) return position;
+                    unwind_frame();
+                    break;
+                }
+                case TYPE_GET_WORD: stack_push(word_value_cell(&v)); break;
+                case TYPE_GET_PATH: {
+                    GcRoot path(v);
+                    interp_eval_path(path.get(), position + 1, end, block, false, true, true, false);
+                    break;
+                }
+                default: stack_push(&v); break;
+            }
+            return position + 1;
+        }
+        default: return eval_next(block, position, (mode & 4) ? position + 1 : end, infix_right, true, false);
+    }
+}
+
+// Refinement elements of a path or of an apply block: finds the refinement's entry.
+uint32_t find_refinement(const ArgCache* cache, const Cell* element, const Cell* name) {
+    const Param* params = params_of(cache);
+    uint32_t sym = symbol_resolve(word_symbol(element));
+    for (uint32_t i = 0; i < cache->count; i++) {
+        if (params[i].kind == PARAM_REFINEMENT && symbol_resolve(params[i].symbol) == sym) return i;
+    }
+    fire(ERR_SCRIPT_NO_REFINE, name, element);
+}
+
+// Builds the argument cells of a call on the stack and, for natives and actions, calls the entry.
+uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell* block, const Cell* path,
+                    uint32_t path_position, uint32_t mode, bool infix, const Cell* name) {
+    if (infix) g_args.top++;  // the left operand, already in place, is the first argument
+    uint32_t type = cell_is(fn, TYPE_OP) ? op_source_type(fn) : cell_type(fn);
+    bool is_function = type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+    const ArgCache* cache = arg_cache(fn);
+    const Param* params = params_of(cache);
+    int32_t refs[MAX_REFINEMENTS];
+    for (uint32_t i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    uint32_t base_mode = mode & 3;
+    bool safer = mode & 4;
+    uint32_t argc = infix ? 1 : 0;
+    bool refinement_seen = false, active = true;
+    bool by_position = (base_mode == 1 || base_mode == 2) && !path;
+
+    for (uint32_t i = 0; i < cache->count; i++) {
+        const Param& p = params[i];
+        if (p.kind == PARAM_REFINEMENT) {
+            refinement_seen = true;
+            if (by_position) {
+                if (position >= end || base_mode == 2) {
+                    if (is_function) {
+                        *stack_push_cell() = g_false_value;
+                        argc++;
+                    }
+                    active = position >= end;  // so that the remaining arguments become none
+                } else {
+                    position = eval_next(block, position, end, false, true, false);
+                    if (unwind_pending()) return position;
+                    Cell* v = stack_top();
+                    if (!cell_is(v, TYPE_LOGIC)) expect_arg(name, v, p);
+                    active = logic_get(v);
+                    if (is_function) {
+                        argc++;
+                    } else {
+                        stack_pop(1);
+                        if (active && p.ordinal < MAX_REFINEMENTS) refs[p.ordinal] = int32_t(argc);
+                    }
+                }
+            } else {
+                if (is_function) {
+                    *stack_push_cell() = g_false_value;
+                    argc++;
+                }
+                active = false;
+            }
+            continue;
+        }
+        if (!refinement_seen || active) {
+            if (infix && i == 0) {
+                typecheck(name, g_args.base, p);
+                continue;
+            }
+            if (base_mode && position >= end) {
+                set_none(stack_push_cell());
+            } else if (p.kind == PARAM_LITERAL && accepts(p, TYPE_UNSET) && position >= end) {
+                set_unset(stack_push_cell());
+            } else {
+                position = fetch_one(p, block, position, end, infix, mode, name);
+                if (unwind_pending()) return position;
+                typecheck(name, stack_top(), p);
+            }
+            argc++;
+        } else {
+            if (base_mode == 1 && position < end) {
+                position = fetch_one(p, block, position, end, false, mode, name);
+                if (unwind_pending()) return position;
+                stack_pop(1);
+            }
+            if (is_function) {
+                set_none(stack_push_cell());
+                argc++;
+            }
+        }
+    }
+
+    // Refinements named by the path, or listed after the positional arguments of an apply block.
+    if (path || base_mode == 2) {
+        const Cell* source = path ? path : block;
+        uint32_t at = path ? path_position + 1 : position;
+        uint32_t stop = path ? cell_series(path)->used() : end;
+        while (at < stop) {
+            Cell element = cells_of(source)[at];
+            bool expected = path ? (cell_is(&element, TYPE_WORD) || cell_is(&element, TYPE_GET_WORD))
+                                 : cell_is(&element, TYPE_REFINEMENT);
+            if (!expected) {
+                if (base_mode && cache->refinements == 0) break;
+                fire(ERR_SCRIPT_BAD_REFINE, &element);
+            }
+            bool on = true;
+            at++;
+            if (!path) {
+                if (at < stop) {
+                    at = eval_next(block, at, stop, false, true, false);
+                    if (unwind_pending()) return at;
+                    on = logic_cell_true(stack_top(), true, &element);
+                    stack_pop(1);
+                } else {
+                    on = false;
+                }
+            } else if (cell_is(&element, TYPE_GET_WORD)) {
+                on = logic_cell_true(word_value_cell(&element), false, &element);
+            }
+            uint32_t index = find_refinement(cache, &element, name);
+            const Param& r = params[index];
+            if (is_function) {
+                Cell* flag = g_args.base + index;
+                if (logic_get(flag)) fire(ERR_SCRIPT_DUP_REFINE, path ? path : &element);
+                set_logic(flag, on);
+            } else {
+                if (r.ordinal < MAX_REFINEMENTS && refs[r.ordinal] != -1) fire(ERR_SCRIPT_DUP_REFINE, path ? path : &element);
+                if (on && r.ordinal < MAX_REFINEMENTS) refs[r.ordinal] = int32_t(argc);
+            }
+            for (uint32_t k = index + 1; k < cache->count && params[k].kind != PARAM_REFINEMENT; k++) {
+                const Param& a = params[k];
+                if (safer && !on) {
+                    position = position < end ? position + 1 : position;
+                    continue;
+                }
+                position = fetch_one(a, block, position, end, false, mode, name);
+                if (unwind_pending()) return position;
+                if (on) typecheck(name, stack_top(), a);
+                if (is_function) {
+                    g_args.base[k] = *stack_top();
+                    stack_pop(1);
+                } else if (on) {
+                    argc++;
+                } else {
+                    stack_pop(1);
+                }
+            }
+            if (!path) at = position;
+        }
+        if (!path) position = at;
+    }
+
+    if (is_function) {
+        function_init_locals(cache->locals);
+        return position;
+    }
+    if (type == TYPE_NATIVE) {
+        g_natives[fn->w1 - 1](false, refs);
+    } else {
+        g_action_entries[fn->w1](refs);
+    }
+    return position;
+}
+
+// Pops a call's frame and leaves the result as the caller wants it.
+inline void pop_call(bool push) {
+    if (push) {
+        unwind_frame();
+    } else {
+        unwind_frame_return();
+        stack_keep_result();
+    }
+}
+
+}  // namespace
+
+// --- public entries
+
+uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
+                      const Cell* path, uint32_t path_position, const Cell* owner, uint32_t mode, bool infix,
+                      const Cell* name) {
+    (void)owner;  // interpreted bodies do not read their owner; compiled ones would
+    Cell* copy = nullptr;
+    Cell fn = *function;
+    if (!infix) {
+        copy = stack_push(&fn);
+        fn = *copy;
+    }
+    GcRoot keep(fn);
+    const Cell* called = call_name(name);
+    uint32_t type = cell_is(&fn, TYPE_OP) ? op_source_type(&fn) : cell_type(&fn);
+    switch (type) {
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            mark_frame(called, KH_INTERP_CALL);
+            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
+            break;
+        case TYPE_ROUTINE: {
+            mark_frame(called, KH_INTERP_CALL);
+            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
+            if (unwind_pending()) return position;
+            interp_invoke(keep.get(), 0, called, 0);
+            break;
+        }
+        default:
+            mark_frame(called, KH_INTERP_FUNCTION);
+            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
+            if (unwind_pending()) return position;
+            interp_invoke(keep.get(), 0, called, 0);
+            break;
+    }
+    if (unwind_pending()) return position;
+    pop_call(push);
+    if (!infix) {
+        *copy = *(g_args.top - 1);  // the result takes the place of the function copy
+        g_args.top = copy + 1;
+    }
+    return position;
+}
+
+void interp_invoke(const Cell* function, uint32_t, const Cell*, uint32_t) {
+    GcRoot fn(*function);
+    Cell* code = function_info(fn.get(), FN_INFO_CODE);
+    uint32_t type = cell_is(fn.get(), TYPE_OP) ? op_source_type(fn.get()) : cell_type(fn.get());
+    if (type == TYPE_ROUTINE || (cell_is(code, TYPE_INTEGER) && cell_int(code) != 0)) {
+        routine_invoke(fn.get());
+        return;
+    }
+    uint32_t context = fn->w1;
+    ValuesGuard values(context, stack_index(g_args.base));
+    CallFrame* frame = g_frames.top - 1;
+    frame->header |= FRAME_RETURN_TARGET;
+    GcRoot body(*function_info(fn.get(), FN_INFO_BODY));
+    eval_block(body.get(), true);
+    if (unwind_pending()) {
+        uint32_t code_pending = g_system.pending;
+        if (code_pending != UNWIND_RETURN && code_pending != UNWIND_EXIT) return;
+        g_system.pending = UNWIND_NONE;  // addressed to this function: its result is in place
+    }
+    frame_clear_return_target(g_frames.top - 1);
+}
+
+void eval_block(const Cell* block, bool to_slot) {
+    CurrentBlock current(block);
+    uint32_t end = cell_series(block)->used();
+    uint32_t position = series_index(block);
+    stack_mark_eval(&g_word[W_BODY]);
+    if (position >= end) {
+        set_unset(g_args.base);
+        stack_keep_result();
+    } else {
+        while (position < end) {
+            g_current_block.w1 = position;
+            position = eval_next(&g_current_block, position, end, false, false, false);
+            if (unwind_pending()) return;
+            uint32_t now = cell_series(&g_current_block)->used();
+            if (now < end) end = now;  // the block was shortened by its own code
+            if (position < end) stack_reset();
+        }
+    }
+    if (to_slot) {
+        unwind_frame_return();
+    } else {
+        unwind_frame();
+    }
+}
+
+uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push) {
+    stack_mark_interp_call(&g_word[W_BODY]);
+    position = eval_next(block, position, end, false, push, false);
+    if (unwind_pending()) return position;
+    pop_call(push);
+    return position;
+}
+
+uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+    GcRoot block(*block_in);
+    Cell* start_top = g_args.top;
+    Cell v = cells_of(block.get())[position];
+    switch (cell_type(&v)) {
+        case TYPE_PAREN: {
+            GcRoot paren(v);
+            stack_mark_interp_call(&g_word[W_BODY]);
+            eval_block(paren.get(), true);
+            if (unwind_pending()) return position;
+            pop_call(push);
+            position++;
+            break;
+        }
+        case TYPE_SET_WORD: {
+            mark_frame(&v, KH_INTERP_CALL);
+            stack_push(&v);
+            position++;
+            if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
+            position = eval_next(block.get(), position, end, false, true, false);
+            if (unwind_pending()) return position;
+            word_set_stacked();
+            pop_call(push);
+            break;
+        }
+        case TYPE_SET_PATH: {
+            GcRoot path(v);
+            position++;
+            if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
+            mark_frame(&g_word[W_SET_PATH], KH_INTERP_CALL);
+            position = eval_next(block.get(), position, end, false, false, false);
+            if (unwind_pending()) return position;
+            interp_eval_path(path.get(), position, end, block.get(), true, false, false, false);
+            if (unwind_pending()) return position;
+            pop_call(push);
+            break;
+        }
+        case TYPE_GET_WORD:
+            deliver(word_value_cell(&v), push);
+            position++;
+            break;
+        case TYPE_LIT_WORD:
+            cell_set_type(&v, TYPE_WORD);
+            deliver(&v, push);
+            position++;
+            break;
+        case TYPE_WORD: {
+            position++;
+            const Cell* value = word_value_cell(&v);
+            switch (cell_type(value)) {
+                case TYPE_UNSET: fire(ERR_SCRIPT_NO_VALUE, &v);
+                case TYPE_NATIVE:
+                case TYPE_ACTION:
+                case TYPE_FUNCTION:
+                case TYPE_ROUTINE: {
+                    Cell fn = *value;
+                    position = interp_apply(&fn, position, end, block.get(), push, nullptr, 0, nullptr, 0, false, &v);
+                    if (unwind_pending()) return position;
+                    break;
+                }
+                case TYPE_OP: fire(ERR_SCRIPT_NO_OP_ARG, &v);
+                default: deliver(value, push); break;
+            }
+            break;
+        }
+        case TYPE_PATH:
+        case TYPE_GET_PATH: {
+            GcRoot path(v);
+            position = interp_eval_path(path.get(), position + 1, end, block.get(), false, cell_is(&v, TYPE_GET_PATH), push, false);
+            if (unwind_pending()) return position;
+            break;
+        }
+        case TYPE_LIT_PATH:
+            cell_set_type(&v, TYPE_PATH);
+            v.w3 = 0;
+            deliver(&v, push);
+            position++;
+            break;
+        case TYPE_OP: fire(ERR_INTERNAL_NOT_DONE);
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            if (literal_functions) {
+                deliver(&v, push);
+                position++;
+            } else {
+                position = interp_apply(&v, position + 1 < end ? position + 1 : end, end, block.get(), push, nullptr, 0,
+                                        nullptr, 0, false, nullptr);
+                if (unwind_pending()) return position;
+            }
+            break;
+        case TYPE_ISSUE: {
+            uint32_t sym = symbol_resolve(word_symbol(&v));
+            if (position + 1 < end && cell_is(cells_of(block.get()) + position + 1, TYPE_BLOCK) &&
+                (sym == g_sym[SYM_SYSTEM] || sym == g_sym[SYM_SYSTEM_GLOBAL])) {
+                fire(ERR_INTERNAL_ZOL_SYSTEM);
+            }
+            deliver(&v, push);
+            position++;
+            break;
+        }
+        default:
+            deliver(&v, push);
+            position++;
+            break;
+    }
+    if (no_infix) return position;
+    // Infix operators: each takes the value so far as its left operand.
+    while (position < end) {
+        const Cell* next = cells_of(block.get()) + position;
+        if (!cell_is(next, TYPE_WORD) || !word_context(next)) break;
+        Cell op_word = *next;
+        const Cell* value = word_value_cell(&op_word);
+        if (!cell_is(value, TYPE_OP)) break;
+        Cell op = *value;
+        g_args.top = start_top;
+        position = interp_apply(&op, position + 1, end, block.get(), push, nullptr, 0, nullptr, 0, true, &op_word);
+        if (unwind_pending()) return position;
+    }
+    return position;
+}
+
+uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,
+                          bool push, bool case_sensitive) {
+    GcRoot path(*path_in);
+    Cell* entry_top = g_args.top;
+    Series* s = cell_series(path.get());
+    uint32_t head = series_index(path.get());
+    uint32_t tail = s->used();
+    if (head >= tail) fire(ERR_SCRIPT_EMPTY_PATH);
+    Cell first = s->cells()[head];
+    if (!cell_is(&first, TYPE_WORD)) fire(ERR_SCRIPT_WORD_FIRST, path.get());
+    const Cell* value = word_value_cell(&first);
+    if (is_any_function(cell_type(value)) && !cell_is(value, TYPE_OP)) {
+        if (set) fire(ERR_SCRIPT_INVALID_PATH_SET, path.get());
+        if (get) fire(ERR_SCRIPT_INVALID_PATH_GET, path.get());
+        Cell fn = *value;
+        position = interp_apply(&fn, position, end, block, true, path.get(), head, nullptr, 0, false, &first);
+        if (unwind_pending()) return position;
+        if (!push) stack_set_only_result(stack_top());
+        return position;
+    }
+    if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_UNSET_PATH, path.get(), &first);
+    // The parent of the first step: the owner of the word's context, unless it is global or an object.
+    GcRoot parent, current(*value), previous(first);
+    uint32_t context = word_context(&first);
+    if (context && context != g_global_context) {
+        const Cell* owner = context_owner(context);
+        if (!cell_is(owner, TYPE_OBJECT)) *parent = *owner;
+    }
+    bool have_parent = !cell_is(parent.get(), TYPE_NONE);
+    GcRoot selector;
+    for (uint32_t i = head + 1; i < tail; i++) {
+        Cell element = cell_series(path.get())->cells()[i];
+        switch (cell_type(&element)) {
+            case TYPE_GET_WORD: *selector = *word_value_cell(&element); break;
+            case TYPE_PAREN: {
+                GcRoot paren(element);
+                eval_block(paren.get(), false);
+                if (unwind_pending()) return position;
+                *selector = *stack_top();
+                stack_pop(1);
+                break;
+            }
+            default: *selector = element; break;
+        }
+        if (cell_is(selector.get(), TYPE_UNSET)) fire(ERR_SCRIPT_INVALID_PATH, path.get(), &element);
+        bool last = i + 1 == tail;
+        PathStep step;
+        step.element = selector.get();
+        step.set_value = set && last ? g_args.base : nullptr;
+        step.path = path.get();
+        step.parent = have_parent ? parent.get() : nullptr;
+        step.previous = previous.get();
+        step.index = int(i - head);
+        step.case_sensitive = case_sensitive;
+        step.get = get;
+        step.last = last;
+        uint32_t pt = cell_type(parent.get());
+        step.may_own = set && last && i - head >= 2 && have_parent &&
+                       (pt == TYPE_BLOCK || pt == TYPE_PAREN || pt == TYPE_HASH || (pt >= TYPE_PATH && pt <= TYPE_GET_PATH) ||
+                        (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
+        auto fn = actions_get_path_action(current.get(), path.get(), &element, int(i - head));
+        const Cell* reached = fn(current.get(), step);
+        *parent = *current;
+        have_parent = true;
+        *current = *reached;
+        *previous = element;
+        if (!set && !get && is_any_function(cell_type(current.get())) && !cell_is(current.get(), TYPE_OP)) {
+            // A function reached mid-path is called; the elements after it are its refinements.
+            Cell fn_value = *current;
+            position = interp_apply(&fn_value, position, end, block, true, path.get(), i, parent.get(), 0, false, &element);
+            if (unwind_pending()) return position;
+            *current = *stack_top();
+            break;
+        }
+    }
+    g_args.top = entry_top;
+    deliver(current.get(), push);
+    return position;
+}
+
+}  // namespace zol

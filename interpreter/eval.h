@@ -1,0 +1,69 @@
+// The evaluator: runs blocks of values as code.
+//
+// A block is evaluated expression by expression; an expression is one value, or a call of a function value
+// with the arguments its spec takes, followed by any number of infix operators (left to right, equal
+// precedence). Every evaluating routine has a push flag: with it the expression's value is left as one new
+// cell on the argument stack; without it the value goes into the current frame's result slot and the stack
+// top is set just above that slot.
+//
+// Non-local exits: break, continue, return, exit and throw leave a pending unwind code; every routine here
+// returns at once when one is pending after a step (the unwinder has already reset the stacks). Errors are
+// C++ exceptions (ErrorUnwind).
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace zol {
+
+// The entry of a native: its refinement integers (-1 absent, else the index of the refinement's first
+// argument cell from the argument base); check is set when the caller has not checked the argument types.
+// Returns 0, or for do, parse and try a pending code handed back to a caller without an interpreter frame.
+using NativeEntry = uint32_t (*)(bool check, const int32_t* refinements);
+// The entry of an action: reads its arguments from the argument stack, dispatches on the first argument's
+// datatype and leaves the result in the result slot.
+using ActionEntry = void (*)(const int32_t* refinements);
+
+constexpr uint32_t NATIVE_CAPACITY = 120;
+extern NativeEntry g_natives[NATIVE_CAPACITY];
+extern ActionEntry g_action_entries[64];  // by action number
+
+enum NativeId : uint32_t {
+    NAT_NONE = 0,
+#define ZOL_NATIVE(name, word) NAT_##name,
+#include "interpreter/natives.def"
+#undef ZOL_NATIVE
+    NAT_END
+};
+constexpr uint32_t NATIVE_COUNT = NAT_END - 1;
+
+// Start-up steps.
+void register_actions();
+void register_natives();
+void interp_init();
+
+// Evaluates a block from its head to its tail inside a block-evaluation frame. With to_slot the result
+// ends in the caller's result slot, else it is pushed.
+void eval_block(const Cell* block, bool to_slot);
+// Evaluates one expression of a block at a position (a unit index of the block's buffer, below end);
+// returns the position after it.
+uint32_t eval_next(const Cell* block, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions);
+// One expression inside a call frame named <body> (any, all, case, reduce).
+uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push);
+// Calls a function value, taking its arguments from the block at a position and its refinements from the
+// path after path_position (0: no path). mode: 0 code, 1 apply/all, 2 apply, +4 apply/safer.
+uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
+                      const Cell* path, uint32_t path_position, const Cell* owner, uint32_t mode, bool infix,
+                      const Cell* name);
+// Runs a function! whose argument cells are already in the current frame (callbacks from datatypes
+// pass their callback kind; the interpreter passes 0).
+void interp_invoke(const Cell* function, uint32_t owner_context, const Cell* name, uint32_t callback_kind);
+// Evaluates a path, a get-path (get) or the path of a set-path (set: the value to store is the current
+// frame's result slot); a function reached mid-path is called with arguments from the block.
+uint32_t interp_eval_path(const Cell* path, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,
+                          bool push, bool case_sensitive);
+
+// The value being evaluated: the block and the position of the current expression (error reports read it).
+extern Cell g_current_block;
+
+}  // namespace zol

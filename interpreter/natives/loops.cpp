@@ -1,0 +1,292 @@
+// Loop natives: while, until, loop, repeat, forever, foreach, forall and remove-each. Each marks a loop
+// frame named <body>, which break and continue unwind to, and evaluates its body into that frame's result
+// slot, so a loop's result is the last iteration's value.
+#include <cmath>
+
+#include "interpreter/dispatch.h"
+#include "interpreter/natives/natives.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/predefined.h"
+#include "runtime/support.h"
+
+namespace zol::natives {
+
+namespace {
+
+enum class Step { normal, broke, next, passed };
+
+// Evaluates a body inside the loop frame; stops break and continue, lets every other exit pass.
+Step run_body(const Cell* body) {
+    stack_reset();
+    eval_block(body, true);
+    if (!unwind_pending()) return Step::normal;
+    switch (g_system.pending) {
+        case UNWIND_BREAK: g_system.pending = UNWIND_NONE; return Step::broke;
+        case UNWIND_CONTINUE: g_system.pending = UNWIND_NONE; return Step::next;
+        default: return Step::passed;
+    }
+}
+
+void loop_result_none() {
+    stack_reset();
+    none_set_result();
+    stack_keep_result();
+}
+
+// A loop count: an integer!, or a float! truncated toward zero; a float beyond the 32-bit range is refused
+// rather than running the loop 0 times.
+int64_t loop_count(const Cell* value) {
+    if (cell_is(value, TYPE_INTEGER)) return cell_int(value);
+    double d = cell_float(value);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
+    return int64_t(std::trunc(d));
+}
+
+bool is_loop_series(uint32_t t) { return is_series_kind(t); }
+
+// The number of units from the head of a loop series to its tail (0 at or past the tail).
+uint32_t remaining(const Cell* series) {
+    uint32_t length = cell_series(series)->used();
+    return series_index(series) < length ? length - series_index(series) : 0;
+}
+
+// The value at a position of a series counted from its head (1 = the head), none past the tail.
+void pick_into(Cell* target, const Cell* series, uint32_t position) {
+    if (is_block_kind(cell_type(series))) {
+        Series* s = cell_series(series);
+        uint32_t at = series_index(series) + position - 1;
+        if (at < s->used()) {
+            *target = s->cells()[at];
+            target->header &= ~HDR_NEW_LINE;
+        } else {
+            set_none(target);
+        }
+        return;
+    }
+    GcRoot keep(*series);
+    Cell* top = g_args.top;
+    const Cell* v = action_of<ACT_PICK>(keep.get())(keep.get(), int(position), nullptr);
+    *target = *v;
+    g_args.top = top;
+}
+
+// Sets the loop's words from the series at its head and moves the head past them; false when no value
+// is left.
+bool next_words(Cell* series, const Cell* words) {
+    if (remaining(series) == 0) return false;
+    if (cell_is(series, TYPE_MAP)) fire(ERR_INTERNAL_NOT_DONE);  // map! iteration comes with map!
+    if (cell_is(words, TYPE_BLOCK)) {
+        uint32_t n = cell_series(words)->used() - series_index(words);
+        for (uint32_t i = 0; i < n; i++) {
+            Cell word = cell_series(words)->cells()[series_index(words) + i];
+            Cell value;
+            pick_into(&value, series, i + 1);
+            word_set_value(&word, &value);
+        }
+        series->w1 += n;
+    } else {
+        Cell word = *words, value;
+        pick_into(&value, series, 1);
+        word_set_value(&word, &value);
+        series->w1 += 1;
+    }
+    return true;
+}
+
+uint32_t word_count(const Cell* words) {
+    if (!cell_is(words, TYPE_BLOCK)) return 1;
+    uint32_t used = cell_series(words)->used();
+    return series_index(words) < used ? used - series_index(words) : 0;
+}
+
+void check_words(const Cell* words) {
+    if (!cell_is(words, TYPE_BLOCK)) return;
+    Series* s = cell_series(words);
+    for (uint32_t i = series_index(words); i < s->used(); i++) {
+        uint32_t t = cell_type(s->cells() + i);
+        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
+    }
+}
+
+}  // namespace
+
+uint32_t native_while(bool, const int32_t*) {
+    GcRoot condition(*arg(0)), body(*arg(1));
+    stack_mark_loop(&g_word[W_BODY]);
+    for (;;) {
+        stack_reset();
+        eval_block(condition.get(), true);
+        if (unwind_pending()) {
+            if (g_system.pending == UNWIND_BREAK || g_system.pending == UNWIND_CONTINUE) {
+                g_system.pending = UNWIND_NONE;
+                fire(ERR_THROW_WHILE_COND);
+            }
+            return 0;
+        }
+        if (!logic_true()) break;
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+    }
+    stack_reset();
+    unset_set_result();
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_until(bool, const int32_t*) {
+    GcRoot body(*arg(0));
+    stack_mark_loop(&g_word[W_BODY]);
+    for (;;) {
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+        if (step == Step::next) continue;
+        if (logic_true()) break;
+    }
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_loop(bool, const int32_t*) {
+    int64_t count = loop_count(arg(0));
+    if (count < 1) {
+        loop_result_none();
+        return 0;
+    }
+    GcRoot body(*arg(1));
+    stack_mark_loop(&g_word[W_BODY]);
+    for (int64_t i = 0; i < count; i++) {
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+    }
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_repeat(bool, const int32_t*) {
+    int64_t count = loop_count(arg(1));
+    if (count < 1) {
+        loop_result_none();
+        return 0;
+    }
+    GcRoot word(*arg(0)), body(*arg(2));
+    stack_mark_loop(&g_word[W_BODY]);
+    for (int64_t i = 1; i <= count; i++) {
+        Cell counter;
+        set_integer(&counter, int32_t(i));
+        word_set_value(word.get(), &counter);
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+    }
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_forever(bool, const int32_t*) {
+    GcRoot body(*arg(0));
+    stack_mark_loop(&g_word[W_BODY]);
+    for (;;) {
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+    }
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_foreach(bool, const int32_t*) {
+    const Cell* words_in = arg(0);
+    if (cell_is(words_in, TYPE_BLOCK) && word_count(words_in) == 0) fire(ERR_SCRIPT_INVALID_ARG, words_in);
+    if (!cell_is(words_in, TYPE_BLOCK) && cell_is(arg(1), TYPE_MAP)) fire(ERR_SCRIPT_INVALID_ARG, arg(1));
+    check_words(words_in);
+    GcRoot body(*arg(2));
+    Cell* series = stack_push(arg(1));
+    Cell* words = stack_push(arg(0));
+    stack_mark_loop(&g_word[W_BODY]);
+    unset_set_result();
+    stack_keep_result();
+    while (next_words(series, words)) {
+        Step step = run_body(body.get());
+        if (step == Step::passed) return 0;
+        if (step == Step::broke) break;
+    }
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_forall(bool, const int32_t*) {
+    Cell word = *arg(0);
+    const Cell* value = word_value_cell(&word);
+    if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_NO_VALUE, &word);
+    if (!is_loop_series(cell_type(value))) {
+        Cell call, type;
+        stack_get_call_word(&call);
+        set_datatype(&type, cell_type(value));
+        fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
+    }
+    GcRoot body(*arg(1));
+    Cell* saved = stack_push(value);
+    Cell* loop_word = stack_push(&word);
+    stack_mark_loop(&g_word[W_BODY]);
+    unset_set_result();
+    stack_keep_result();
+    bool passed = false;
+    while (remaining(word_value_cell(loop_word)) > 0) {
+        Step step = run_body(body.get());
+        if (step == Step::passed) {
+            passed = true;
+            break;
+        }
+        if (step == Step::broke) break;
+        Cell* current = word_value_cell(loop_word);
+        if (!is_loop_series(cell_type(current)) || series_node(current) != series_node(saved)) {
+            fire(ERR_SCRIPT_BAD_LOOP_SERIES, current);
+        }
+        current->w1++;
+    }
+    if (passed) return 0;
+    // The word goes back to the series at the position it had before the loop, after a break too.
+    word_set_value(loop_word, saved);
+    unwind_frame_return();
+    return 0;
+}
+
+uint32_t native_remove_each(bool, const int32_t*) {
+    const Cell* words_in = arg(0);
+    check_words(words_in);
+    GcRoot body(*arg(2));
+    uint32_t n = word_count(words_in);
+    Cell* series = stack_push(arg(1));
+    GcRoot data(*arg(1));
+    Cell* words = stack_push(arg(0));
+    stack_mark_loop(&g_word[W_BODY]);
+    if (n > 0) {
+        while (next_words(series, words)) {
+            Step step = run_body(body.get());
+            if (step == Step::passed) return 0;
+            if (step == Step::broke) break;
+            if (step == Step::next || !cell_true(g_args.base)) continue;
+            // The body said yes: remove this iteration's values.
+            series->w1 -= n;
+            Cell part;
+            set_integer(&part, int32_t(n));
+            GcRoot target(*series);
+            Cell* top = g_args.top;
+            action_of<ACT_REMOVE>(target.get())(target.get(), n > 1 ? &part : nullptr, nullptr);
+            g_args.top = top;
+        }
+    }
+    stack_set_only_result(data.get());
+    unwind_frame_return();
+    return 0;
+}
+
+}  // namespace zol::natives

@@ -1,0 +1,63 @@
+// Shared by the natives: argument access and the entries of each group of natives.
+#pragma once
+#include <cstdint>
+
+#include "interpreter/eval.h"
+#include "runtime/cell.h"
+#include "runtime/stack.h"
+
+namespace zol::natives {
+
+inline Cell* arg(int i) { return g_args.base + i; }
+inline bool present(const int32_t* refs, int i) { return refs[i] >= 0; }
+inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.base + refs[i] : nullptr; }
+
+// Evaluates a block into the current frame's result slot.
+inline void eval_into_result(const Cell* block) { eval_block(block, true); }
+
+// The entries, by group. Each is a NativeEntry.
+#define ZOL_NATIVE_ENTRY(name) uint32_t native_##name(bool check, const int32_t* refs);
+// control flow and exits
+ZOL_NATIVE_ENTRY(if)
+ZOL_NATIVE_ENTRY(unless)
+ZOL_NATIVE_ENTRY(either)
+ZOL_NATIVE_ENTRY(any)
+ZOL_NATIVE_ENTRY(all)
+ZOL_NATIVE_ENTRY(switch)
+ZOL_NATIVE_ENTRY(case)
+ZOL_NATIVE_ENTRY(do)
+ZOL_NATIVE_ENTRY(break)
+ZOL_NATIVE_ENTRY(continue)
+ZOL_NATIVE_ENTRY(exit)
+ZOL_NATIVE_ENTRY(return)
+ZOL_NATIVE_ENTRY(throw)
+ZOL_NATIVE_ENTRY(catch)
+ZOL_NATIVE_ENTRY(try)
+// loops
+ZOL_NATIVE_ENTRY(while)
+ZOL_NATIVE_ENTRY(until)
+ZOL_NATIVE_ENTRY(loop)
+ZOL_NATIVE_ENTRY(repeat)
+ZOL_NATIVE_ENTRY(forever)
+ZOL_NATIVE_ENTRY(foreach)
+ZOL_NATIVE_ENTRY(forall)
+ZOL_NATIVE_ENTRY(remove_each)
+// words, contexts and functions
+ZOL_NATIVE_ENTRY(func)
+ZOL_NATIVE_ENTRY(function)
+ZOL_NATIVE_ENTRY(does)
+ZOL_NATIVE_ENTRY(has)
+ZOL_NATIVE_ENTRY(get)
+ZOL_NATIVE_ENTRY(set)
+ZOL_NATIVE_ENTRY(unset)
+ZOL_NATIVE_ENTRY(value_q)
+ZOL_NATIVE_ENTRY(bind)
+ZOL_NATIVE_ENTRY(in)
+ZOL_NATIVE_ENTRY(context_q)
+ZOL_NATIVE_ENTRY(apply)
+#undef ZOL_NATIVE_ENTRY
+
+// Sets words from values by position (foreach over blocks, and set with a block of words).
+void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none);
+
+}  // namespace zol::natives

@@ -1,0 +1,254 @@
+// Natives that read, set and bind words, make function values and apply them: func, function, does, has,
+// get, set, unset, value?, bind, in, context? and apply.
+#include "interpreter/natives/natives.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/predefined.h"
+
+namespace zol::natives {
+
+namespace {
+
+void clamp_head(Cell* block) {
+    uint32_t used = cell_series(block)->used();
+    if (series_index(block) > used) block->w1 = used;
+}
+
+void make_function(Cell* spec, Cell* body) {
+    clamp_head(spec);
+    clamp_head(body);
+    uint32_t flags = function_check_spec(spec);
+    function_build(spec, body, 0, 0, 0, flags);
+    stack_set_only_result(stack_top());
+}
+
+bool is_path(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+
+}  // namespace
+
+uint32_t native_func(bool, const int32_t*) {
+    GcRoot spec(*arg(0)), body(*arg(1));
+    make_function(spec.get(), body.get());
+    return 0;
+}
+
+uint32_t native_function(bool, const int32_t*) {
+    GcRoot spec(*arg(0)), body(*arg(1)), collected;
+    clamp_head(spec.get());
+    function_collect_locals(spec.get(), body.get(), collected.get());
+    make_function(spec.get(), body.get());
+    return 0;
+}
+
+uint32_t native_does(bool, const int32_t*) {
+    GcRoot body(*arg(0)), spec;
+    set_series(spec.get(), TYPE_BLOCK, series_alloc_cells(1));
+    make_function(spec.get(), body.get());
+    return 0;
+}
+
+uint32_t native_has(bool, const int32_t*) {
+    GcRoot vars(*arg(0)), body(*arg(1)), spec;
+    clamp_head(vars.get());
+    uint32_t n = cell_series(vars.get())->used() - series_index(vars.get());
+    set_series(spec.get(), TYPE_BLOCK, series_alloc_cells(n + 1));
+    *block_alloc_tail(spec.get()) = g_refinement[R_LOCAL];
+    for (uint32_t i = 0; i < n; i++) *block_alloc_tail(spec.get()) = cell_series(vars.get())->cells()[series_index(vars.get()) + i];
+    make_function(spec.get(), body.get());
+    return 0;
+}
+
+uint32_t native_get(bool, const int32_t* refs) {
+    GcRoot target(*arg(0));
+    bool any = present(refs, 0);
+    if (is_path(cell_type(target.get()))) {
+        Cell path = *target;
+        cell_set_type(&path, TYPE_GET_PATH);
+        GcRoot p(path);
+        stack_reset();
+        interp_eval_path(p.get(), 0, 0, p.get(), false, true, false, present(refs, 1));
+        return 0;
+    }
+    if (cell_is(target.get(), TYPE_OBJECT)) fire(ERR_INTERNAL_NOT_DONE);  // object values come with object!
+    const Cell* value = word_value_cell(target.get());
+    if (cell_is(value, TYPE_UNSET) && !any) fire(ERR_SCRIPT_NO_VALUE, target.get());
+    stack_set_only_result(value);
+    return 0;
+}
+
+void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none) {
+    bool list = is_block_kind(cell_type(values));
+    Series* ws = cell_series(words);
+    if (list && !single) {
+        for (uint32_t i = 0; i < count; i++) {
+            const Cell* w = ws->cells() + series_index(words) + i;
+            uint32_t t = cell_type(w);
+            if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) fire(ERR_SCRIPT_INVALID_ARG, w);
+            uint32_t at = series_index(values) + i;
+            if (!unset_allowed && at < cell_series(values)->used() && cell_is(cell_series(values)->cells() + at, TYPE_UNSET)) {
+                fire(ERR_SCRIPT_NEED_VALUE, w);
+            }
+        }
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        Cell word = cell_series(words)->cells()[series_index(words) + i];
+        Cell value;
+        if (single || !list) {
+            value = *values;
+        } else {
+            uint32_t at = series_index(values) + i;
+            if (at < cell_series(values)->used()) {
+                value = cell_series(values)->cells()[at];
+            } else {
+                set_none(&value);
+            }
+        }
+        if (skip_none && cell_is(&value, TYPE_NONE)) continue;
+        word_set_value(&word, &value);
+    }
+}
+
+uint32_t native_set(bool, const int32_t* refs) {
+    GcRoot target(*arg(0)), value(*arg(1));
+    bool any = present(refs, 0);
+    if (cell_is(value.get(), TYPE_UNSET) && !any) fire(ERR_SCRIPT_NEED_VALUE, target.get());
+    uint32_t t = cell_type(target.get());
+    if (is_path(t)) {
+        Cell path = *target;
+        cell_set_type(&path, TYPE_SET_PATH);
+        GcRoot p(path);
+        stack_reset();
+        stack_set_only_result(value.get());
+        interp_eval_path(p.get(), 0, 0, p.get(), true, false, false, present(refs, 1));
+        stack_set_only_result(value.get());
+        return 0;
+    }
+    if (t == TYPE_OBJECT) fire(ERR_INTERNAL_NOT_DONE);  // setting an object's values comes with object!
+    if (t == TYPE_BLOCK) {
+        stack_mark_call(&g_word[W_ANON]);
+        uint32_t n = cell_series(target.get())->used() - series_index(target.get());
+        foreach_set_words(target.get(), value.get(), n, any, present(refs, 2), present(refs, 3));
+        unwind_frame_drop();
+    } else {
+        word_set_value(target.get(), value.get());
+    }
+    stack_set_only_result(value.get());
+    return 0;
+}
+
+uint32_t native_unset(bool, const int32_t*) {
+    GcRoot target(*arg(0));
+    Cell unset = g_unset_value;
+    if (cell_is(target.get(), TYPE_BLOCK)) {
+        for (uint32_t i = series_index(target.get()); i < cell_series(target.get())->used(); i++) {
+            Cell w = cell_series(target.get())->cells()[i];
+            if (cell_is(&w, TYPE_WORD)) word_set_value(&w, &unset);
+        }
+    } else {
+        word_set_value(target.get(), &unset);
+    }
+    stack_set_only_result(&unset);
+    return 0;
+}
+
+uint32_t native_value_q(bool, const int32_t*) {
+    const Cell* v = arg(0);
+    uint32_t t = cell_type(v);
+    if (t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) v = word_value_cell(v);
+    logic_set_result(!cell_is(v, TYPE_UNSET));
+    stack_keep_result();
+    return 0;
+}
+
+namespace {
+
+// The context a bind or in target names, and whether it belongs to an object.
+uint32_t target_context(const Cell* c, bool* object) {
+    uint32_t t = cell_type(c);
+    *object = t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT;
+    if (*object || t == TYPE_FUNCTION || t == TYPE_ROUTINE) return c->w1;
+    if (is_any_word(c)) return word_context(c);
+    return 0;
+}
+
+}  // namespace
+
+uint32_t native_bind(bool, const int32_t* refs) {
+    GcRoot target(*arg(0)), where(*arg(1));
+    bool object;
+    uint32_t context = target_context(where.get(), &object);
+    if (!context) fire(ERR_SCRIPT_NOT_IN_CONTEXT, where.get());
+    if (is_any_word(target.get())) {
+        context_bind_word(context, target.get());
+        stack_set_only_result(target.get());
+        return 0;
+    }
+    if (present(refs, 0)) fire(ERR_INTERNAL_NOT_DONE);  // /copy needs block cloning
+    context_bind_block(target.get(), context, object);
+    stack_set_only_result(target.get());
+    return 0;
+}
+
+uint32_t native_in(bool, const int32_t*) {
+    bool object;
+    uint32_t context = target_context(arg(0), &object);
+    Cell word = *arg(1);
+    if (context && context_bind_word(context, &word) >= 0) {
+        if (cell_is(&word, TYPE_REFINEMENT)) cell_set_type(&word, TYPE_WORD);
+        stack_set_only_result(&word);
+    } else {
+        stack_reset();
+        none_set_result();
+        stack_keep_result();
+    }
+    return 0;
+}
+
+uint32_t native_context_q(bool, const int32_t*) {
+    uint32_t context = word_context(arg(0));
+    if (!context || context == g_global_context) {
+        stack_reset();
+        none_set_result();
+        stack_keep_result();
+    } else {
+        stack_set_only_result(context_owner(context));
+    }
+    return 0;
+}
+
+uint32_t native_apply(bool, const int32_t* refs) {
+    GcRoot target(*arg(0)), args(*arg(1));
+    Cell fn, name = g_word[W_APPLIED];
+    GcRoot path;
+    uint32_t t = cell_type(target.get());
+    if (is_any_word(target.get())) {
+        fn = *word_value_cell(target.get());
+        name = *target;
+    } else if (is_path(t)) {
+        Cell first = cell_series(target.get())->cells()[series_index(target.get())];
+        if (!cell_is(&first, TYPE_WORD)) fire(ERR_SCRIPT_INVALID_ARG, target.get());
+        fn = *word_value_cell(&first);
+        name = first;
+        *path = *target;
+    } else {
+        fn = *target;
+    }
+    if (!is_any_function(cell_type(&fn))) fire(ERR_SCRIPT_INVALID_ARG, target.get());
+    if (cell_is(&fn, TYPE_OP)) cell_set_type(&fn, TypeId(op_source_type(&fn)));
+    uint32_t mode = present(refs, 0) ? 1 : 2;
+    if (present(refs, 1)) mode |= 4;
+    stack_set_interp_flag();
+    clamp_head(args.get());
+    stack_reset();
+    interp_apply(&fn, series_index(args.get()), cell_series(args.get())->used(), args.get(), false,
+                 cell_is(path.get(), TYPE_NONE) ? nullptr : path.get(), series_index(path.get()), nullptr, mode, false, &name);
+    return 0;
+}
+
+}  // namespace zol::natives

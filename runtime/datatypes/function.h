@@ -1,0 +1,62 @@
+// Function values: native! and action! (entries of the natives and actions tables), op! (an infix operator
+// over any of them), function! (a spec, a body and a context whose values are the argument cells of the
+// running call) and routine! (a spec over a C++ routine registered by name).
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace zol {
+
+// The info block of a function! or routine!: five cells.
+enum FunctionInfo : uint32_t {
+    FN_INFO_BODY = 0,
+    FN_INFO_ARGS = 1,   // the argument cache, built on the first call
+    FN_INFO_CODE = 2,   // integer!: the C++ entry of a routine or compiled function, 0 for interpreted code
+    FN_INFO_OP = 3,     // a copy of the function when an op! was made from it
+    FN_INFO_OWNER = 4,  // integer!: node of the owning object's context (methods), or routine data
+    FN_INFO_COUNT = 5
+};
+// The info block of a native! or action!: its spec's context cell and the argument cache.
+enum NativeInfo : uint32_t { NATIVE_INFO_CONTEXT = 0, NATIVE_INFO_ARGS = 1 };
+
+// Header flags of function values.
+constexpr uint32_t FN_TRACE = 0x400;
+constexpr uint32_t FN_NO_TRACE = 0x200;
+constexpr uint32_t FN_BUILTIN = 0x100;       // made at start-up: tracing tools do not step into it
+constexpr uint32_t ROUTINE_CELLS = 0x8000;   // the routine takes its arguments as cells
+constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;
+constexpr uint32_t ROUTINE_ARITY_MASK = 0x3E000000;
+
+inline bool is_any_function(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+inline uint32_t op_source_type(const Cell* op) { return (op->header & HDR_OP_SOURCE_MASK) >> HDR_OP_SOURCE_SHIFT; }
+inline uint32_t function_spec_node(const Cell* f) { return f->w2; }
+inline uint32_t function_info_node(const Cell* f) { return f->w3; }
+Cell* function_info(const Cell* f, uint32_t index);
+
+// Validates a function spec; returns the header flags of its attribute block.
+uint32_t function_check_spec(const Cell* spec);
+// Builds a function! from a spec and a body (the body is deep-copied and bound to a new context unless a
+// context is given) and pushes it; returns the function's context node.
+uint32_t function_build(const Cell* spec, const Cell* body, uint32_t context, uint32_t code, uint32_t owner, uint32_t flags);
+// Builds a routine! over a registered C++ routine and pushes it.
+Cell* routine_build(const Cell* spec, const Cell* body, uint32_t code, int32_t data, bool cells);
+inline uint32_t routine_get_arity(const Cell* r) { return (r->header & ROUTINE_ARITY_MASK) >> ROUTINE_ARITY_SHIFT; }
+// The function native's spec rewriting: adds the body's set-words (and loop words) as locals. Returns the
+// block of collected words; the spec cell is changed to the rewritten copy.
+void function_collect_locals(Cell* spec, const Cell* body, Cell* collected);
+// Number of local slots of a spec (the /local refinement included), 0 without /local.
+uint32_t function_count_locals(const Cell* spec);
+// Pushes the locals of a call: false for /local, then none for each local word.
+void function_init_locals(uint32_t count);
+
+// Pushes a native! or action! made from a spec block and a table index (the make action's work).
+Cell* native_make(const Cell* spec, uint32_t index, TypeId type);
+
+// The n-th word, lit-word, get-word or refinement of a function value's spec (counted from 0), or the word
+// <anon>: names the argument in expect-arg errors.
+Cell error_get_call_argument(const Cell* function, uint32_t n);
+
+}  // namespace zol
