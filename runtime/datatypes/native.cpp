@@ -105,7 +105,7 @@ const Cell* op_make(Cell*, Cell* value, TypeId) {
 
 void native_reflect(Cell* value, uint32_t field) {
     uint32_t f = symbol_resolve(field);
-    Cell result;
+    Cell result = g_none_value;
     uint32_t source = cell_is(value, TYPE_OP) ? op_source_type(value) : cell_type(value);
     if (f == g_sym[SYM_SPEC]) {
         set_series(&result, TYPE_BLOCK, value->w2);
