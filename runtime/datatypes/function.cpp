@@ -374,7 +374,7 @@ const Cell* function_make(Cell*, Cell* spec, TypeId) {
 
 void function_reflect(Cell* value, uint32_t field) {
     uint32_t f = symbol_resolve(field);
-    Cell result;
+    Cell result = g_none_value;
     if (f == g_sym[SYM_SPEC]) {
         set_series(&result, TYPE_BLOCK, value->w2);
     } else if (f == g_sym[SYM_BODY]) {
