@@ -1,0 +1,15 @@
+# Writes a C++ source holding the built-in scripts as text, in the order given, so the program carries them.
+# Called at build time: cmake -DOUT=<file> -DROOT=<source dir> -DSOURCES=<a;b;c> -P embed.cmake
+set(text "// Generated from the built-in scripts by boot/embed.cmake at build time: do not edit.\n")
+string(APPEND text "#include \"boot/boot_sources.h\"\n\nnamespace zol {\n\nconst BootSource g_boot_sources[] = {\n")
+foreach(src ${SOURCES})
+  file(READ "${ROOT}/${src}" body)
+  string(FIND "${body}" ")zolsrc\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${src} contains the embedding delimiter")
+  endif()
+  string(APPEND text "    {\"${src}\", R\"zolsrc(${body})zolsrc\"},\n")
+endforeach()
+string(APPEND text "};\n\nconst size_t g_boot_source_count = sizeof g_boot_sources / sizeof g_boot_sources[0];\n\n}  // namespace zol\n")
+file(WRITE "${OUT}.tmp" "${text}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${OUT}.tmp" "${OUT}")
