@@ -178,6 +178,7 @@ void lit_word_init(DatatypeRegistry&);
 void get_word_init(DatatypeRegistry&);
 void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
+void float_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -213,7 +214,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_OBJECT, nullptr},
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
-    {TYPE_FLOAT, nullptr},
+    {TYPE_FLOAT, float_init},
     {TYPE_TYPESET, nullptr},
     {TYPE_ERROR, nullptr},
     {TYPE_VECTOR, nullptr},
