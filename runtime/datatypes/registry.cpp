@@ -178,6 +178,7 @@ void lit_word_init(DatatypeRegistry&);
 void get_word_init(DatatypeRegistry&);
 void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
+void integer_init(DatatypeRegistry&);
 void float_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
@@ -189,7 +190,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_BLOCK, nullptr},
     {TYPE_STRING, nullptr},
     {TYPE_BINARY, nullptr},
-    {TYPE_INTEGER, nullptr},
+    {TYPE_INTEGER, integer_init},
     {TYPE_SYMBOL, symbol_init},
     {TYPE_CONTEXT, context_init},
     {TYPE_WORD, word_init},
