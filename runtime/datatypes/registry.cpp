@@ -185,6 +185,8 @@ void lit_word_init(DatatypeRegistry&);
 void get_word_init(DatatypeRegistry&);
 void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
+void integer_init(DatatypeRegistry&);
+void float_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -195,7 +197,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_BLOCK, nullptr},
     {TYPE_STRING, nullptr},
     {TYPE_BINARY, nullptr},
-    {TYPE_INTEGER, nullptr},
+    {TYPE_INTEGER, integer_init},
     {TYPE_SYMBOL, symbol_init},
     {TYPE_CONTEXT, context_init},
     {TYPE_WORD, word_init},
@@ -220,7 +222,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_OBJECT, nullptr},
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
-    {TYPE_FLOAT, nullptr},
+    {TYPE_FLOAT, float_init},
     {TYPE_TYPESET, typeset_init},
     {TYPE_ERROR, nullptr},
     {TYPE_VECTOR, nullptr},
