@@ -47,10 +47,10 @@ void hash_upkeep(const Cell* series, HashEdit, uint32_t /*index*/, uint64_t /*co
     if (cell_is(series, TYPE_HASH)) fire(ERR_INTERNAL_NOT_DONE);
 }
 
-[[noreturn]] void fire_bad_make(TypeId type, const Cell* spec) {
+[[noreturn]] void fire_bad_make(TypeId type, const Cell* source) {
     Cell target;
     set_datatype(&target, type);
-    fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, spec);
+    fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
 }
 
 uint32_t skip_size(const Cell* skip) {
@@ -225,13 +225,13 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
 // --- make and to
 
-const Cell* block_make(Cell*, Cell* spec, TypeId type) {
+const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
-    switch (cell_type(spec)) {
-        case TYPE_INTEGER: result = block_push_new(cell_int(spec)); break;
+    switch (cell_type(source)) {
+        case TYPE_INTEGER: result = block_push_new(cell_int(source)); break;
         case TYPE_FLOAT: {
             // Truncated; NaN and anything below 1 give room for one cell, anything too large no-memory.
-            double d = cell_float(spec);
+            double d = cell_float(source);
             int64_t n = !(d >= 1.0) ? 1 : d >= double(MAX_CELLS) ? int64_t(MAX_CELLS) + 1 : int64_t(d);
             result = block_push_new(n);
             break;
@@ -240,27 +240,27 @@ const Cell* block_make(Cell*, Cell* spec, TypeId type) {
         case TYPE_MAP:
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
-            if (!is_block_kind(cell_type(spec))) fire_bad_make(type, spec);
-            result = block_clone(spec, false, false);
+            if (!is_block_kind(cell_type(source))) fire_bad_make(type, source);
+            result = block_clone(source, false, false);
             break;
     }
     cell_set_type(result, type);
     return result;
 }
 
-const Cell* block_to(Cell*, Cell* spec, TypeId type) {
+const Cell* block_to(Cell*, Cell* source, TypeId type) {
     Cell* result;
-    switch (cell_type(spec)) {
+    switch (cell_type(source)) {
         case TYPE_OBJECT:  // bodies and values come with their units
         case TYPE_MAP:
         case TYPE_VECTOR:
         case TYPE_TYPESET:
         case TYPE_STRING: fire(ERR_INTERNAL_NOT_DONE);  // text is read by the lexer
         default:
-            if (is_block_kind(cell_type(spec))) {
-                result = block_clone(spec, false, false);
+            if (is_block_kind(cell_type(source))) {
+                result = block_clone(source, false, false);
             } else {
-                GcRoot value(*spec);
+                GcRoot value(*source);
                 result = block_push_new(1);
                 *block_alloc_tail(result) = *value;
             }

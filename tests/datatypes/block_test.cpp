@@ -586,15 +586,15 @@ TEST_F(BlockTest, MakeAndTo) {
     made = *make(&proto, &f, TYPE_PAREN);
     EXPECT_TRUE(cell_is(&made, TYPE_PAREN));
     Cell inner = blk({word("i")});
-    Cell spec = blk({word("a"), inner}, TYPE_PAREN);
-    made = *make(&proto, &spec, TYPE_BLOCK);
+    Cell model = blk({word("a"), inner}, TYPE_PAREN);
+    made = *make(&proto, &model, TYPE_BLOCK);
     EXPECT_EQ(mold(made), "[a [i]]");
     EXPECT_EQ(series_node(cell_series(&made)->cells() + 1), series_node(&inner)) << "a shallow clone";
     Cell c = ch('c');
     EXPECT_EQ(catch_error([&] { make(&proto, &c, TYPE_BLOCK); }), ERR_SCRIPT_BAD_MAKE_ARG);
 
     EXPECT_EQ(mold(*to(&proto, &c, TYPE_BLOCK)), "[#\"c\"]") << "any other value: a block of one";
-    EXPECT_EQ(mold(*to(&proto, &spec, TYPE_PAREN)), "(a [i])");
+    EXPECT_EQ(mold(*to(&proto, &model, TYPE_PAREN)), "(a [i])");
     Cell text;
     string_make(&text);
     EXPECT_EQ(catch_error([&] { to(&proto, &text, TYPE_BLOCK); }), ERR_INTERNAL_NOT_DONE) << "needs the lexer";
