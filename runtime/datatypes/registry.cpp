@@ -171,6 +171,8 @@ void unset_init(DatatypeRegistry&);
 void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
 void series_init(DatatypeRegistry&);
+void block_init(DatatypeRegistry&);
+void paren_init(DatatypeRegistry&);
 void symbol_init(DatatypeRegistry&);
 void native_init(DatatypeRegistry&);
 void action_init(DatatypeRegistry&);
@@ -194,7 +196,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_NONE, none_init},
     {TYPE_LOGIC, logic_init},
     {TYPE_SERIES, series_init},
-    {TYPE_BLOCK, nullptr},
+    {TYPE_BLOCK, block_init},
     {TYPE_STRING, nullptr},
     {TYPE_BINARY, nullptr},
     {TYPE_INTEGER, integer_init},
@@ -215,7 +217,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_GET_PATH, nullptr},
     {TYPE_FUNCTION, function_init},
     {TYPE_ROUTINE, routine_init},
-    {TYPE_PAREN, nullptr},
+    {TYPE_PAREN, paren_init},
     {TYPE_ISSUE, nullptr},
     {TYPE_URL, nullptr},
     {TYPE_FILE, nullptr},
