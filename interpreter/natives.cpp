@@ -52,6 +52,28 @@ NativeEntry entry_of(NativeId id) {
         case NAT_UNSET: return native_unset;
         case NAT_CONTEXT_Q: return native_context_q;
         case NAT_APPLY: return native_apply;
+        case NAT_EQUAL_Q: return native_equal_q;
+        case NAT_NOT_EQUAL_Q: return native_not_equal_q;
+        case NAT_STRICT_EQUAL_Q: return native_strict_equal_q;
+        case NAT_LESSER_Q: return native_lesser_q;
+        case NAT_GREATER_Q: return native_greater_q;
+        case NAT_LESSER_OR_EQUAL_Q: return native_lesser_or_equal_q;
+        case NAT_GREATER_OR_EQUAL_Q: return native_greater_or_equal_q;
+        case NAT_SAME_Q: return native_same_q;
+        case NAT_NOT: return native_not;
+        case NAT_TYPE_Q: return native_type_q;
+        case NAT_REDUCE: return native_reduce;
+        case NAT_COMPOSE: return native_compose;
+        case NAT_UNIQUE: return native_unique;
+        case NAT_UNION: return native_union;
+        case NAT_INTERSECT: return native_intersect;
+        case NAT_EXCLUDE: return native_exclude;
+        case NAT_DIFFERENCE: return native_difference;
+        case NAT_PRINT: return native_print;
+        case NAT_PRIN: return native_prin;
+        case NAT_NEW_LINE: return native_new_line;
+        case NAT_NEW_LINE_Q: return native_new_line_q;
+        case NAT_RECYCLE: return native_recycle;
         default: return native_not_built;
     }
 }
