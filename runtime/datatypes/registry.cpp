@@ -174,6 +174,10 @@ void series_init(DatatypeRegistry&);
 void block_init(DatatypeRegistry&);
 void paren_init(DatatypeRegistry&);
 void symbol_init(DatatypeRegistry&);
+void path_init(DatatypeRegistry&);
+void lit_path_init(DatatypeRegistry&);
+void set_path_init(DatatypeRegistry&);
+void get_path_init(DatatypeRegistry&);
 void native_init(DatatypeRegistry&);
 void action_init(DatatypeRegistry&);
 void op_init(DatatypeRegistry&);
@@ -211,10 +215,10 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_NATIVE, native_init},
     {TYPE_ACTION, action_init},
     {TYPE_OP, op_init},
-    {TYPE_PATH, nullptr},
-    {TYPE_LIT_PATH, nullptr},
-    {TYPE_SET_PATH, nullptr},
-    {TYPE_GET_PATH, nullptr},
+    {TYPE_PATH, path_init},
+    {TYPE_LIT_PATH, lit_path_init},
+    {TYPE_SET_PATH, set_path_init},
+    {TYPE_GET_PATH, get_path_init},
     {TYPE_FUNCTION, function_init},
     {TYPE_ROUTINE, routine_init},
     {TYPE_PAREN, paren_init},
