@@ -373,6 +373,84 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     return position;
 }
 
+// --- inline arithmetic and comparison for infix operators over integers and floats
+
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_COMPARE };
+
+// The fast operation of an op! by the entry it wraps (users may rebind the operator words).
+inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
+    uint32_t source = op_source_type(op);
+    if (source == TYPE_ACTION) {
+        switch (op->w1) {
+            case ACT_ADD: return FAST_ADD;
+            case ACT_SUBTRACT: return FAST_SUBTRACT;
+            case ACT_MULTIPLY: return FAST_MULTIPLY;
+            default: return FAST_NONE;
+        }
+    }
+    if (source != TYPE_NATIVE) return FAST_NONE;
+    switch (op->w1) {
+        case NAT_EQUAL_Q: *cmp = CMP_EQUAL; return FAST_COMPARE;
+        case NAT_NOT_EQUAL_Q: *cmp = CMP_NOT_EQUAL; return FAST_COMPARE;
+        case NAT_STRICT_EQUAL_Q: *cmp = CMP_STRICT_EQUAL; return FAST_COMPARE;
+        case NAT_LESSER_Q: *cmp = CMP_LESSER; return FAST_COMPARE;
+        case NAT_GREATER_Q: *cmp = CMP_GREATER; return FAST_COMPARE;
+        case NAT_LESSER_OR_EQUAL_Q: *cmp = CMP_LESSER_OR_EQUAL; return FAST_COMPARE;
+        case NAT_GREATER_OR_EQUAL_Q: *cmp = CMP_GREATER_OR_EQUAL; return FAST_COMPARE;
+        default: return FAST_NONE;
+    }
+}
+
+// A word's value when it can be read without an error, else null.
+inline const Cell* peek_word_value(const Cell* w) {
+    uint32_t context = word_context(w), index = word_index(w);
+    if (!context || index == WORD_UNRESOLVED) return nullptr;
+    const Cell* c = context_cell(context);
+    if (!c->w2) return nullptr;
+    return (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + index : node_series(c->w2)->cells() + index;
+}
+
+// Computes left op right into left when both are integers (or, for arithmetic, both floats), as the
+// actions would: integer arithmetic that leaves 32 bits gives the exact float. False when it cannot.
+inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right) {
+    uint32_t lt = cell_type(left), rt = cell_type(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right), r;
+        bool overflow;
+        switch (op) {
+            case FAST_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
+            case FAST_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case FAST_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default: {
+                bool truth;
+                switch (cmp) {
+                    case CMP_NOT_EQUAL: truth = a != b; break;
+                    case CMP_LESSER: truth = a < b; break;
+                    case CMP_GREATER: truth = a > b; break;
+                    case CMP_LESSER_OR_EQUAL: truth = a <= b; break;
+                    case CMP_GREATER_OR_EQUAL: truth = a >= b; break;
+                    default: truth = a == b; break;
+                }
+                set_logic(left, truth);
+                return true;
+            }
+        }
+        if (!overflow) {
+            set_integer(left, r);
+        } else {
+            double x = a, y = b;
+            set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+        }
+        return true;
+    }
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op != FAST_COMPARE) {
+        double x = cell_float(left), y = cell_float(right);
+        set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+        return true;
+    }
+    return false;
+}
+
 // Pops a call's frame and leaves the result as the caller wants it.
 inline void pop_call(bool push) {
     if (push) {
@@ -601,6 +679,18 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         if (!cell_is(value, TYPE_OP)) break;
         Cell op = *value;
         g_args.top = start_top;
+        CompareOp cmp = CMP_EQUAL;
+        FastOp fast = fast_op_of(&op, &cmp);
+        if (fast != FAST_NONE && position + 1 < end) {
+            // A literal number or a word holding one on the right: no call needed.
+            const Cell* right = cells_of(block.get()) + position + 1;
+            if (cell_is(right, TYPE_WORD)) right = peek_word_value(right);
+            if (right && fast_compute(fast, cmp, start_top, right)) {
+                g_args.top = start_top + 1;
+                position += 2;
+                continue;
+            }
+        }
         position = interp_apply(&op, position + 1, end, block.get(), push, nullptr, 0, nullptr, 0, true, &op_word);
         if (unwind_pending()) return position;
     }
