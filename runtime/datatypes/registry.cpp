@@ -179,6 +179,7 @@ void lit_word_init(DatatypeRegistry&);
 void get_word_init(DatatypeRegistry&);
 void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
+void string_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -187,7 +188,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_LOGIC, logic_init},
     {TYPE_SERIES, series_init},
     {TYPE_BLOCK, nullptr},
-    {TYPE_STRING, nullptr},
+    {TYPE_STRING, string_init},
     {TYPE_BINARY, nullptr},
     {TYPE_INTEGER, nullptr},
     {TYPE_SYMBOL, symbol_init},
