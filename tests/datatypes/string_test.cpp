@@ -121,6 +121,12 @@ TEST_F(StringTest, ConcatenateModesCountsAndRepeats) {
         EXPECT_EQ(all_text(t), c.result) << c.target << " + " << c.source << " mode " << int(c.mode);
         EXPECT_EQ(n, c.written) << c.target << " + " << c.source;
     }
+    // Overwriting past the tail of a full buffer grows it first.
+    Cell* full = text("abcdefghijklmnop", 15);
+    ASSERT_EQ(cell_series(full)->size, 16u);
+    string_concatenate(full, text("XYZ"), -1, 0, false, JoinMode::overwrite);
+    EXPECT_EQ(all_text(full), "abcdefghijklmnoXYZ");
+    EXPECT_LE(cell_series(full)->head + cell_series(full)->tail, cell_series(full)->size);
 }
 
 TEST_F(StringTest, ConcatenateMatchesUnitSizes) {
@@ -160,6 +166,11 @@ TEST_F(StringTest, ConcatenateWordsCharsAndItself) {
     Cell* i = text("abc", 1);
     string_concatenate(i, i, -1, 0, false, JoinMode::insert, 2);
     EXPECT_EQ(all_text(i), "abcbcbc");
+    Cell* before = text("abc");
+    Cell later = *before;
+    later.w1 = 1;
+    string_concatenate(before, &later, -1, 0, false, JoinMode::insert);
+    EXPECT_EQ(all_text(before), "bcabc") << "the text lay where the insertion moves units";
     Cell one = integer(1);
     EXPECT_EQ(error_of([&] { string_concatenate(t, &one, -1, 0, false, JoinMode::append); }), ERR_SCRIPT_INVALID_ARG);
 }
