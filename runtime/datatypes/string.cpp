@@ -662,53 +662,53 @@ int string_compare(const Cell* value, const Cell* other, CompareOp op) {
 
 namespace {
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
+[[noreturn]] void fire_bad_to(const Cell* source) {
     Cell type;
     set_datatype(&type, TYPE_STRING);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &type, spec);
+    fire(ERR_SCRIPT_BAD_TO_ARG, &type, source);
 }
 
 }  // namespace
 
-const Cell* string_make_spec(Cell* proto, Cell* spec, TypeId type) {
-    if (cell_is(spec, TYPE_INTEGER) || cell_is(spec, TYPE_FLOAT)) {
+const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
+    if (cell_is(source, TYPE_INTEGER) || cell_is(source, TYPE_FLOAT)) {
         int64_t n;
-        if (cell_is(spec, TYPE_INTEGER)) {
-            n = cell_int(spec);
+        if (cell_is(source, TYPE_INTEGER)) {
+            n = cell_int(source);
         } else {
-            double d = cell_float(spec);
-            if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, spec);
+            double d = cell_float(source);
+            if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, source);
             n = int64_t(d);
         }
-        if (n < 0) fire(ERR_SCRIPT_OUT_OF_RANGE, spec);
+        if (n < 0) fire(ERR_SCRIPT_OUT_OF_RANGE, source);
         set_series(proto, type, series_alloc_units(uint64_t(n), 1));  // a capacity of 0 still gets 16 bytes
         return proto;
     }
     if (type == TYPE_BINARY) {
-        if (cell_is(spec, TYPE_MONEY)) {
+        if (cell_is(source, TYPE_MONEY)) {
             Cell target;
             set_datatype(&target, TYPE_BINARY);
-            fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, spec);
+            fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
         }
         auto to = g_types.get<ACT_TO>(TYPE_BINARY);
-        if (!to || to == string_to) fire(ERR_INTERNAL_NOT_DONE);  // binary! converts its own specs
-        return to(proto, spec, type);
+        if (!to || to == string_to) fire(ERR_INTERNAL_NOT_DONE);  // binary! converts into bytes itself
+        return to(proto, source, type);
     }
-    return string_to(proto, spec, type);
+    return string_to(proto, source, type);
 }
 
-const Cell* string_to(Cell* proto, Cell* spec, TypeId type) {
+const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
     // binary! and vector! inherit from string! but convert into their own units.
     if (!is_string_kind(type)) fire(ERR_INTERNAL_NOT_DONE);
     GcRoot out;
     MoldArgs args;
-    switch (cell_type(spec)) {
-        case TYPE_NONE: fire_bad_to(spec);
+    switch (cell_type(source)) {
+        case TYPE_NONE: fire_bad_to(source);
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH:
             string_make(out.get());
-            string_append(out.get(), spec, -1, false, 1, true);
+            string_append(out.get(), source, -1, false, 1, true);
             break;
         case TYPE_STRING:
         case TYPE_FILE:
@@ -716,25 +716,25 @@ const Cell* string_to(Cell* proto, Cell* spec, TypeId type) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(spec), clamped_head(spec), string_length(spec)));
+            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), clamped_head(source), string_length(source)));
             break;
         case TYPE_REFINEMENT:
             string_make(out.get(), 16);
             if (type == TYPE_STRING) {
-                form_value(spec, out.get(), args, INT_MAX);
+                form_value(source, out.get(), args, INT_MAX);
             } else {
-                mold_value(spec, out.get(), args, INT_MAX);
+                mold_value(source, out.get(), args, INT_MAX);
             }
             break;
         case TYPE_BINARY: {
-            Series* s = cell_series(spec);
-            uint32_t head = clamped_head(spec);
+            Series* s = cell_series(source);
+            uint32_t head = clamped_head(source);
             binary_to_string(s->head_ptr() + head, s->used() - head, out.get());
             break;
         }
         default:
             string_make(out.get(), 16);
-            form_value(spec, out.get(), args, INT_MAX);
+            form_value(source, out.get(), args, INT_MAX);
             break;
     }
     cell_set_type(out.get(), type);
@@ -780,7 +780,7 @@ const Cell* string_eval_path(Cell* value, const PathStep& step) {
 
 void string_init(DatatypeRegistry& registry) {
     Registration r(TYPE_STRING);
-    r.own<ACT_MAKE>(string_make_spec).own<ACT_TO>(string_to).own<ACT_FORM>(string_form).own<ACT_MOLD>(string_mold);
+    r.own<ACT_MAKE>(string_make_value).own<ACT_TO>(string_to).own<ACT_FORM>(string_form).own<ACT_MOLD>(string_mold);
     r.own<ACT_EVAL_PATH>(string_eval_path).own<ACT_COMPARE>(string_compare);
     r.own<ACT_APPEND>(string_append).own<ACT_INSERT>(string_append).own<ACT_CHANGE>(string_change);
     r.own<ACT_FIND>(string_find).own<ACT_SELECT>(string_select).own<ACT_SORT>(string_sort);

@@ -167,17 +167,23 @@ Cell* case_convert_value(Cell* value, const Cell* part, bool upper);
 
 // --- actions, also called by the family members that extend them
 
-const Cell* string_make_spec(Cell* proto, Cell* spec, TypeId type);
-const Cell* string_to(Cell* proto, Cell* spec, TypeId type);
+// make: a number gives an empty value of that capacity, anything else converts as to does. Both write the new
+// value (of the target type) into proto and return it.
+const Cell* string_make_value(Cell* proto, Cell* source, TypeId type);
+const Cell* string_to(Cell* proto, Cell* source, TypeId type);
 int string_form(const Cell* value, Cell* out, const MoldArgs& args, int budget);
 int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget);
 int string_compare(const Cell* value, const Cell* other, CompareOp op);
 const Cell* string_eval_path(Cell* value, const PathStep& step);
+// find and select answer in the series cell they are given (find: the series at the match; select: the unit
+// after it as a char!, or an integer! for a binary!) and return it, or return the shared none value.
 const Cell* string_find(Cell* series, Cell* value, const FindArgs& args);
 const Cell* string_select(Cell* series, Cell* value, const FindArgs& args);
-// append (append set) and insert; part < 0 means all of the value, dup < 2 adds it once.
+// append (append set) and insert; part < 0 means all of the value, dup < 2 adds it once. The series cell
+// becomes the result: at its head after append, just after the inserted text after insert.
 void string_append(Cell* series, Cell* value, int part, bool only, int dup, bool append);
-// change; part < 0 overwrites from the head, else that many units are replaced.
+// change; part < 0 overwrites from the head, else that many units are replaced. The series cell ends just
+// after the new text.
 void string_change(Cell* series, Cell* value, int part, bool only, int dup);
 void string_swap(Cell* series1, Cell* series2);
 void string_trim(Cell* series, const TrimArgs& args);

@@ -415,7 +415,7 @@ TEST_F(StringTest, MakeGivesAnEmptyValueOfACapacity) {
     EXPECT_EQ(cell_int(&o.arg1), -1);
     set_float(&real, 1e12);
     EXPECT_EQ(error_of([&] { make(proto, &real, TYPE_STRING); }), ERR_SCRIPT_OUT_OF_RANGE);
-    // Any other spec converts as to does.
+    // Any other value converts as to does.
     make(proto, text("abc", 1), TYPE_STRING);
     EXPECT_EQ(string_to_utf8(proto), "bc");
     Cell money{};
@@ -425,10 +425,10 @@ TEST_F(StringTest, MakeGivesAnEmptyValueOfACapacity) {
     EXPECT_EQ(datatype_id(&m.arg1), uint32_t(TYPE_BINARY));
 }
 
-TEST_F(StringTest, ToConvertsByTheSpecsType) {
-    auto to = [&](const Cell& spec, TypeId type = TYPE_STRING) {
+TEST_F(StringTest, ToConvertsByTheSourcesType) {
+    auto to = [&](const Cell& source, TypeId type = TYPE_STRING) {
         Cell* proto = hold(g_none_value);
-        Cell* held = hold(spec);
+        Cell* held = hold(source);
         const Cell* r = g_types.get<ACT_TO>(TYPE_STRING)(proto, held, type);
         EXPECT_EQ(cell_type(r), type);
         return r;
