@@ -10,6 +10,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/datatypes/series.h"
 
 namespace zol {
 
@@ -82,8 +83,6 @@ int block_mold_items(const Cell* block, Cell* out, const MoldArgs& args, int bud
 // the given typeset!). Allocates.
 void block_copy_types(const Cell* block, uint32_t start, uint32_t count, uint32_t step, bool deep, const Cell* kind);
 
-// The set operations of the natives of the same names.
-enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
 // The first series is the cell at the argument base, the second the cell after it (unused by unique).
 // skip is the /skip size (null when absent). The new block replaces the first argument. Allocates.
 void block_set_op(const Cell* skip, bool case_sensitive, SetOp op);

@@ -193,6 +193,7 @@ void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
 void integer_init(DatatypeRegistry&);
 void float_init(DatatypeRegistry&);
+void string_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -201,7 +202,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_LOGIC, logic_init},
     {TYPE_SERIES, series_init},
     {TYPE_BLOCK, block_init},
-    {TYPE_STRING, nullptr},
+    {TYPE_STRING, string_init},
     {TYPE_BINARY, nullptr},
     {TYPE_INTEGER, integer_init},
     {TYPE_SYMBOL, symbol_init},
