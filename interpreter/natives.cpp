@@ -1,6 +1,7 @@
 // The natives table: one entry per native, in the fixed order of natives.def.
 #include "eval.h"
 #include "natives/natives.h"
+#include "trace.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 
@@ -88,6 +89,7 @@ void register_natives() {
 void interp_init() {
     set_unset(&g_current_block);
     gc_register_root(&g_current_block);
+    trace_init();
 }
 
 }  // namespace zol

@@ -63,14 +63,19 @@ void error_record_stack(Cell* error) {
     set_integer(field, int32_t(g_frames.top - g_frames.start));
 }
 
-void error_throw(const Cell* error_value) {
+namespace {
+
+// Unwinds to the nearest try frame and throws; annotate records where the error happened first.
+[[noreturn]] void throw_to_try(const Cell* error_value, bool annotate) {
     GcRoot error(*error_value);
     bool caught = false;
     if (g_frames.top > g_frames.start) {
-        Cell where;
-        stack_get_call_word(&where);
-        error_set_where(error.get(), &where);
-        error_record_stack(error.get());
+        if (annotate) {
+            Cell where;
+            stack_get_call_word(&where);
+            error_set_where(error.get(), &where);
+            error_record_stack(error.get());
+        }
         Cell* saved_top = g_args.top;
         unwind_to_kind(FRAME_TRY, false);
         CallFrame* stop = --g_frames.top;
@@ -85,6 +90,12 @@ void error_throw(const Cell* error_value) {
     g_system.pending = UNWIND_ERROR;
     throw ErrorUnwind{};
 }
+
+}  // namespace
+
+void error_throw(const Cell* error) { throw_to_try(error, true); }
+
+void error_rethrow(const Cell* error) { throw_to_try(error, false); }
 
 void stack_unwind_break(bool has_value, bool is_continue) {
     SavedStacks saved;

@@ -10,6 +10,7 @@
 
 #include "logic.h"
 #include "registry.h"
+#include "interpreter/eval.h"
 #include "runtime/compare.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -534,10 +535,47 @@ struct RecordOrder {
 };
 
 // A function! comparator runs language code, which may change the block being sorted (growing it replaces
-// its buffer under the sort). It will sort a copy of the records held in a rooted block, call the function
-// through the interpreter's invocation entry, and write the records back; until the interpreter exists it
-// is refused.
-[[noreturn]] void sort_with_function(Cell*, const SortArgs&) { fire(ERR_INTERNAL_NOT_DONE); }
+// its buffer under the sort): the records are sorted in a private copy and written back afterwards, as far
+// as the block still reaches.
+void sort_with_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const SortArgs& args) {
+    GcRoot fn(*args.comparator), copy, left, right;
+    block_make_at(copy.get(), count);
+    std::memcpy(cells_of(copy.get()), cells_of(series) + start, size_t(count) * CELL);
+    cell_series(copy.get())->tail = cell_series(copy.get())->head + count * CELL;
+    bool whole = args.all && size > 1;
+    if (whole) {
+        // Whole records are passed as two blocks, refilled for every comparison.
+        block_make_at(left.get(), size);
+        block_make_at(right.get(), size);
+        cell_series(left.get())->tail = cell_series(left.get())->head + size * CELL;
+        cell_series(right.get())->tail = cell_series(right.get())->head + size * CELL;
+    }
+    bool reverse = args.reverse;
+    auto order = [&](const uint8_t* a, const uint8_t* b) {
+        const Cell* x = reinterpret_cast<const Cell*>(a);
+        const Cell* y = reinterpret_cast<const Cell*>(b);
+        int r;
+        if (whole) {
+            std::memcpy(cells_of(left.get()), x, size_t(size) * CELL);
+            std::memcpy(cells_of(right.get()), y, size_t(size) * CELL);
+            r = interp_sort_compare(fn.get(), left.get(), right.get());
+        } else {
+            Cell first = *x, second = *y;
+            r = interp_sort_compare(fn.get(), &first, &second);
+        }
+        return reverse ? -r : r;
+    };
+    // The copy's buffer is private and never grows, so its address holds across the calls.
+    uint8_t* base = reinterpret_cast<uint8_t*>(cells_of(copy.get()));
+    if (args.stable) {
+        sort_merge(base, count / size, size_t(size) * CELL, order);
+    } else {
+        sort_quick(base, count / size, size_t(size) * CELL, order);
+    }
+    uint32_t length = length_of(series);
+    uint32_t reach = start < length ? std::min(count, length - start) : 0;
+    std::memcpy(cells_of(series) + start, cells_of(copy.get()), size_t(reach) * CELL);
+}
 
 const Cell* block_sort(Cell* series, const SortArgs& args) {
     uint32_t head = series_index(series);
@@ -573,13 +611,19 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
                 field = uint32_t(f) - 1;
                 break;
             }
-            case TYPE_FUNCTION: sort_with_function(series, args);
+            case TYPE_FUNCTION: break;
             default: fire_bad_refinement("compare", args.comparator);
         }
     }
     if (count == 0) return series;
-    RecordOrder order{args.case_sensitive ? CMP_CASE_SORT : CMP_SORT, field, args.all ? size : 1, args.reverse};
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
+    if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
+        sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
+        hash_upkeep(series, HashEdit::rebuilt, 0, 0);
+        report.done();
+        return series;
+    }
+    RecordOrder order{args.case_sensitive ? CMP_CASE_SORT : CMP_SORT, field, args.all ? size : 1, args.reverse};
     // The comparisons allocate nothing, so the buffer stays where it is for the whole sort.
     uint8_t* base = reinterpret_cast<uint8_t*>(cells_of(series) + start);
     if (args.stable) {

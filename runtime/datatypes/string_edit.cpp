@@ -7,6 +7,7 @@
 
 #include "series.h"
 #include "string.h"
+#include "interpreter/eval.h"
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -265,6 +266,52 @@ void string_trim(Cell* series, const TrimArgs& args) {
 
 // --- sort
 
+namespace {
+
+// A function! comparator receives char! values (text of whole records with /all): it runs language code,
+// which may change the string, so the code points are sorted in a copy and written back afterwards, as
+// far as the string still reaches.
+void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t size, const SortArgs& args) {
+    std::vector<uint32_t> points(count);
+    for (uint32_t i = 0; i < count; i++) points[i] = string_char_at(series, head + i);
+    GcRoot fn(*args.comparator), left, right;
+    bool whole = args.all && size > 1;
+    if (whole) {
+        string_make(left.get(), size);
+        string_make(right.get(), size);
+    }
+    bool reverse = args.reverse;
+    auto order = [&](const uint8_t* a, const uint8_t* b) {
+        const uint32_t* x = reinterpret_cast<const uint32_t*>(a);
+        const uint32_t* y = reinterpret_cast<const uint32_t*>(b);
+        int r;
+        if (whole) {
+            string_reset(left.get());
+            string_reset(right.get());
+            string_append_code_points(left.get(), x, size);
+            string_append_code_points(right.get(), y, size);
+            r = interp_sort_compare(fn.get(), left.get(), right.get());
+        } else {
+            Cell first, second;
+            set_char(&first, *x);
+            set_char(&second, *y);
+            r = interp_sort_compare(fn.get(), &first, &second);
+        }
+        return reverse ? -r : r;
+    };
+    uint8_t* base = reinterpret_cast<uint8_t*>(points.data());
+    if (args.stable) {
+        sort_merge(base, count / size, size_t(size) * 4, order);
+    } else {
+        sort_quick(base, count / size, size_t(size) * 4, order);
+    }
+    uint32_t node = series_node(series);
+    uint32_t length = series_buffer_length(series);
+    for (uint32_t i = 0; i < count && head + i < length; i++) string_put_char(node, head + i, points[i]);
+}
+
+}  // namespace
+
 const Cell* string_sort(Cell* series, const SortArgs& args) {
     uint32_t head = clamped_head(series);
     int64_t count = string_length(series);
@@ -291,12 +338,7 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     uint32_t offset = 0;
     if (args.comparator) {
         switch (cell_type(args.comparator)) {
-            case TYPE_FUNCTION:
-            case TYPE_ROUTINE:
-            case TYPE_NATIVE:
-            case TYPE_ACTION:
-            case TYPE_OP:
-                fire(ERR_INTERNAL_NOT_DONE);  // calling back into the language needs the interpreter's entry
+            case TYPE_FUNCTION: break;
             case TYPE_INTEGER: {
                 if (!args.skip || args.all) fire(ERR_SCRIPT_BAD_REFINES);
                 int64_t at = cell_int(args.comparator);
@@ -309,6 +351,11 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     if (count < 2 * int64_t(size)) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(head), int32_t(count));
+    if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
+        sort_with_function(series, head, uint32_t(count), size, args);
+        report.done();
+        return series;
+    }
     Series* s = cell_series(series);  // after the report, whose handlers may have run
     uint32_t unit = s->unit();
     bool fold = is_string_kind(cell_type(series)) && !args.case_sensitive;

@@ -276,7 +276,7 @@ TEST_F(StringSortTest, OrdersAndRecords) {
 
 TEST_F(StringSortTest, RefinementErrors) {
     Cell* s = text("abcd");
-    Options skip3, skip0, all, offset_no_skip, offset_all, offset3, word_compare, function, part_elsewhere;
+    Options skip3, skip0, all, offset_no_skip, offset_all, offset3, word_compare, part_elsewhere;
     skip3.skip = 3;
     skip0.skip = 0;
     all.all = true;
@@ -287,9 +287,6 @@ TEST_F(StringSortTest, RefinementErrors) {
     offset3.skip = 2;
     offset3.compare = hold(integer(3));
     word_compare.compare = hold(word("x"));
-    Cell fn{};
-    fn.header = TYPE_FUNCTION;
-    function.compare = hold(fn);
     struct Case {
         const Options* o;
         ErrorId error;
@@ -297,7 +294,7 @@ TEST_F(StringSortTest, RefinementErrors) {
         {&skip3, ERR_SCRIPT_INVALID_REFINE_ARG},  {&skip0, ERR_SCRIPT_INVALID_REFINE_ARG},
         {&all, ERR_SCRIPT_BAD_REFINES},           {&offset_no_skip, ERR_SCRIPT_BAD_REFINES},
         {&offset_all, ERR_SCRIPT_BAD_REFINES},    {&offset3, ERR_SCRIPT_OUT_OF_RANGE},
-        {&word_compare, ERR_SCRIPT_INVALID_REFINE_ARG}, {&function, ERR_INTERNAL_NOT_DONE},
+        {&word_compare, ERR_SCRIPT_INVALID_REFINE_ARG},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of([&] { sort(s, *c.o); }), c.error) << error_info(c.error).word;
     EXPECT_EQ(all_text(s), "abcd");
