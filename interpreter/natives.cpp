@@ -75,6 +75,7 @@ NativeEntry entry_of(NativeId id) {
         case NAT_NEW_LINE: return native_new_line;
         case NAT_NEW_LINE_Q: return native_new_line_q;
         case NAT_RECYCLE: return native_recycle;
+        case NAT_STATS: return native_stats;
         default: return native_not_built;
     }
 }

@@ -79,6 +79,7 @@ ZOL_NATIVE_ENTRY(prin)
 ZOL_NATIVE_ENTRY(new_line)
 ZOL_NATIVE_ENTRY(new_line_q)
 ZOL_NATIVE_ENTRY(recycle)
+ZOL_NATIVE_ENTRY(stats)
 #undef ZOL_NATIVE_ENTRY
 
 // Sets words from values by position (foreach over blocks, and set with a block of words).

@@ -1,4 +1,4 @@
-// Output and system natives: print, prin, new-line, new-line? and recycle.
+// Output and system natives: print, prin, new-line, new-line?, stats and recycle.
 #include "interpreter/natives/natives.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
@@ -10,6 +10,10 @@
 #include "runtime/mold.h"
 #include "runtime/output.h"
 #include "runtime/predefined.h"
+#include "interpreter/memstats.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/word.h"
 
 namespace zol::natives {
 
@@ -95,18 +99,39 @@ uint32_t native_new_line_q(bool, const int32_t*) {
     return 0;
 }
 
+uint32_t native_stats(bool, const int32_t* refs) {
+    bool show = present(refs, 0), info = present(refs, 1);
+    if (!show && !info) {
+        memory_stats_number(g_args.base, memory_stats_measure(nullptr, 1));
+        stack_keep_result();
+        return 0;
+    }
+    GcRoot report;
+    block_make_at(report.get(), 5);
+    memory_stats_measure(report.get(), 2);
+    if (!show) {
+        stack_set_only_result(report.get());
+        return 0;
+    }
+    // The report is printed by the library's show-memory-stats.
+    Cell word = word_load("show-memory-stats");
+    GcRoot printer(*word_value_cell(&word));
+    if (!is_any_function(cell_type(printer.get()))) fire(ERR_SCRIPT_NO_VALUE, &word);
+    interp_call(printer.get(), report.get(), 1, &word, 0);
+    if (unwind_pending()) return 0;
+    stack_reset();
+    unset_set_result();
+    stack_keep_result();
+    return 0;
+}
+
 uint32_t native_recycle(bool, const int32_t* refs) {
     if (present(refs, 0) || present(refs, 1)) {
         g_gc_enabled = present(refs, 0);
         unset_set_result();
     } else {
         gc_collect();
-        uint64_t used = memory_stats().live_bytes;
-        if (used > 0x7FFFFFFF) {
-            set_float(g_args.base, double(used));
-        } else {
-            set_integer(g_args.base, int32_t(used));
-        }
+        memory_stats_number(g_args.base, memory_stats_measure(nullptr, 1));
     }
     stack_keep_result();
     return 0;
