@@ -15,6 +15,7 @@
 #include "gc.h"
 #include "memory.h"
 #include "output.h"
+#include "ownership.h"
 #include "platform/platform.h"
 #include "random.h"
 #include "stack.h"
@@ -57,7 +58,7 @@ const InitStep kSteps[] = {
     {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", register_natives},
     {"Parse engine", nullptr},
-    {"ownership table", nullptr},
+    {"ownership table", ownership_init},
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
     {"lexer tables", nullptr},

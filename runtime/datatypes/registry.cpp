@@ -193,6 +193,7 @@ void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
 void integer_init(DatatypeRegistry&);
 void float_init(DatatypeRegistry&);
+void object_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -225,7 +226,7 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_ISSUE, nullptr},
     {TYPE_URL, nullptr},
     {TYPE_FILE, nullptr},
-    {TYPE_OBJECT, nullptr},
+    {TYPE_OBJECT, object_init},
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
     {TYPE_FLOAT, float_init},
