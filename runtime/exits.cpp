@@ -66,6 +66,7 @@ void error_record_stack(Cell* error) {
 void error_throw(const Cell* error_value) {
     GcRoot error(*error_value);
     bool caught = false;
+    CallFrame* raised_at = g_frames.top;
     if (g_frames.top > g_frames.start) {
         Cell where;
         stack_get_call_word(&where);
@@ -78,7 +79,11 @@ void error_throw(const Cell* error_value) {
         caught = kind == FRAME_TRY || kind == FRAME_TRY_ALL;
         g_args.top = saved_top;
     }
-    if (!caught) report_uncaught(error.get());
+    if (!caught) {
+        // Nothing runs after the report, so the frames of the raise are put back for its stack trace.
+        g_frames.top = raised_at;
+        report_uncaught(error.get());
+    }
     // Never let the error's own cell overflow the stack: the try site must find it as the newest cell.
     if (g_args.top >= g_args.end - 1) g_args.top = g_args.end - 2;
     *g_args.top++ = *error;
