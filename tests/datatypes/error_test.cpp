@@ -63,7 +63,7 @@ protected:
     }
 
     Cell integer(int32_t v) {
-        Cell c;
+        Cell c{};
         set_integer(&c, v);
         return c;
     }

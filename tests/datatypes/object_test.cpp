@@ -38,7 +38,7 @@ struct B {
     B& gw(const char* name) { return word(name, TYPE_GET_WORD); }
     B& ref(const char* name) { return add(refinement_load(name)); }
     B& i(int32_t v) {
-        Cell c;
+        Cell c{};
         set_integer(&c, v);
         return add(c);
     }
