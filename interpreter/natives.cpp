@@ -9,6 +9,10 @@ namespace zol {
 
 extern uint32_t g_native_count;
 
+namespace natives {
+uint32_t native_construct(bool check, const int32_t* refs);  // with the word natives (words.cpp)
+}  // namespace natives
+
 namespace {
 
 // The entry of a native whose group is not built yet: calling it says so.
@@ -43,6 +47,7 @@ NativeEntry entry_of(NativeId id) {
         case NAT_BIND: return native_bind;
         case NAT_IN: return native_in;
         case NAT_VALUE_Q: return native_value_q;
+        case NAT_CONSTRUCT: return native_construct;
         case NAT_TRY: return native_try;
         case NAT_BREAK: return native_break;
         case NAT_CONTINUE: return native_continue;

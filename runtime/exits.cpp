@@ -69,6 +69,7 @@ namespace {
 [[noreturn]] void throw_to_try(const Cell* error_value, bool annotate) {
     GcRoot error(*error_value);
     bool caught = false;
+    CallFrame* raised_at = g_frames.top;
     if (g_frames.top > g_frames.start) {
         if (annotate) {
             Cell where;
@@ -83,7 +84,11 @@ namespace {
         caught = kind == FRAME_TRY || kind == FRAME_TRY_ALL;
         g_args.top = saved_top;
     }
-    if (!caught) report_uncaught(error.get());
+    if (!caught) {
+        // Nothing runs after the report, so the frames of the raise are put back for its stack trace.
+        g_frames.top = raised_at;
+        report_uncaught(error.get());
+    }
     // Never let the error's own cell overflow the stack: the try site must find it as the newest cell.
     if (g_args.top >= g_args.end - 1) g_args.top = g_args.end - 2;
     *g_args.top++ = *error;

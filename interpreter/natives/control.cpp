@@ -314,6 +314,7 @@ uint32_t native_catch(bool, const int32_t* refs) {
 
 uint32_t native_try(bool, const int32_t* refs) {
     bool all = present(refs, 0);
+    bool keep = present(refs, 1);
     GcRoot block(*arg(0));
     if (all) {
         stack_mark_try_all(&g_word[W_TRY]);
@@ -326,6 +327,7 @@ uint32_t native_try(bool, const int32_t* refs) {
         // The try frame is gone and the error is the newest cell.
         try_set_error_result();
         g_system.pending = UNWIND_NONE;
+        if (keep) error_fill_stack(g_args.base);  // the call-frame names, while the error is at hand
         return 0;
     }
     if (unwind_pending()) return 0;  // break, continue, return, exit and throw pass a plain try

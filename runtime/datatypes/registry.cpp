@@ -194,6 +194,8 @@ void char_init(DatatypeRegistry&);
 void integer_init(DatatypeRegistry&);
 void float_init(DatatypeRegistry&);
 void string_init(DatatypeRegistry&);
+void object_init(DatatypeRegistry&);
+void error_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -226,12 +228,12 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_ISSUE, nullptr},
     {TYPE_URL, nullptr},
     {TYPE_FILE, nullptr},
-    {TYPE_OBJECT, nullptr},
+    {TYPE_OBJECT, object_init},
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
     {TYPE_FLOAT, float_init},
     {TYPE_TYPESET, typeset_init},
-    {TYPE_ERROR, nullptr},
+    {TYPE_ERROR, error_init},
     {TYPE_VECTOR, nullptr},
     {TYPE_MAP, nullptr},
     {TYPE_HASH, nullptr},
