@@ -11,6 +11,7 @@
 #include "casefold.h"
 #include "exits.h"
 #include "interpreter/eval.h"
+#include "interpreter/lexer/lexer.h"
 #include "externals.h"
 #include "gc.h"
 #include "memory.h"
@@ -60,7 +61,7 @@ const InitStep kSteps[] = {
     {"ownership table", nullptr},
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
-    {"lexer tables", nullptr},
+    {"lexer tables", lexer_init},
     {"boot image load", nullptr},
     {"interpreter", interp_init},
     {"value store", valuestore_init},

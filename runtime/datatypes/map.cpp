@@ -46,7 +46,9 @@ Cell* map_make_at(Cell* cell, const Cell* pairs, uint32_t count, bool fresh_keys
     map->header = TYPE_MAP;
     map->w1 = 0;
     map->w2 = series_node(block.get());
-    map->w3 = hashtable_make(size, series_node(block.get()), HASH_MAP, 1);
+    map->w3 = 0;  // no table yet: marking must not follow the word while the table is made
+    uint32_t table = hashtable_make(size, series_node(block.get()), HASH_MAP, 1);
+    map->w3 = table;
     for (uint32_t i = 0; i + 1 < count; i += 2) {
         GcRoot key(pairs[i]);
         uint32_t t = cell_type(key.get());
