@@ -149,7 +149,8 @@ void token_name(int32_t type, Cell* out) {
         return;
     }
     set_none(out);
-    if (type == 0 || !cell_is(&g_lexer_token_names, TYPE_BLOCK)) return;
+    // The comma has no entry of its own (its place holds the next token's): it is reported with none.
+    if (type == 0 || type == -int32_t(T_COMMA) || !cell_is(&g_lexer_token_names, TYPE_BLOCK)) return;
     uint32_t position = series_index(&g_lexer_token_names) + uint32_t(-type) - 1;
     Series* names = cell_series(&g_lexer_token_names);
     if (position < names->used()) *out = names->cells()[position];
@@ -255,6 +256,7 @@ void run(State& s) {
         s.prev_state = uint8_t(state);
         s.token_type = kStateType[next];
         s.type_override = -1;
+        s.closing_type = 0;
         s.token_lines = lines_before + carried_lines;
         carried_lines = 0;
 
@@ -768,20 +770,32 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, b
 namespace {
 
 // Scratch space for one lexer's input: the shared buffer after the parents' part, or a buffer of its own
-// when the text does not fit; handed back on return, also when an exit passes through.
+// when the text does not fit; handed back on return, also when an exit passes through. One large buffer is
+// kept for the next large text, so that loading big files again and again does not map fresh memory each time.
 class InputBuffer {
 public:
     explicit InputBuffer(uint32_t bytes) : saved_(g_scratch_used) {
-        if (uint64_t(g_scratch_used) + bytes + 1 <= SCRATCH_BYTES) {
+        uint64_t needed = uint64_t(bytes) + 1;
+        if (g_scratch_used + needed <= SCRATCH_BYTES) {
             data_ = g_scratch + g_scratch_used;
-            g_scratch_used += bytes + 1;
+            g_scratch_used += uint32_t(needed);
+        } else if (!g_spare_in_use && needed <= SPARE_LIMIT) {
+            if (g_spare_size < needed) {
+                tracked_free(g_spare);
+                g_spare = nullptr;  // a failed allocation below ends the process: never leave it dangling
+                g_spare = static_cast<uint8_t*>(tracked_alloc(size_t(needed)));
+                g_spare_size = needed;
+            }
+            g_spare_in_use = uses_spare_ = true;
+            data_ = g_spare;
         } else {
-            own_ = static_cast<uint8_t*>(tracked_alloc(size_t(bytes) + 1));
+            own_ = static_cast<uint8_t*>(tracked_alloc(size_t(needed)));
             data_ = own_;
         }
     }
     ~InputBuffer() {
         g_scratch_used = saved_;
+        if (uses_spare_) g_spare_in_use = false;
         tracked_free(own_);
     }
     InputBuffer(const InputBuffer&) = delete;
@@ -789,10 +803,40 @@ public:
     uint8_t* data() { return data_; }
 
 private:
+    static constexpr uint64_t SPARE_LIMIT = 16u << 20;
+    static inline uint8_t* g_spare = nullptr;
+    static inline uint64_t g_spare_size = 0;
+    static inline bool g_spare_in_use = false;
     uint32_t saved_;
+    bool uses_spare_ = false;
     uint8_t* data_ = nullptr;
     uint8_t* own_ = nullptr;
 };
+
+// The UTF-8 size of count units of a string buffer, and their encoding. Latin-1 text (1-byte units), the
+// common case, is done byte by byte.
+uint64_t utf8_size(const uint8_t* units, uint32_t count, uint32_t unit) {
+    if (unit != 1) return utf8_string_length(units, units + uint64_t(count) * unit, unit);
+    uint64_t n = count;
+    for (uint32_t i = 0; i < count; i++) n += units[i] >> 7;
+    return n;
+}
+
+void utf8_encode_units(const uint8_t* units, uint32_t count, uint32_t unit, uint8_t* out) {
+    if (unit == 1) {
+        for (uint32_t i = 0; i < count; i++) {
+            uint8_t b = units[i];
+            if (b < 0x80) {
+                *out++ = b;
+            } else {
+                *out++ = uint8_t(0xC0 | b >> 6);
+                *out++ = uint8_t(0x80 | (b & 0x3F));
+            }
+        }
+        return;
+    }
+    for (uint32_t i = 0; i < count; i++) out += utf8_encode_char(string_get_char(units + uint64_t(i) * unit, unit), out);
+}
 
 }  // namespace
 
@@ -805,13 +849,14 @@ int32_t load_source(Cell* dst, const Cell* source, int32_t length, bool one, boo
     uint32_t available = series_index(src.get()) < s->used() ? s->used() - series_index(src.get()) : 0;
     uint32_t count = length < 0 || uint32_t(length) > available ? available : uint32_t(length);
     const uint8_t* units = s->head_ptr() + uint64_t(series_index(src.get())) * s->unit();
-    uint64_t bytes = type == TYPE_BINARY ? count : utf8_string_length(units, units + uint64_t(count) * s->unit(), s->unit());
-    if (bytes > MAX_BUFFER_SIZE) fire(ERR_INTERNAL_NO_MEMORY);
+    uint64_t bytes = type == TYPE_BINARY ? count : utf8_size(units, count, s->unit());
+    if (bytes >= MAX_BUFFER_SIZE) fire(ERR_INTERNAL_NO_MEMORY);
     InputBuffer buffer{uint32_t(bytes)};
+    // Nothing above allocates series, so the units are still where they were.
     if (type == TYPE_BINARY) {
-        std::memcpy(buffer.data(), cell_series(src.get())->head_ptr() + series_index(src.get()), count);
-    } else if (count > 0) {
-        unicode_to_utf8_sized(src.get(), buffer.data(), uint32_t(bytes), int32_t(count), false);
+        std::memcpy(buffer.data(), units, count);
+    } else {
+        utf8_encode_units(units, count, s->unit(), buffer.data());
     }
     return lexer_scan(dst, buffer.data(), uint32_t(bytes), one, not_prescan, not_scan, wrap, consumed, callback,
                       src.get(), output);

@@ -105,6 +105,18 @@ TEST_F(LexerEvents, EveryEventInOrder) {
               "scan string! 8x10 @9\n"
               "load string! \"s\" @9\n");
     EXPECT_EQ(g_events.back().line, 2);
+
+    // A point literal's '(' is not reported (the point token is, from its '('); a comma has no name of its own.
+    g_events.clear();
+    make_callback(cb, "[prescan] true");
+    EXPECT_EQ(lex("(1, 2) (3'0, 4)", {.callback = cb.get()}).text, "[(1, 2) (30, 4)]");
+    EXPECT_EQ(events_text(),
+              "prescan point2D! 1x6 @5\n"
+              "prescan paren! 8x8 @7\n"
+              "prescan integer! 9x12 @11\n"
+              "prescan none 12x12 @11\n"
+              "prescan integer! 14x15 @14\n"
+              "prescan paren! 15x15 @14\n");
 }
 
 TEST_F(LexerEvents, AnswersSteerTheLexer) {
