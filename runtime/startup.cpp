@@ -12,6 +12,7 @@
 #include "casefold.h"
 #include "exits.h"
 #include "interpreter/eval.h"
+#include "interpreter/lexer/lexer.h"
 #include "externals.h"
 #include "gc.h"
 #include "memory.h"
@@ -67,7 +68,7 @@ const InitStep kSteps[] = {
      start_ownership_and_errors},
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
-    {"lexer tables", nullptr},
+    {"lexer tables", lexer_init},
     {"boot image load", nullptr},
     {"interpreter", interp_init},
     {"value store", valuestore_init},

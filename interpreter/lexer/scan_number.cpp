@@ -1,6 +1,8 @@
 // The decimal integer and float scanners shared by the lexer and the text conversions of the datatypes.
 #include "scan_number.h"
 
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/dtoa.h"
 
 namespace zol {
@@ -117,6 +119,106 @@ double scan_float(const uint8_t* text, uint32_t unit, size_t length, int* error,
     if (left != 0) return 0.0;
     *error = SCAN_OK;
     return value;
+}
+
+}  // namespace zol
+
+namespace zol {
+
+namespace {
+
+// The text as ASCII bytes, when it is ASCII and fits the buffer; false otherwise.
+bool narrow(const uint8_t* text, uint32_t unit, size_t length, uint8_t* out, size_t room) {
+    if (length > room) return false;
+    for (size_t i = 0; i < length; i++) {
+        uint32_t c = unit_at(text, unit, i);
+        if (c == 0 || c > 127) return false;
+        out[i] = uint8_t(c);
+    }
+    return true;
+}
+
+}  // namespace
+
+void scan_tuple(const uint8_t* text, uint32_t unit, size_t length, int* error, Cell* target) {
+    *error = SCAN_INVALID;
+    uint8_t bytes[TUPLE_MAX];
+    uint32_t parts = 0;
+    uint32_t value = 0;
+    bool digits = false;
+    for (size_t i = 0; i <= length; i++) {
+        uint32_t c = i < length ? unit_at(text, unit, i) : '.';
+        if (c == '.') {
+            if (!digits || parts == TUPLE_MAX) return;
+            bytes[parts++] = uint8_t(value);
+            value = 0;
+            digits = false;
+        } else if (c >= '0' && c <= '9') {
+            value = value * 10 + (c - '0');
+            if (value > 255) return;
+            digits = true;
+        } else {
+            return;
+        }
+    }
+    tuple_make_at(target, bytes, parts);
+    *error = SCAN_OK;
+}
+
+void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target, int* error) {
+    *error = SCAN_INVALID;
+    uint8_t buf[64];
+    if (!narrow(text, unit, length, buf, sizeof buf)) return;
+    const uint8_t* p = buf;
+    const uint8_t* end = buf + length;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const uint8_t* code = nullptr;
+    if (p < end && *p != '$') {
+        for (int i = 0; i < 3; i++) {
+            if (p + i >= end || !((p[i] | 0x20) >= 'a' && (p[i] | 0x20) <= 'z')) return;
+        }
+        code = p;
+        p += 3;
+    }
+    if (p >= end || *p++ != '$' || p >= end || *p < '0' || *p > '9') return;
+    // The integer part: digits with single separators between them; leading zeros are no digits of it.
+    const uint8_t* int_start = p;
+    while (p + 1 < end && *p == '0' && ((p[1] >= '0' && p[1] <= '9') || p[1] == '\'')) {
+        p++;
+        if (*p == '\'' && (p + 1 >= end || p[1] < '0' || p[1] > '9')) return;
+        if (*p == '\'') p++;
+    }
+    int digits = 0;
+    for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
+        if (*p == '\'') {
+            if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return;
+        } else {
+            digits++;
+        }
+    }
+    const uint8_t* int_end = p;
+    if (digits > 18) return;
+    const uint8_t* frac_start = nullptr;
+    const uint8_t* frac_end = nullptr;
+    if (p < end && (*p == '.' || *p == ',')) {
+        p++;
+        if (p >= end || *p < '0' || *p > '9') return;
+        frac_start = p;
+        int fraction = 0;
+        for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
+            if (*p == '\'') {
+                if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return;
+            } else {
+                fraction++;
+            }
+        }
+        if (fraction > MONEY_FRACTION_DIGITS) return;
+        frac_end = p;
+    }
+    if (p != end) return;
+    if (!money_make_at_digits(target, negative, code, int_start, int_end, frac_start, frac_end)) return;
+    *error = SCAN_OK;
 }
 
 }  // namespace zol

@@ -1,9 +1,12 @@
-// The number scanners over text units: a decimal integer and a float literal, read from the 1-, 2- or
-// 4-byte units of a string buffer. The lexer loads number tokens with them; to integer! and to float!
-// read text through them. Neither allocates nor raises: the outcome comes back in an error code.
+// The number scanners over text units: a decimal integer, a float literal, a tuple and a money amount, read
+// from the 1-, 2- or 4-byte units of a string buffer. The lexer loads number tokens with them; to integer!,
+// to float!, to tuple! and to money! read text through them. None allocates or raises: the outcome comes
+// back in an error code.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "runtime/cell.h"
 
 namespace zol {
 
@@ -26,5 +29,15 @@ int32_t scan_integer(const uint8_t* text, uint32_t unit, size_t length, int* err
 // read with dtoa_string_to_float, extra_exponent added (the lexer passes -2 for a percent). Sets *error to
 // SCAN_INVALID when the text is longer than SCAN_FLOAT_MAX_LENGTH or is no complete literal.
 double scan_float(const uint8_t* text, uint32_t unit, size_t length, int* error, int extra_exponent = 0);
+
+// Parts of 0 to 255 separated by single dots, at most 12: makes the target a tuple! (padded to 3 bytes).
+// Sets *error to SCAN_INVALID for an empty part, a part above 255, a 13th part or another character.
+void scan_tuple(const uint8_t* text, uint32_t unit, size_t length, int* error, Cell* target);
+
+// An optional sign, an optional three-letter currency code, "$", then the amount: digits with single "'"
+// separators between them (none first, last or doubled, none right after the decimal separator), at most
+// one "." or "," before at most five fraction digits. Makes the target a money!; sets *error to
+// SCAN_INVALID for any rule broken, a currency not in the currency list, or more than 17 integer digits.
+void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target, int* error);
 
 }  // namespace zol

@@ -1,0 +1,88 @@
+// money! values: makers and readers.
+#include "money.h"
+
+#include <cstring>
+
+namespace zol {
+
+namespace {
+
+// The currency list until the system's locale provides one (system/locale/currencies/list).
+constexpr const char* kCurrencies[] = {
+    "USD", "EUR", "JPY", "GBP", "CHF", "CAD", "AUD", "NZD", "CNY", "HKD", "SGD", "SEK", "NOK", "DKK", "PLN",
+    "CZK", "HUF", "RON", "BGN", "RUB", "TRY", "ILS", "INR", "KRW", "TWD", "THB", "MYR", "IDR", "PHP", "VND",
+    "BRL", "MXN", "ARS", "CLP", "COP", "PEN", "ZAR", "EGP", "NGN", "KES", "MAD", "SAR", "AED", "QAR", "KWD",
+    "ISK", "UAH", "KZT", "PKR", "BDT", "BTC", "ETH",
+};
+constexpr uint32_t CURRENCY_COUNT = sizeof kCurrencies / sizeof kCurrencies[0];
+
+inline uint8_t ascii_upper(uint8_t c) { return c >= 'a' && c <= 'z' ? uint8_t(c - 32) : c; }
+
+// The 16 bytes of a cell, in memory order.
+struct Bytes {
+    uint8_t b[16];
+};
+Bytes bytes_of(const Cell* c) {
+    Bytes out;
+    std::memcpy(out.b, c, 16);
+    return out;
+}
+
+void set_digit(uint8_t* bytes, int n, uint32_t digit) {
+    uint8_t& at = bytes[5 + (n - 1) / 2];
+    at = (n & 1) ? uint8_t((at & 0x0F) | digit << 4) : uint8_t((at & 0xF0) | digit);
+}
+
+}  // namespace
+
+int32_t currency_index(const uint8_t* code, size_t length) {
+    if (length != 3) return -1;
+    for (uint32_t i = 0; i < CURRENCY_COUNT; i++) {
+        const char* c = kCurrencies[i];
+        if (ascii_upper(code[0]) == uint8_t(c[0]) && ascii_upper(code[1]) == uint8_t(c[1]) &&
+            ascii_upper(code[2]) == uint8_t(c[2])) {
+            return int32_t(i + 1);
+        }
+    }
+    return -1;
+}
+
+const char* currency_code(uint32_t index) { return index >= 1 && index <= CURRENCY_COUNT ? kCurrencies[index - 1] : nullptr; }
+
+bool money_make_at_digits(Cell* cell, bool negative, const uint8_t* code, const uint8_t* int_start,
+                          const uint8_t* int_end, const uint8_t* frac_start, const uint8_t* frac_end) {
+    int32_t currency = 0;
+    if (code) {
+        currency = currency_index(code, 3);
+        if (currency < 0) return false;
+    }
+    // The significant integer digits, which must fit digits 1 to 17.
+    const uint8_t* first = int_start;
+    while (first < int_end && (*first == '0' || *first == '\'')) first++;
+    int count = 0;
+    for (const uint8_t* p = first; p < int_end; p++) count += *p != '\'';
+    if (count > MONEY_INTEGER_DIGITS) return false;
+
+    uint8_t bytes[16] = {};
+    int n = MONEY_INTEGER_DIGITS - count + 1;
+    for (const uint8_t* p = first; p < int_end; p++) {
+        if (*p != '\'') set_digit(bytes, n++, uint32_t(*p - '0'));
+    }
+    n = MONEY_INTEGER_DIGITS + 1;
+    for (const uint8_t* p = frac_start; p && p < frac_end && n <= MONEY_DIGITS; p++) {
+        if (*p != '\'') set_digit(bytes, n++, uint32_t(*p - '0'));
+    }
+    bytes[4] = uint8_t(currency);
+    std::memcpy(cell, bytes, 16);
+    cell->header = TYPE_MONEY | (negative ? HDR_MONEY_SIGN : 0);
+    return true;
+}
+
+uint32_t money_digit(const Cell* money, int n) {
+    uint8_t at = bytes_of(money).b[5 + (n - 1) / 2];
+    return (n & 1) ? at >> 4 : at & 0x0F;
+}
+
+uint32_t money_currency(const Cell* money) { return bytes_of(money).b[4]; }
+
+}  // namespace zol

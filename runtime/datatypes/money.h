@@ -1,0 +1,36 @@
+// money! values: an exact decimal amount of 22 packed digits (17 before and 5 after the point) with an
+// optional currency, all in the cell: header bit 14 is the sign (set: negative), byte 4 the currency index
+// (0 for none, n for the n-th code of the currency list) and bytes 5 to 15 the digits, two per byte, most
+// significant first. Only the makers and readers are here so far; the actions come with the datatype.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace zol {
+
+constexpr int MONEY_DIGITS = 22;
+constexpr int MONEY_INTEGER_DIGITS = 17;
+constexpr int MONEY_FRACTION_DIGITS = 5;
+
+// The 1-based index of a three-letter currency code in the currency list (letters of any case), -1 when it
+// is not there.
+int32_t currency_index(const uint8_t* code, size_t length);
+// The code of a currency index, null for 0 or an index past the list.
+const char* currency_code(uint32_t index);
+
+// Makes the cell a money! from decimal digit characters: the integer part [int_start, int_end) and the
+// fraction [frac_start, frac_end) (null for none); "'" characters among them are skipped. The integer
+// digits end at digit 17 and the fraction starts at digit 18; fraction digits past the fifth are dropped.
+// Returns false, leaving the cell unset, for a currency code not in the list or an integer part of more
+// than 17 significant digits.
+bool money_make_at_digits(Cell* cell, bool negative, const uint8_t* code, const uint8_t* int_start,
+                          const uint8_t* int_end, const uint8_t* frac_start, const uint8_t* frac_end);
+
+// Digit n, from 1 (the most significant) to 22.
+uint32_t money_digit(const Cell* money, int n);
+uint32_t money_currency(const Cell* money);
+inline bool money_negative_flag(const Cell* money) { return (money->header & HDR_MONEY_SIGN) != 0; }
+
+}  // namespace zol
