@@ -652,7 +652,9 @@ uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push)
     return position;
 }
 
-uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+namespace {
+
+uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
     GcRoot block(*block_in);
     Cell* start_top = g_args.top;
     uint32_t start = position;
@@ -797,6 +799,18 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         trace_event(TRACE_EXPR, block.get(), position, &at, g_args.base);
     }
     return position;
+}
+
+}  // namespace
+
+uint32_t eval_next(const Cell* block, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+    // Code called back from inside an action (change handlers, comparators) turns a pending exit into
+    // PendingUnwind; here it becomes a pending code again, which every caller above tests.
+    try {
+        return eval_step(block, position, end, no_infix, push, literal_functions);
+    } catch (const PendingUnwind&) {
+        return position;
+    }
 }
 
 uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,

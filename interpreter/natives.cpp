@@ -9,10 +9,6 @@ namespace zol {
 
 extern uint32_t g_native_count;
 
-namespace natives {
-uint32_t native_construct(bool check, const int32_t* refs);  // with the word natives (words.cpp)
-}  // namespace natives
-
 namespace {
 
 // The entry of a native whose group is not built yet: calling it says so.

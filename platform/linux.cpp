@@ -1,5 +1,6 @@
 // Linux implementation of the platform layer.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/random.h>
@@ -41,6 +42,37 @@ bool stdout_is_terminal() { return isatty(1) == 1; }
 void write_stdout(const char* bytes, size_t length) { write_all(1, bytes, length); }
 void write_stderr(const char* bytes, size_t length) { write_all(2, bytes, length); }
 void exit_process(int status) { std::exit(status); }
+
+bool read_stdin_line(std::string* line) {
+    line->clear();
+    char c;
+    for (;;) {
+        ssize_t n = read(0, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return !line->empty();
+        if (c == '\n') return true;
+        *line += c;
+    }
+}
+
+bool read_whole_file(const std::string& path, std::string* content) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    content->clear();
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        content->append(buffer, size_t(n));
+    }
+    close(fd);
+    return true;
+}
 
 double get_time(bool precise) {
     timespec ts;

@@ -16,6 +16,10 @@ void init();
 bool stdout_is_terminal();
 void write_stdout(const char* bytes, size_t length);
 void write_stderr(const char* bytes, size_t length);
+// Reads one line from standard input without its line break; false at the end of input.
+bool read_stdin_line(std::string* line);
+// Reads a whole file; false when it cannot be opened or read.
+bool read_whole_file(const std::string& path, std::string* content);
 [[noreturn]] void exit_process(int status);
 
 // Time. get_time: UTC seconds since midnight (with the fraction of the second when precise).

@@ -77,6 +77,13 @@ namespace {
             error_set_where(error.get(), &where);
             error_record_stack(error.get());
         }
+        // A try/keep that will catch the error wants the names of the calls, read before they unwind.
+        for (CallFrame* f = g_frames.top; f > g_frames.start;) {
+            uint32_t kind = frame_kind(--f);
+            if (kind != FRAME_TRY && kind != FRAME_TRY_ALL) continue;
+            if (f->header & FRAME_KEEP_TRACE) error_fill_stack(error.get());
+            break;
+        }
         Cell* saved_top = g_args.top;
         unwind_to_kind(FRAME_TRY, false);
         CallFrame* stop = --g_frames.top;

@@ -1,6 +1,7 @@
 // The predefined names and the words of the datatype names.
 #include "predefined.h"
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -15,7 +16,13 @@ Cell g_issue[I_COUNT];
 
 void datatype_words_init() {
     for (uint32_t t = 1; t <= g_types.highest(); t++) {
-        if (g_types.registered(t)) g_types.row(t).word = word_load(g_types.row(t).name);
+        if (!g_types.registered(t)) continue;
+        // The word of each datatype's name holds its datatype! value.
+        Cell& word = g_types.row(t).word;
+        word = word_load(g_types.row(t).name);
+        Cell value;
+        set_datatype(&value, t);
+        word_set_value(&word, &value);
     }
 }
 

@@ -29,6 +29,7 @@ static_assert(sizeof(CallFrame) == 20);
 constexpr uint32_t FRAME_SYMBOL_MASK = 0x00FFFFFF;  // symbol ids up to 2^24 keep their name
 constexpr uint32_t FRAME_KIND_MASK = 0x0F000000;
 constexpr uint32_t FRAME_RETURN_TARGET = 0x10000000;
+constexpr uint32_t FRAME_KEEP_TRACE = 0x20000000;  // try/keep: errors it catches record the call names
 constexpr uint32_t FRAME_INTERP = 0x80000000;
 
 enum FrameKind : uint32_t {

@@ -2,7 +2,16 @@
 #include "startup.h"
 
 #include <cfenv>
+#include <cstring>
 #include <new>
+#include <string>
+#include <vector>
+
+#include "boot/boot_sources.h"
+#include "console/cli.h"
+#include "interpreter/load.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/word.h"
 
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
@@ -105,16 +114,18 @@ struct MainArgs {
 
 void interpreter_thread(void* raw) {
     auto* args = static_cast<MainArgs*>(raw);
+    int status = 0;
     try {
         runtime_start(args->argc, args->argv);
         run_global_code();
+        status = front_end_run(std::vector<std::string>(args->argv + 1, args->argv + args->argc));
     } catch (const ErrorUnwind&) {
         runtime_error(95, 0);  // an exit that nothing caught
     } catch (const PendingUnwind&) {
         runtime_error(95, 0);
     }
     if (unwind_pending()) runtime_error(95, 0);
-    runtime_error(0, 0);
+    runtime_exit(status);
 }
 
 }  // namespace
@@ -144,6 +155,25 @@ void runtime_start(int argc, char** argv) {
 void run_global_code() {
     // The boot image is loaded by now, so collection may start.
     g_gc_enabled = true;
+    // The first script makes every native and action through make, so make itself comes first.
+    {
+        static const char spec_text[] = "type spec";
+        GcRoot spec;
+        load_global(reinterpret_cast<const uint8_t*>(spec_text), sizeof spec_text - 1, spec.get());
+        GcRoot make(*native_make(spec.get(), ACT_MAKE, TYPE_ACTION));
+        stack_reset();
+        Cell word = word_load("make");
+        word_set_value(&word, make.get());
+    }
+    // The built-in scripts, in order; functions they make are built-in (tracing does not enter them).
+    BuiltinScope builtin;
+    for (size_t i = 0; i < g_boot_source_count; i++) {
+        const char* text = g_boot_sources[i].text;
+        GcRoot code;
+        load_script(reinterpret_cast<const uint8_t*>(text), std::strlen(text), code.get(), nullptr);
+        eval_block(code.get(), false);
+        stack_reset();
+    }
 }
 
 void zol_main(int argc, char** argv) {

@@ -1,6 +1,7 @@
 // Control-flow and non-local exit natives: if, unless, either, any, all, switch, case, do, break, continue,
 // exit, return, throw, catch and try.
 #include "interpreter/natives/natives.h"
+#include "interpreter/lexer/lexer.h"
 #include "interpreter/trace.h"
 #include "runtime/compare.h"
 #include "runtime/datatypes/error.h"
@@ -161,6 +162,12 @@ namespace {
 
 void do_value(const int32_t* refs) {
     GcRoot value(*arg(0));
+    if (cell_is(value.get(), TYPE_STRING)) {
+        // Text is loaded first and then run as a block.
+        GcRoot code;
+        load_source(code.get(), value.get(), -1, false, true, true, true, nullptr, nullptr, nullptr);
+        *value = *code;
+    }
     Cell* next_word = ref_arg(refs, 2);
     switch (cell_type(value.get())) {
         case TYPE_BLOCK:
@@ -198,9 +205,8 @@ void do_value(const int32_t* refs) {
             break;
         }
         case TYPE_ERROR: error_throw(value.get());
-        case TYPE_STRING:
         case TYPE_FILE:
-        case TYPE_URL: fire(ERR_INTERNAL_NOT_DONE);  // loading text and running scripts come with the lexer
+        case TYPE_URL: fire(ERR_INTERNAL_NOT_DONE);  // scripts are run by the library's do-file
         default: {
             // Any other value is one expression of its own.
             GcRoot block;
@@ -321,13 +327,14 @@ uint32_t native_try(bool, const int32_t* refs) {
     } else {
         stack_mark_try(&g_word[W_TRY]);
     }
+    if (keep) stack_top_frame()->header |= FRAME_KEEP_TRACE;
     try {
         eval_block(block.get(), true);
     } catch (const ErrorUnwind&) {
         // The try frame is gone and the error is the newest cell.
         try_set_error_result();
         g_system.pending = UNWIND_NONE;
-        if (keep) error_fill_stack(g_args.base);  // the call-frame names, while the error is at hand
+        if (keep) error_fill_stack(g_args.base);  // an error thrown again keeps the names it has
         return 0;
     }
     if (unwind_pending()) return 0;  // break, continue, return, exit and throw pass a plain try

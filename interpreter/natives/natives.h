@@ -55,6 +55,7 @@ ZOL_NATIVE_ENTRY(bind)
 ZOL_NATIVE_ENTRY(in)
 ZOL_NATIVE_ENTRY(context_q)
 ZOL_NATIVE_ENTRY(apply)
+ZOL_NATIVE_ENTRY(construct)
 // comparison, reduce, compose and sets
 ZOL_NATIVE_ENTRY(equal_q)
 ZOL_NATIVE_ENTRY(not_equal_q)

@@ -20,6 +20,8 @@
 
 namespace zol {
 
+bool g_making_builtins = false;
+
 Cell* function_info(const Cell* f, uint32_t index) { return node_series(function_info_node(f))->cells() + index; }
 
 namespace {
@@ -145,7 +147,7 @@ uint32_t function_build(const Cell* spec_in, const Cell* body_in, uint32_t conte
     keep_context->w1 = context;
     keep_context->w3 = 0;
     Cell fn;
-    fn.header = TYPE_FUNCTION | flags;
+    fn.header = TYPE_FUNCTION | flags | (g_making_builtins ? FN_NO_TRACE : 0);
     fn.w1 = context;
     fn.w2 = series_node(spec.get());
     fn.w3 = series_node(info.get());

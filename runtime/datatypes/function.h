@@ -36,6 +36,19 @@ inline uint32_t function_spec_node(const Cell* f) { return f->w2; }
 inline uint32_t function_info_node(const Cell* f) { return f->w3; }
 Cell* function_info(const Cell* f, uint32_t index);
 
+// While set, the functions made are built-in ones: marked no-trace, so tracing does not step into them.
+extern bool g_making_builtins;
+class BuiltinScope {
+public:
+    BuiltinScope() : saved_(g_making_builtins) { g_making_builtins = true; }
+    ~BuiltinScope() { g_making_builtins = saved_; }
+    BuiltinScope(const BuiltinScope&) = delete;
+    BuiltinScope& operator=(const BuiltinScope&) = delete;
+
+private:
+    bool saved_;
+};
+
 // Validates a function spec; returns the header flags of its attribute block.
 uint32_t function_check_spec(const Cell* spec);
 // Builds a function! from a spec and a body (the body is deep-copied and bound to a new context unless a

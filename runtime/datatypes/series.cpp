@@ -203,7 +203,8 @@ void series_clear(Cell* series) {
     uint32_t index = series_index(series);
     if (index < s->used()) {
         OwnershipReport report(series, W_CLEAR, W_CLEARED, int32_t(index), int32_t(s->used() - index));
-        s->tail = s->head + index * s->unit();
+        s = cell_series(series);  // the owner's handler may have changed the buffer
+        if (index < s->used()) s->tail = s->head + index * s->unit();
         report.done();
     }
     stack_keep_result();

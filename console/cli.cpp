@@ -1,0 +1,98 @@
+// The command-line front-end.
+#include "cli.h"
+
+#include "interpreter/eval.h"
+#include "interpreter/load.h"
+#include "platform/platform.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/mold.h"
+#include "runtime/output.h"
+#include "runtime/predefined.h"
+#include "runtime/stack.h"
+
+namespace zol {
+
+namespace {
+
+void print_to_stdout(const Cell* text, bool newline) {
+    Series* s = cell_series(text);
+    console_write(s->head_ptr() + uint64_t(series_index(text)) * s->unit(), s->used() - series_index(text), s->unit(),
+                  newline);
+}
+
+void write_line(const std::string& text) {
+    std::string line = text + "\n";
+    platform::write_stdout(line.data(), line.size());
+}
+
+int run_script(const std::string& path) {
+    std::string source;
+    if (!platform::read_whole_file(path, &source)) {
+        std::string message = "*** Access Error: cannot open: " + path + "\n";
+        platform::write_stderr(message.data(), message.size());
+        return 254;
+    }
+    GcRoot code;
+    load_script(reinterpret_cast<const uint8_t*>(source.data()), source.size(), code.get(), nullptr);
+    // No try frame: an error that the script does not catch is reported and ends the process.
+    eval_block(code.get(), true);
+    if (unwind_pending()) g_system.pending = UNWIND_NONE;
+    return 0;
+}
+
+// Whether an error says that the input stops inside an open block, paren or string.
+bool incomplete(const Cell* error) {
+    const Cell* id = error_field(const_cast<Cell*>(error), ERROR_FIELD_ID);
+    return cell_is(id, TYPE_WORD) && mold_text(id) == "missing";
+}
+
+void run_console() {
+    std::string input, line;
+    for (;;) {
+        if (platform::stdout_is_terminal()) {
+            const char* prompt = input.empty() ? ">> " : "   ";
+            platform::write_stdout(prompt, 3);
+        }
+        if (!platform::read_stdin_line(&line)) return;
+        input += line + "\n";
+        GcRoot code, result, error;
+        stack_reset();
+        stack_mark_try(&g_word[W_TRY]);
+        try {
+            load_global(reinterpret_cast<const uint8_t*>(input.data()), input.size(), code.get());
+            eval_block(code.get(), false);
+            *result = *stack_top();
+            unwind_frame_drop();
+        } catch (const ErrorUnwind&) {
+            *error = *stack_top();
+            try_set_error_result();
+            g_system.pending = UNWIND_NONE;
+            if (incomplete(error.get())) continue;
+            input.clear();
+            write_line(error_form_text(error.get()));
+            continue;
+        }
+        input.clear();
+        if (unwind_pending()) {
+            g_system.pending = UNWIND_NONE;
+            continue;
+        }
+        if (!cell_is(result.get(), TYPE_UNSET)) write_line("== " + mold_text(result.get()));
+    }
+}
+
+}  // namespace
+
+int front_end_run(const std::vector<std::string>& args) {
+    output_hooks_register(print_to_stdout, nullptr);
+    size_t i = 0;
+    if (i < args.size() && args[i] == "--cli") i++;
+    if (i < args.size()) return run_script(args[i]);
+    run_console();
+    return 0;
+}
+
+}  // namespace zol

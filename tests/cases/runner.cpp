@@ -1,0 +1,191 @@
+// Runs the case tables of tests/cases: each *.zol file there is one test, and each of its cases is Zol code,
+// a marker and what the code must give:
+//   code ==> text     the result, molded
+//   code >>> text     what the code printed (a line break written as \n; the trailing one left out)
+//   code !!> type id  the type and id of the error the code raises
+//   code ~~> text     the formed text of the error the code raises (line breaks as \n)
+// A line without a marker continues onto the next one; lines starting with ;; are comments. The cases of a
+// file run in order in the global context, so a case may use what an earlier one defined. A failure names
+// the file and line of its case.
+#include <dirent.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "interpreter/eval.h"
+#include "interpreter/load.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/gc.h"
+#include "runtime/mold.h"
+#include "runtime/output.h"
+#include "tests/support.h"
+
+namespace zol::test {
+namespace {
+
+enum class Expect { result, output, error, error_text };
+
+struct Case {
+    int line;
+    std::string code;
+    Expect kind;
+    std::string expected;
+};
+
+struct Marker {
+    const char* text;
+    Expect kind;
+};
+const Marker MARKERS[] = {
+    {" ==> ", Expect::result}, {" >>> ", Expect::output}, {" !!> ", Expect::error}, {" ~~> ", Expect::error_text},
+};
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return "";
+    size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+std::string unescape_newlines(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+            out += '\n';
+            i++;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<Case> read_cases(const std::string& path, std::string* problem) {
+    std::ifstream in(path);
+    std::vector<Case> cases;
+    std::string line, pending;
+    int number = 0, start = 0;
+    while (std::getline(in, line)) {
+        number++;
+        std::string t = trim(line);
+        if (t.empty() || t.rfind(";;", 0) == 0) continue;
+        if (pending.empty()) start = number;
+        size_t at = std::string::npos;
+        const Marker* found = nullptr;
+        for (const Marker& m : MARKERS) {
+            size_t p = line.find(m.text);
+            if (p != std::string::npos && p < at) {
+                at = p;
+                found = &m;
+            }
+        }
+        if (!found) {
+            pending += line + "\n";
+            continue;
+        }
+        std::string expected = trim(line.substr(at + 5));
+        if (found->kind == Expect::output || found->kind == Expect::error_text) expected = unescape_newlines(expected);
+        cases.push_back({start, pending + line.substr(0, at), found->kind, expected});
+        pending.clear();
+    }
+    if (!pending.empty()) *problem = "code without a marker from line " + std::to_string(start);
+    return cases;
+}
+
+std::string g_printed;
+
+void capture_print(const Cell* text, bool newline) {
+    g_printed += string_to_utf8(text);
+    if (newline) g_printed += '\n';
+}
+
+std::string mold_text_of(const Cell* value) { return mold_text(value); }
+
+std::string word_text(const Cell* w) { return cell_is(w, TYPE_WORD) ? mold_text_of(w) : "?"; }
+
+// Runs one case; returns an empty string when it gives what it should, else what went wrong.
+std::string run_case(const Case& c) {
+    g_printed.clear();
+    stack_reset();
+    GcRoot block, result, error;
+    bool loaded = false;
+    ErrorId load_error = catch_error([&] {
+        load_global(reinterpret_cast<const uint8_t*>(c.code.data()), c.code.size(), block.get());
+        loaded = true;
+    }, error.get());
+    if (!loaded) return "does not load: " + (load_error == ERR_COUNT ? std::string("?") : error_form_text(error.get()));
+    ErrorId raised = catch_error([&] {
+        eval_block(block.get(), false);
+        *result = *stack_top();
+    }, error.get());
+    g_system.pending = UNWIND_NONE;
+    std::string printed = g_printed;
+    if (!printed.empty() && printed.back() == '\n') printed.pop_back();
+    bool failed = raised != ERR_COUNT;
+    std::string error_text = failed ? error_form_text(error.get()) : "";
+    switch (c.kind) {
+        case Expect::result: {
+            if (failed) return "raised " + error_text;
+            std::string got = mold_text_of(result.get());
+            return got == c.expected ? "" : "gave " + got;
+        }
+        case Expect::output:
+            if (failed) return "raised " + error_text;
+            return printed == c.expected ? "" : "printed \"" + printed + "\"";
+        case Expect::error: {
+            if (!failed) return "gave " + mold_text_of(result.get());
+            std::string got = word_text(error_field(error.get(), ERROR_FIELD_TYPE)) + " " +
+                              word_text(error_field(error.get(), ERROR_FIELD_ID));
+            return got == c.expected ? "" : "raised " + got + ": " + error_text;
+        }
+        case Expect::error_text:
+            if (!failed) return "gave " + mold_text_of(result.get());
+            return error_text == c.expected ? "" : "raised \"" + error_text + "\"";
+    }
+    return "";
+}
+
+std::vector<std::string> case_files() {
+    std::vector<std::string> files;
+    if (DIR* dir = opendir(ZOL_TEST_DIR)) {
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".zol") == 0) files.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class CaseFile : public RuntimeTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(CaseFile, GivesWhatEachCaseExpects) {
+    std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
+    std::string problem;
+    std::vector<Case> cases = read_cases(path, &problem);
+    ASSERT_TRUE(problem.empty()) << path << ": " << problem;
+    ASSERT_FALSE(cases.empty()) << path << ": no cases";
+    output_hooks_register(capture_print, nullptr);
+    for (const Case& c : cases) {
+        std::string outcome = run_case(c);
+        EXPECT_TRUE(outcome.empty()) << path << ":" << c.line << ": " << trim(c.code) << "\n    expected "
+                                     << c.expected << "\n    " << outcome;
+    }
+    output_hooks_unregister(capture_print, nullptr);
+}
+
+std::string file_label(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param.substr(0, info.param.size() - 4);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Zol, CaseFile, ::testing::ValuesIn(case_files()), file_label);
+
+}  // namespace
+}  // namespace zol::test
