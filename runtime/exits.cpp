@@ -3,7 +3,9 @@
 
 #include <string>
 
+#include "interpreter/eval.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/series.h"
 #include "gc.h"
 #include "platform/platform.h"
 #include "stack.h"
@@ -48,6 +50,9 @@ Cell* unwind_to_frame(CallFrame* target) {
 
 void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     Cell* error = error_create(id, arg1, arg2, arg3);
+    // The code near the error: the block being evaluated, at the expression that raised it.
+    Cell* near = error_field(error, ERROR_FIELD_NEAR);
+    if (cell_is(near, TYPE_NONE) && is_block_kind(cell_type(&g_current_block))) *near = g_current_block;
     if (g_trace_error_hook) {
         uint32_t saved = g_system.pending;
         g_system.pending = UNWIND_NONE;
