@@ -44,8 +44,10 @@ struct ArgCache {
     uint32_t count;        // entries
     uint32_t locals;       // local slots after them (the /local refinement and its words), 0 when none
     uint32_t refinements;  // refinement entries
-    uint32_t reserved;
+    uint32_t leading;      // evaluated arguments before the first refinement, when all before it are such; else
+                           // NOT_SIMPLE (a call from code without refinements then takes the general path)
 };
+constexpr uint32_t NOT_SIMPLE = 0xFFFFFFFF;
 static_assert(sizeof(Param) == 16 && sizeof(ArgCache) == 16);
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
@@ -112,7 +114,10 @@ uint32_t build_arg_cache(const Cell* fn) {
     uint32_t node = series_alloc_bytes(sizeof(ArgCache) + uint64_t(count) * sizeof(Param));
     Series* cache = node_series(node);
     auto* h = reinterpret_cast<ArgCache*>(cache->head_ptr());
-    *h = ArgCache{count, locals, refinements, 0};
+    uint32_t leading = 0;
+    while (leading < count && params[leading].kind == PARAM_NORMAL) leading++;
+    if (leading < count && params[leading].kind != PARAM_REFINEMENT) leading = NOT_SIMPLE;
+    *h = ArgCache{count, locals, refinements, leading};
     std::memcpy(h + 1, params, count * sizeof(Param));
     cache->tail = cache->head + uint32_t(sizeof(ArgCache) + count * sizeof(Param));
     return node;
@@ -182,6 +187,43 @@ inline void deliver(const Cell* value, bool push, const Cell* block, uint32_t po
     }
 }
 
+// A word's value when it can be read without an error, else null.
+inline const Cell* peek_word_value(const Cell* w) {
+    uint32_t context = word_context(w), index = word_index(w);
+    if (!context || index == WORD_UNRESOLVED) return nullptr;
+    const Cell* c = context_cell(context);
+    if (!c->w2) return nullptr;
+    return (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + index : node_series(c->w2)->cells() + index;
+}
+
+// Datatypes whose values evaluate to themselves.
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
+constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) |
+                               type_bit(TYPE_LIT_WORD) | type_bit(TYPE_PATH) | type_bit(TYPE_SET_PATH) |
+                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) | type_bit(TYPE_PAREN) |
+                               type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) |
+                               type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP) | type_bit(TYPE_ISSUE);
+// Values a word may hold and be evaluated to at once.
+constexpr uint64_t NOT_PLAIN_VALUE = type_bit(TYPE_UNSET) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                                     type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+
+// The value of a simple expression, one that needs no evaluation step: a literal, or a word holding
+// anything but a function or unset; null otherwise.
+inline const Cell* simple_value(const Cell* v) {
+    uint32_t t = cell_type(v);
+    if (!((NOT_INERT >> t) & 1)) return v;
+    if (t != TYPE_WORD) return nullptr;
+    const Cell* value = peek_word_value(v);
+    return value && !((NOT_PLAIN_VALUE >> cell_type(value)) & 1) ? value : nullptr;
+}
+
+// Whether the cell may be an operator word (then the expression before it goes on).
+inline bool may_be_operator(const Cell* c) {
+    if (!cell_is(c, TYPE_WORD)) return false;
+    const Cell* value = peek_word_value(c);
+    return !value || cell_is(value, TYPE_OP);
+}
+
 // Evaluates one argument; returns the position after it.
 uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_t end, bool infix_right, uint32_t mode,
                    const Cell* name) {
@@ -218,7 +260,18 @@ uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_
             }
             return position + 1;
         }
-        default: return eval_next(block, position, (mode & 4) ? position + 1 : end, infix_right, true, false);
+        default: {
+            if (!g_trace_active) {
+                // Most arguments are a literal or a word's value: pushed without an evaluation step.
+                const Cell* cells = cells_of(block);
+                const Cell* value = simple_value(cells + position);
+                if (value && (infix_right || position + 1 >= end || !may_be_operator(cells + position + 1))) {
+                    stack_push(value);
+                    return position + 1;
+                }
+            }
+            return eval_next(block, position, (mode & 4) ? position + 1 : end, infix_right, true, false);
+        }
     }
 }
 
@@ -241,7 +294,8 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     const ArgCache* cache = arg_cache(fn);
     const Param* params = params_of(cache);
     int32_t refs[MAX_REFINEMENTS];
-    for (uint32_t i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    uint32_t ref_count = cache->refinements < MAX_REFINEMENTS ? cache->refinements : MAX_REFINEMENTS;
+    for (uint32_t i = 0; i < ref_count; i++) refs[i] = -1;
     uint32_t base_mode = mode & 3;
     bool safer = mode & 4;
     uint32_t argc = infix ? 1 : 0;
@@ -384,16 +438,18 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
 
 // --- inline arithmetic and comparison for infix operators over integers and floats
 
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_COMPARE };
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_DIVIDE, FAST_REMAINDER, FAST_COMPARE };
 
 // The fast operation of an op! by the entry it wraps (users may rebind the operator words).
-inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
+[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
     uint32_t source = op_source_type(op);
     if (source == TYPE_ACTION) {
         switch (op->w1) {
             case ACT_ADD: return FAST_ADD;
             case ACT_SUBTRACT: return FAST_SUBTRACT;
             case ACT_MULTIPLY: return FAST_MULTIPLY;
+            case ACT_DIVIDE: return FAST_DIVIDE;
+            case ACT_REMAINDER: return FAST_REMAINDER;
             default: return FAST_NONE;
         }
     }
@@ -410,18 +466,10 @@ inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
     }
 }
 
-// A word's value when it can be read without an error, else null.
-inline const Cell* peek_word_value(const Cell* w) {
-    uint32_t context = word_context(w), index = word_index(w);
-    if (!context || index == WORD_UNRESOLVED) return nullptr;
-    const Cell* c = context_cell(context);
-    if (!c->w2) return nullptr;
-    return (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + index : node_series(c->w2)->cells() + index;
-}
-
-// Computes left op right into left when both are integers (or, for arithmetic, both floats), as the
-// actions would: integer arithmetic that leaves 32 bits gives the exact float. False when it cannot.
-inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right) {
+// Computes left op right into left when both are integers (or, for +, - and *, both floats), as the
+// actions would: integer arithmetic that leaves 32 bits gives the exact float, an inexact integer
+// division a float. False when it cannot, also for what raises an error (the action then raises it).
+[[gnu::always_inline]] inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right) {
     uint32_t lt = cell_type(left), rt = cell_type(right);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
         int32_t a = cell_int(left), b = cell_int(right), r;
@@ -430,6 +478,18 @@ inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right
             case FAST_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
             case FAST_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
             case FAST_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
+            case FAST_DIVIDE:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                if (a % b != 0) {
+                    set_float(left, double(a) / double(b));
+                    return true;
+                }
+                set_integer(left, a / b);
+                return true;
+            case FAST_REMAINDER:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                set_integer(left, a % b);
+                return true;
             default: {
                 bool truth;
                 switch (cmp) {
@@ -452,7 +512,7 @@ inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right
         }
         return true;
     }
-    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op != FAST_COMPARE) {
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= FAST_MULTIPLY) {
         double x = cell_float(left), y = cell_float(right);
         set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
         return true;
@@ -470,48 +530,199 @@ inline void pop_call(bool push) {
     }
 }
 
+// Calls an operator over a native or action whose two operands are already evaluated, at operands and the
+// cell after it; the result replaces the left operand.
+void call_operator(const Cell* op_value, Cell* operands, const Cell* name, bool push) {
+    GcRoot op(*op_value);
+    const ArgCache* cache = arg_cache(op.get());
+    const Param* params = params_of(cache);
+    g_args.top = operands;
+    mark_frame(name, KH_INTERP_CALL);
+    g_args.top = operands + 2;
+    for (uint32_t i = 0; i < 2 && i < cache->count; i++) typecheck(name, operands + i, params[i]);
+    int32_t refs[MAX_REFINEMENTS];
+    for (uint32_t i = 0; i < cache->refinements && i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    if (op_source_type(op.get()) == TYPE_NATIVE) {
+        g_natives[op->w1 - 1](false, refs);
+    } else {
+        g_action_entries[op->w1](refs);
+    }
+    pop_call(push);
+}
+
 }  // namespace
 
 // --- public entries
+
+namespace {
+
+// The call itself: frame, arguments, body. fn is rooted by the caller.
+inline uint32_t apply_call(const Cell* fn, uint32_t position, uint32_t end, const Cell* block, const Cell* path,
+                           uint32_t path_position, uint32_t mode, bool infix, const Cell* called) {
+    uint32_t type = cell_is(fn, TYPE_OP) ? op_source_type(fn) : cell_type(fn);
+    if (type == TYPE_NATIVE || type == TYPE_ACTION) {
+        mark_frame(called, KH_INTERP_CALL);
+        return fetch_args(fn, position, end, block, path, path_position, mode, infix, called);
+    }
+    mark_frame(called, type == TYPE_ROUTINE ? KH_INTERP_CALL : KH_INTERP_FUNCTION);
+    position = fetch_args(fn, position, end, block, path, path_position, mode, infix, called);
+    if (unwind_pending()) return position;
+    interp_invoke(fn, 0, called, 0);
+    return position;
+}
+
+}  // namespace
+
+namespace {
+
+// Evaluates, without an evaluation step, an expression made of a simple value followed by operators over
+// the arithmetic and comparison entries with simple right operands (`k - 1`, `n < 2`, `i * j + 1`), pushing
+// its value. Returns the position after it, or 0 when the expression is not of that kind (nothing pushed).
+bool simple_paren(const Cell* paren, Cell* out, int depth);
+
+// The value of an operand: a simple value, or a paren holding nothing but a simple expression.
+[[gnu::always_inline]] inline bool simple_operand(const Cell* c, Cell* out, int depth) {
+    if (const Cell* v = simple_value(c)) {
+        *out = *v;
+        return true;
+    }
+    return cell_is(c, TYPE_PAREN) && simple_paren(c, out, depth);
+}
+
+// Applies to out the operators that follow at position (each over the arithmetic and comparison entries,
+// with an operand as above), up to the first value that is not an operator. The position after them goes to
+// next; false when an operator is not of that kind or needs the full path (an error to raise, a type to
+// dispatch on).
+[[gnu::always_inline]] inline bool simple_operators(const Cell* cells, uint32_t at, uint32_t end, Cell* out,
+                                                    uint32_t* next, int depth) {
+    while (at < end && cell_is(cells + at, TYPE_WORD)) {
+        const Cell* op = peek_word_value(cells + at);
+        if (!op) return false;
+        if (!cell_is(op, TYPE_OP)) break;
+        CompareOp cmp = CMP_EQUAL;
+        FastOp fast = fast_op_of(op, &cmp);
+        Cell right;
+        if (fast == FAST_NONE || at + 1 >= end || !simple_operand(cells + at + 1, &right, depth)) return false;
+        if (!fast_compute(fast, cmp, out, &right)) return false;
+        at += 2;
+    }
+    *next = at;
+    return true;
+}
+
+[[gnu::noinline]] bool simple_paren(const Cell* paren, Cell* out, int depth) {
+    if (depth > 8) return false;
+    Series* s = cell_series(paren);
+    const Cell* cells = s->cells();
+    uint32_t start = series_index(paren), end = s->cell_count(), next;
+    if (start >= end || !simple_operand(cells + start, out, depth + 1)) return false;
+    return simple_operators(cells, start + 1, end, out, &next, depth + 1) && next == end;
+}
+
+// A simple expression whose first operand is known: pushes its value, returns the position after it, or 0.
+[[gnu::noinline]] uint32_t push_simple_chain(const Cell* first, const Cell* cells, uint32_t at, uint32_t end) {
+    Cell result = *first;
+    uint32_t next;
+    if (!simple_operators(cells, at, end, &result, &next, 0)) return 0;
+    stack_push(&result);
+    return next;
+}
+
+// Evaluates a simple expression without an evaluation step (`k - 1`, `n < 2`, `s + (i * j) % 7`): an
+// operand followed by operators as above. Pushes its value and returns the position after it, or returns 0
+// when the expression is not simple (nothing pushed).
+inline uint32_t push_simple_expression(const Cell* cells, uint32_t position, uint32_t end) {
+    const Cell* first = simple_value(cells + position);
+    if (first) {
+        if (position + 1 >= end || !may_be_operator(cells + position + 1)) {
+            stack_push(first);
+            return position + 1;
+        }
+        return push_simple_chain(first, cells, position + 1, end);
+    }
+    Cell value;
+    if (!cell_is(cells + position, TYPE_PAREN) || !simple_paren(cells + position, &value, 0)) return 0;
+    return push_simple_chain(&value, cells, position + 1, end);
+}
+
+// A call from code of a function whose arguments before any refinement are all evaluated ones, with tracing
+// off: the common case, kept on a short path. Returns NOT_SIMPLE without doing anything for any other call.
+uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
+                        const Cell* name) {
+    Cell* slot = args_slot(function);
+    if (!cell_is(slot, TYPE_BINARY)) return NOT_SIMPLE;  // built on the general path's first call
+    const ArgCache* cache = reinterpret_cast<const ArgCache*>(cell_series(slot)->head_ptr());
+    if (cache->leading == NOT_SIMPLE) return NOT_SIMPLE;
+    uint32_t type = cell_type(function);
+    bool is_function = type == TYPE_FUNCTION;
+    if (!is_function && type != TYPE_NATIVE && type != TYPE_ACTION) return NOT_SIMPLE;
+    Cell* copy = stack_push(function);  // keeps the function and its argument cache alive
+    mark_frame(name, is_function ? KH_INTERP_FUNCTION : KH_INTERP_CALL);
+    const Param* params = params_of(cache);
+    uint32_t node = block->w2;
+    for (uint32_t i = 0; i < cache->leading; i++) {
+        if (position >= end) {
+            Cell word = param_word(params[i]);
+            fire(ERR_SCRIPT_NO_ARG, name, &word);
+        }
+        uint32_t next = push_simple_expression(node_series(node)->cells(), position, end);
+        if (next) {
+            position = next;
+        } else {
+            position = eval_next(block, position, end, false, true, false);
+            if (unwind_pending()) return position;
+        }
+        typecheck(name, g_args.top - 1, params[i]);
+    }
+    if (is_function) {
+        // Refinements are off: false for each, none for its arguments; then the locals.
+        for (uint32_t i = cache->leading; i < cache->count; i++) {
+            if (params[i].kind == PARAM_REFINEMENT) {
+                *stack_push_cell() = g_false_value;
+            } else {
+                set_none(stack_push_cell());
+            }
+        }
+        function_init_locals(cache->locals);
+        interp_invoke(copy, 0, name, 0);
+    } else {
+        int32_t refs[MAX_REFINEMENTS];
+        for (uint32_t i = 0; i < cache->refinements && i < MAX_REFINEMENTS; i++) refs[i] = -1;
+        if (type == TYPE_NATIVE) {
+            g_natives[copy->w1 - 1](false, refs);
+        } else {
+            g_action_entries[copy->w1](refs);
+        }
+    }
+    if (unwind_pending()) return position;
+    pop_call(push);
+    *copy = *(g_args.top - 1);  // the result takes the place of the function copy
+    g_args.top = copy + 1;
+    return position;
+}
+
+}  // namespace
 
 uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
                       const Cell* path, uint32_t path_position, const Cell* owner, uint32_t mode, bool infix,
                       const Cell* name) {
     (void)owner;  // interpreted bodies do not read their owner; compiled ones would
-    Cell* copy = nullptr;
-    Cell fn = *function;
     if (g_trace_active) {
         // The left operand of an operator is visible to the callback.
         if (infix) g_args.top++;
         trace_event(TRACE_OPEN, block, position, name, call_name(name));
         if (infix) g_args.top--;
     }
-    if (!infix) {
-        copy = stack_push(&fn);
-        fn = *copy;
-    }
-    GcRoot keep(fn);
     const Cell* called = call_name(name);
-    uint32_t type = cell_is(&fn, TYPE_OP) ? op_source_type(&fn) : cell_type(&fn);
-    switch (type) {
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-            mark_frame(called, KH_INTERP_CALL);
-            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
-            break;
-        case TYPE_ROUTINE: {
-            mark_frame(called, KH_INTERP_CALL);
-            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
-            if (unwind_pending()) return position;
-            interp_invoke(keep.get(), 0, called, 0);
-            break;
-        }
-        default:
-            mark_frame(called, KH_INTERP_FUNCTION);
-            position = fetch_args(keep.get(), position, end, block, path, path_position, mode, infix, called);
-            if (unwind_pending()) return position;
-            interp_invoke(keep.get(), 0, called, 0);
-            break;
+    Cell* copy = nullptr;
+    if (infix) {
+        // An operator's value lives only in its word, which its operands may change.
+        GcRoot keep(*function);
+        position = apply_call(keep.get(), position, end, block, path, path_position, mode, true, called);
+    } else {
+        // The copy under the call keeps the function alive.
+        copy = stack_push(function);
+        position = apply_call(copy, position, end, block, path, path_position, mode, false, called);
     }
     if (unwind_pending()) return position;
     pop_call(push);
@@ -524,30 +735,32 @@ uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, con
 }
 
 void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t callback_kind) {
-    GcRoot fn(*function);
+    const Cell* fn = function;  // rooted by the caller (the copy under the call)
     // Callbacks of datatypes are traced only when asked for; bodies marked trace or no-trace set their own.
     bool active = g_trace_active;
     if (active && callback_kind && !(g_trace_callback_bits & callback_kind)) active = false;
     if (fn->header & FN_TRACE) active = g_trace_enabled;
     if (fn->header & FN_NO_TRACE) active = false;
     TraceScope tracing(active);
-    Cell* code = function_info(fn.get(), FN_INFO_CODE);
-    uint32_t type = cell_is(fn.get(), TYPE_OP) ? op_source_type(fn.get()) : cell_type(fn.get());
+    const Cell* info = node_series(fn->w3)->cells();
+    const Cell* code = info + FN_INFO_CODE;
+    uint32_t type = cell_is(fn, TYPE_OP) ? op_source_type(fn) : cell_type(fn);
     if (type == TYPE_ROUTINE || (cell_is(code, TYPE_INTEGER) && cell_int(code) != 0)) {
-        routine_invoke(fn.get());
+        routine_invoke(fn);
         return;
     }
     uint32_t context = fn->w1;
     ValuesGuard values(context, stack_index(g_args.base));
     CallFrame* frame = g_frames.top - 1;
     frame->header |= FRAME_RETURN_TARGET;
-    GcRoot body(*function_info(fn.get(), FN_INFO_BODY));
-    if (g_trace_active) trace_event(TRACE_PROLOG, body.get(), -1, name, fn.get());
-    eval_block(body.get(), true);
+    // The body stays alive with the function; eval_block keeps it as the current block meanwhile.
+    Cell body = info[FN_INFO_BODY];
+    if (g_trace_active) trace_event(TRACE_PROLOG, &body, -1, name, fn);
+    eval_block(&body, true);
     if (g_trace_active) {
         uint32_t saved = g_system.pending;
         g_system.pending = UNWIND_NONE;
-        trace_event(TRACE_EPILOG, body.get(), -1, name, fn.get());
+        trace_event(TRACE_EPILOG, &body, -1, name, fn);
         g_system.pending = saved;
     }
     if (unwind_pending()) {
@@ -619,8 +832,9 @@ int interp_sort_compare(const Cell* function, const Cell* first, const Cell* sec
 
 void eval_block(const Cell* block, bool to_slot) {
     CurrentBlock current(block);
-    uint32_t end = cell_series(block)->used();
-    uint32_t position = series_index(block);
+    uint32_t node = series_node(&g_current_block);
+    uint32_t end = node_series(node)->cell_count();
+    uint32_t position = series_index(&g_current_block);
     stack_mark_eval(&g_word[W_BODY]);
     if (g_trace_active) trace_event(TRACE_ENTER, block, position, nullptr, nullptr);
     if (position >= end) {
@@ -631,7 +845,7 @@ void eval_block(const Cell* block, bool to_slot) {
             g_current_block.w1 = position;
             position = eval_next(&g_current_block, position, end, false, false, false);
             if (unwind_pending()) return;
-            uint32_t now = cell_series(&g_current_block)->used();
+            uint32_t now = node_series(node)->cell_count();
             if (now < end) end = now;  // the block was shortened by its own code
             if (position < end) stack_reset();
         }
@@ -654,118 +868,143 @@ uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push)
 
 namespace {
 
-uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
-    GcRoot block(*block_in);
-    Cell* start_top = g_args.top;
-    uint32_t start = position;
-    Cell v = cells_of(block.get())[position];
-    if (g_trace_active) trace_event(TRACE_FETCH, block.get(), position, nullptr, &v);
-    switch (cell_type(&v)) {
-        case TYPE_PAREN: {
-            GcRoot paren(v);
-            stack_mark_interp_call(&g_word[W_BODY]);
-            eval_block(paren.get(), true);
-            if (unwind_pending()) return position;
-            pop_call(push);
-            position++;
-            break;
-        }
-        case TYPE_SET_WORD: {
-            mark_frame(&v, KH_INTERP_CALL);
-            stack_push(&v);
-            if (g_trace_active) trace_event(TRACE_PUSH, block.get(), position, nullptr, &v);
-            position++;
-            if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
-            position = eval_next(block.get(), position, end, false, true, false);
-            if (unwind_pending()) return position;
-            if (g_trace_active) trace_event(TRACE_SET, block.get(), position, &v, stack_top());
-            word_set_stacked();
-            pop_call(push);
-            break;
-        }
-        case TYPE_SET_PATH: {
-            GcRoot path(v);
-            if (g_trace_active) trace_event(TRACE_PUSH, block.get(), position, nullptr, &v);
-            position++;
-            if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
-            mark_frame(&g_word[W_SET_PATH], KH_INTERP_CALL);
-            position = eval_next(block.get(), position, end, false, false, false);
-            if (unwind_pending()) return position;
-            if (g_trace_active) trace_event(TRACE_SET, block.get(), position, path.get(), g_args.base);
-            interp_eval_path(path.get(), position, end, block.get(), true, false, false, false);
-            if (unwind_pending()) return position;
-            pop_call(push);
-            break;
-        }
-        case TYPE_GET_WORD:
-            deliver(word_value_cell(&v), push, block.get(), position);
-            position++;
-            break;
+// The block is rooted by whoever evaluates it (the current block, or a native's argument).
+struct BlockRef {
+    Cell cell;
+    const Cell* get() const { return &cell; }
+};
+
+// The rarer kinds of value, kept out of the evaluator's hot path. Each returns the position after the
+// expression (with a code pending, wherever it stopped).
+
+[[gnu::noinline]] uint32_t eval_paren(const Cell* v, uint32_t position, bool push) {
+    Cell paren = *v;
+    stack_mark_interp_call(&g_word[W_BODY]);
+    eval_block(&paren, true);
+    if (unwind_pending()) return position;
+    pop_call(push);
+    return position + 1;
+}
+
+[[gnu::noinline]] uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
+    Cell word = *v;
+    mark_frame(&word, KH_INTERP_CALL);
+    stack_push(&word);
+    if (g_trace_active) trace_event(TRACE_PUSH, block, position, nullptr, &word);
+    position++;
+    if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &word);
+    uint32_t next = g_trace_active ? 0 : push_simple_expression(cells_of(block), position, end);
+    if (next) {
+        position = next;
+    } else {
+        position = eval_next(block, position, end, false, true, false);
+        if (unwind_pending()) return position;
+    }
+    if (g_trace_active) trace_event(TRACE_SET, block, position, &word, stack_top());
+    word_set_stacked();
+    pop_call(push);
+    return position;
+}
+
+[[gnu::noinline]] uint32_t eval_set_path(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
+    GcRoot path(*v);
+    if (g_trace_active) trace_event(TRACE_PUSH, block, position, nullptr, path.get());
+    position++;
+    if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, path.get());
+    mark_frame(&g_word[W_SET_PATH], KH_INTERP_CALL);
+    position = eval_next(block, position, end, false, false, false);
+    if (unwind_pending()) return position;
+    if (g_trace_active) trace_event(TRACE_SET, block, position, path.get(), g_args.base);
+    interp_eval_path(path.get(), position, end, block, true, false, false, false);
+    if (unwind_pending()) return position;
+    pop_call(push);
+    return position;
+}
+
+[[gnu::noinline]] uint32_t eval_path(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
+    GcRoot path(*v);
+    if (cell_is(path.get(), TYPE_LIT_PATH)) {
+        cell_set_type(path.get(), TYPE_PATH);
+        path->w3 = 0;
+        deliver(path.get(), push, block, position);
+        return position + 1;
+    }
+    return interp_eval_path(path.get(), position + 1, end, block, false, cell_is(path.get(), TYPE_GET_PATH), push, false);
+}
+
+[[gnu::noinline]] uint32_t eval_word_other(const Cell* block, const Cell* v, uint32_t position, uint32_t end,
+                                           bool push, bool literal_functions) {
+    Cell value = *v;
+    switch (cell_type(&value)) {
+        case TYPE_GET_WORD: deliver(word_value_cell(&value), push, block, position); return position + 1;
         case TYPE_LIT_WORD:
-            cell_set_type(&v, TYPE_WORD);
-            deliver(&v, push, block.get(), position);
-            position++;
-            break;
-        case TYPE_WORD: {
-            position++;
-            const Cell* value = word_value_cell(&v);
-            switch (cell_type(value)) {
-                case TYPE_UNSET: fire(ERR_SCRIPT_NO_VALUE, &v);
-                case TYPE_NATIVE:
-                case TYPE_ACTION:
-                case TYPE_FUNCTION:
-                case TYPE_ROUTINE: {
-                    Cell fn = *value;
-                    position = interp_apply(&fn, position, end, block.get(), push, nullptr, 0, nullptr, 0, false, &v);
-                    if (unwind_pending()) return position;
-                    break;
-                }
-                case TYPE_OP: fire(ERR_SCRIPT_NO_OP_ARG, &v);
-                default: deliver(value, push, block.get(), position - 1); break;
-            }
-            break;
-        }
-        case TYPE_PATH:
-        case TYPE_GET_PATH: {
-            GcRoot path(v);
-            position = interp_eval_path(path.get(), position + 1, end, block.get(), false, cell_is(&v, TYPE_GET_PATH), push, false);
-            if (unwind_pending()) return position;
-            break;
-        }
-        case TYPE_LIT_PATH:
-            cell_set_type(&v, TYPE_PATH);
-            v.w3 = 0;
-            deliver(&v, push, block.get(), position);
-            position++;
-            break;
+            cell_set_type(&value, TYPE_WORD);
+            deliver(&value, push, block, position);
+            return position + 1;
         case TYPE_OP: fire(ERR_INTERNAL_NOT_DONE);
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-            if (literal_functions) {
-                deliver(&v, push, block.get(), position);
-                position++;
-            } else {
-                position = interp_apply(&v, position + 1 < end ? position + 1 : end, end, block.get(), push, nullptr, 0,
-                                        nullptr, 0, false, nullptr);
-                if (unwind_pending()) return position;
-            }
-            break;
         case TYPE_ISSUE: {
-            uint32_t sym = symbol_resolve(word_symbol(&v));
-            if (position + 1 < end && cell_is(cells_of(block.get()) + position + 1, TYPE_BLOCK) &&
+            uint32_t sym = symbol_resolve(word_symbol(&value));
+            if (position + 1 < end && cell_is(cells_of(block) + position + 1, TYPE_BLOCK) &&
                 (sym == g_sym[SYM_SYSTEM] || sym == g_sym[SYM_SYSTEM_GLOBAL])) {
                 fire(ERR_INTERNAL_ZOL_SYSTEM);
             }
-            deliver(&v, push, block.get(), position);
-            position++;
-            break;
+            deliver(&value, push, block, position);
+            return position + 1;
         }
-        default:
-            deliver(&v, push, block.get(), position);
+        default:  // a function value standing in the code
+            if (literal_functions) {
+                deliver(&value, push, block, position);
+                return position + 1;
+            }
+            return interp_apply(&value, position + 1 < end ? position + 1 : end, end, block, push, nullptr, 0, nullptr, 0,
+                                false, nullptr);
+    }
+}
+
+// A word whose value is a function: the call.
+[[gnu::noinline]] uint32_t eval_call(const Cell* block, const Cell* word, const Cell* value, uint32_t position,
+                                     uint32_t end, bool push) {
+    Cell fn = *value, name = *word;
+    uint32_t next = g_trace_active ? NOT_SIMPLE : call_from_code(&fn, position, end, block, push, &name);
+    if (next != NOT_SIMPLE) return next;
+    return interp_apply(&fn, position, end, block, push, nullptr, 0, nullptr, 0, false, &name);
+}
+
+uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+    BlockRef block{*block_in};
+    Cell* start_top = g_args.top;
+    uint32_t start = position;
+    const Cell* v = cells_of(block.get()) + position;
+    if (g_trace_active) trace_event(TRACE_FETCH, block.get(), position, nullptr, v);
+    uint32_t type = cell_type(v);
+    if (type == TYPE_WORD) {
+        const Cell* value = word_value_cell(v);
+        uint32_t value_type = cell_type(value);
+        if (!((NOT_PLAIN_VALUE >> value_type) & 1)) {
+            deliver(value, push, block.get(), position);
             position++;
-            break;
+        } else if (value_type == TYPE_UNSET) {
+            fire(ERR_SCRIPT_NO_VALUE, v);
+        } else if (value_type == TYPE_OP) {
+            fire(ERR_SCRIPT_NO_OP_ARG, v);
+        } else {
+            position = eval_call(block.get(), v, value, position + 1, end, push);
+            if (unwind_pending()) return position;
+        }
+    } else if (!((NOT_INERT >> type) & 1)) {
+        deliver(v, push, block.get(), position);
+        position++;
+    } else {
+        switch (type) {
+            case TYPE_PAREN: position = eval_paren(v, position, push); break;
+            case TYPE_SET_WORD: position = eval_set_word(block.get(), v, position, end, push); break;
+            case TYPE_SET_PATH: position = eval_set_path(block.get(), v, position, end, push); break;
+            case TYPE_PATH:
+            case TYPE_GET_PATH:
+            case TYPE_LIT_PATH: position = eval_path(block.get(), v, position, end, push); break;
+            default: position = eval_word_other(block.get(), v, position, end, push, literal_functions); break;
+        }
+        if (unwind_pending()) return position;
     }
     if (no_infix) return position;
     // Infix operators: each takes the value so far as its left operand.
@@ -787,6 +1026,19 @@ uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool n
             if (right && fast_compute(fast, cmp, start_top, right)) {
                 g_args.top = start_top + 1;
                 position += 2;
+                continue;
+            }
+            if (!right || cell_is(right, TYPE_PAREN) || is_any_function(cell_type(right))) {
+                // Any other right operand is evaluated first; two numbers are then computed in place and
+                // anything else goes to the operator's function with both operands in place.
+                g_args.top = start_top + 1;
+                position = eval_next(block.get(), position + 1, end, true, true, false);
+                if (unwind_pending()) return position;
+                if (fast_compute(fast, cmp, start_top, start_top + 1)) {
+                    g_args.top = start_top + 1;
+                } else {
+                    call_operator(&op, start_top, &op_word, push);
+                }
                 continue;
             }
         }

@@ -30,6 +30,8 @@ struct Series {
     // Used units from the buffer's head to its tail.
     uint32_t used() const { return (tail - head) / unit(); }
     Cell* cells() { return reinterpret_cast<Cell*>(data() + head); }
+    // Used cells of a cell series (used() without its division).
+    uint32_t cell_count() const { return (tail - head) >> 4; }
     Cell* cell_tail() { return reinterpret_cast<Cell*>(data() + tail); }
 };
 static_assert(sizeof(Series) == 32);

@@ -27,7 +27,6 @@ CallFrame g_frame_storage[CALL_FRAMES];
 
 // Room kept below the machine stack's end for raising and reporting the overflow error itself.
 constexpr uintptr_t NATIVE_STACK_RESERVE = 512 * 1024;
-uintptr_t g_native_limit = 0;
 
 // The values word of a context record: word 2 of its context! cell.
 inline uint32_t& context_values(uint32_t context) { return node_series(context)->cells()[0].w2; }
@@ -38,12 +37,6 @@ inline bool is_stack_context(uint32_t context) {
 
 inline bool hidden(uint32_t symbol) { return symbol == g_sym_body || symbol == g_sym_anon; }
 
-[[noreturn]] void overflow(Cell* from) {
-    Cell* t = from - 5;
-    g_args.top = t < g_args.start ? g_args.start : t;
-    cycles_reset();
-    fire(ERR_INTERNAL_STACK_OVERFLOW);
-}
 
 inline void restore_context(const CallFrame* f) {
     if (f->function_context) context_values(f->function_context) = f->saved_values;
@@ -57,6 +50,15 @@ inline Cell* own_base(const CallFrame* f) {
 
 }  // namespace
 
+uintptr_t g_native_limit = 0;
+
+void stack_overflow(Cell* from) {
+    Cell* t = from - 5;
+    g_args.top = t < g_args.start ? g_args.start : t;
+    cycles_reset();
+    fire(ERR_INTERNAL_STACK_OVERFLOW);
+}
+
 void stack_init() {
     g_args.start = g_args.base = g_args.top = g_arg_storage + 1;
     g_args.end = g_args.start + ARG_STACK_CELLS;
@@ -65,23 +67,6 @@ void stack_init() {
     g_throw_point = nullptr;
     uintptr_t low = platform::native_stack_low();
     g_native_limit = low ? low + NATIVE_STACK_RESERVE : 0;
-}
-
-void stack_check_native() {
-    char probe;
-    if (reinterpret_cast<uintptr_t>(&probe) < g_native_limit) overflow(g_args.top);
-}
-
-void mark_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind_header) {
-    if (g_frames.top >= g_frames.end) overflow(g_args.top);
-    stack_check_native();
-    CallFrame* f = g_frames.top++;
-    f->header = (symbol & FRAME_SYMBOL_MASK) | kind_header;
-    f->prev_base = stack_index(g_args.base);
-    f->word_context = word_ctx;
-    f->function_context = 0;
-    f->saved_values = 0;
-    g_args.base = g_args.top;
 }
 
 void stack_mark_func(const Cell* word, uint32_t function_context) {
@@ -129,12 +114,6 @@ void frame_pop_restore() {
     restore_context(f);
 }
 
-void unwind_frame() {
-    CallFrame* f = --g_frames.top;
-    g_args.top = g_args.base + 1;
-    g_args.base = stack_cell(f->prev_base);
-}
-
 void unwind_frame_restore() {
     CallFrame* f = --g_frames.top;
     restore_context(f);
@@ -153,12 +132,6 @@ void unwind_frame_drop() {
     CallFrame* f = --g_frames.top;
     g_args.base = stack_cell(f->prev_base);
     g_args.top = g_args.base;
-}
-
-void unwind_frame_return() {
-    Cell* result = g_args.base;
-    unwind_frame();
-    *g_args.base = *result;
 }
 
 void unwind_frame_restore_return() {
@@ -210,13 +183,6 @@ void unwind_to_kind_return(uint32_t kind) {
     Cell* slot = stack_cell(found->prev_base);
     *slot = result;
     g_args.base = g_args.top = slot;
-}
-
-Cell* stack_push_cell() {
-    Cell* slot = g_args.top;
-    if (slot + 1 >= g_args.end) overflow(slot + 1);
-    g_args.top = slot + 1;
-    return slot;
 }
 
 Cell* try_set_error_result() {

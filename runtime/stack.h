@@ -86,7 +86,26 @@ inline uint32_t stack_index(const Cell* c) { return uint32_t(c - g_args.start) +
 inline Cell* stack_cell(uint32_t index) { return g_args.start + (index - 1); }
 
 // --- pushing frames (each checks for overflow first)
-void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header);
+// Raises stack-overflow, first dropping a few cells so that raising it has room.
+[[noreturn]] void stack_overflow(Cell* from);
+// The lowest machine-stack address the interpreter may use before it raises stack-overflow.
+extern uintptr_t g_native_limit;
+// Raises stack-overflow when the machine stack is nearly used up. Recursive walks call it.
+inline void stack_check_native() {
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < g_native_limit) stack_overflow(g_args.top);
+}
+
+inline void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header) {
+    if (g_frames.top >= g_frames.end) stack_overflow(g_args.top);
+    stack_check_native();
+    CallFrame* f = g_frames.top++;
+    f->header = (symbol & FRAME_SYMBOL_MASK) | kind_header;
+    f->prev_base = stack_index(g_args.base);
+    f->word_context = word_context;
+    f->function_context = 0;
+    f->saved_values = 0;
+    g_args.base = g_args.top;
+}
 inline void mark_frame(const Cell* word, uint32_t kind_header) {
     mark_frame(word_symbol(word), word_context(word), kind_header);
 }
@@ -114,11 +133,21 @@ inline void stack_set_frame_top(CallFrame* f) { g_frames.top = f; }
 bool stack_has_interp_frame(CallFrame* frame, bool one_frame);
 
 // --- popping frames
-void unwind_frame();
+// Pops the top frame, keeping its result slot as the newest cell of the caller.
+inline void unwind_frame() {
+    CallFrame* f = --g_frames.top;
+    g_args.top = g_args.base + 1;
+    g_args.base = stack_cell(f->prev_base);
+}
 void unwind_frame_restore();
 void unwind_frame_restore_drop();
 void unwind_frame_drop();
-void unwind_frame_return();
+// Pops the top frame and puts its result into the caller's result slot.
+inline void unwind_frame_return() {
+    Cell* result = g_args.base;
+    unwind_frame();
+    *g_args.base = *result;
+}
 void unwind_frame_restore_return();
 void unwind_frame_safe();
 void unwind_to_kind(uint32_t kind, bool keep);
@@ -128,7 +157,12 @@ inline void unwind_to_loop(bool keep) { unwind_to_kind(FRAME_LOOP, keep); }
 void frame_pop_restore();
 
 // --- argument cells
-Cell* stack_push_cell();
+inline Cell* stack_push_cell() {
+    Cell* slot = g_args.top;
+    if (slot + 1 >= g_args.end) stack_overflow(slot + 1);
+    g_args.top = slot + 1;
+    return slot;
+}
 inline Cell* stack_push(const Cell* c) {
     Cell copy = *c;  // c may be the cell about to be overwritten by an overflow's clean-up
     Cell* slot = stack_push_cell();
@@ -167,8 +201,5 @@ void stack_collect_trace(uint32_t level, Cell* block, uint32_t end_frame);
 int stack_form_trace(uint32_t level, const Cell* stack_field, Cell* out, int part);
 // Marks what the stacks hold: the argument cells up to the top and the contexts named by the frames.
 void stack_mark_roots();
-
-// Raises stack-overflow when the machine stack is nearly used up. Recursive walks call it.
-void stack_check_native();
 
 }  // namespace zol

@@ -148,7 +148,7 @@ Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling) 
     return word;
 }
 
-Cell* word_value_cell(const Cell* word) {
+Cell* word_value_cell_slow(const Cell* word) {
     uint32_t context = word_context(word);
     uint32_t index = word_index(word);
     if (index != WORD_UNRESOLVED && context) {

@@ -8,6 +8,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace zol {
 
@@ -50,7 +51,18 @@ Cell* context_values_at(uint32_t context, uint32_t index);
 
 // The value slot of a bound word. Raises not-in-context when its context has no values now (a function's
 // word outside its call) and no-value for an unbound word (but `self`, which gives the owner).
-Cell* word_value_cell(const Cell* word);
+Cell* word_value_cell_slow(const Cell* word);
+inline Cell* word_value_cell(const Cell* word) {
+    uint32_t context = word_context(word), index = word_index(word);
+    if (index != WORD_UNRESOLVED && context) {
+        const Cell* c = context_cell(context);
+        if (c->w2) {
+            if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
+            return node_series(c->w2)->cells() + index;
+        }
+    }
+    return word_value_cell_slow(word);
+}
 // Stores a value through a word into its context (resolving an unresolved word first, adding it when
 // absent); marks object slots as set through a word.
 Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bool on_change);
