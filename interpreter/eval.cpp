@@ -52,6 +52,10 @@ static_assert(sizeof(Param) == 16 && sizeof(ArgCache) == 16);
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 
+// Every refinement absent. An entry reads as many as its own signature has, whatever the spec it was made
+// with says, so all of them are set.
+inline void clear_refinements(int32_t* refs) { std::memset(refs, 0xFF, MAX_REFINEMENTS * sizeof(int32_t)); }
+
 inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
 
 uint64_t typeset_bits(const Cell* t) {
@@ -294,8 +298,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     const ArgCache* cache = arg_cache(fn);
     const Param* params = params_of(cache);
     int32_t refs[MAX_REFINEMENTS];
-    uint32_t ref_count = cache->refinements < MAX_REFINEMENTS ? cache->refinements : MAX_REFINEMENTS;
-    for (uint32_t i = 0; i < ref_count; i++) refs[i] = -1;
+    clear_refinements(refs);
     uint32_t base_mode = mode & 3;
     bool safer = mode & 4;
     uint32_t argc = infix ? 1 : 0;
@@ -541,7 +544,7 @@ void call_operator(const Cell* op_value, Cell* operands, const Cell* name, bool 
     g_args.top = operands + 2;
     for (uint32_t i = 0; i < 2 && i < cache->count; i++) typecheck(name, operands + i, params[i]);
     int32_t refs[MAX_REFINEMENTS];
-    for (uint32_t i = 0; i < cache->refinements && i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    clear_refinements(refs);
     if (op_source_type(op.get()) == TYPE_NATIVE) {
         g_natives[op->w1 - 1](false, refs);
     } else {
@@ -687,7 +690,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
         interp_invoke(copy, 0, name, 0);
     } else {
         int32_t refs[MAX_REFINEMENTS];
-        for (uint32_t i = 0; i < cache->refinements && i < MAX_REFINEMENTS; i++) refs[i] = -1;
+        clear_refinements(refs);
         if (type == TYPE_NATIVE) {
             g_natives[copy->w1 - 1](false, refs);
         } else {
@@ -780,7 +783,7 @@ void interp_call(const Cell* function, const Cell* args, uint32_t count, const C
     const Param* params = params_of(cache);
     mark_frame(called, is_function ? KH_INTERP_FUNCTION : KH_INTERP_CALL);
     int32_t refs[MAX_REFINEMENTS];
-    for (uint32_t i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    clear_refinements(refs);
     uint32_t given = 0;
     bool refinement_seen = false;
     for (uint32_t i = 0; i < cache->count; i++) {
