@@ -7,9 +7,11 @@ ZOL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # The packages a build needs; keep this list the only place they are named.
 ZOL_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 
+# Installs the given packages (the build's by default) that are missing.
 zol_install_missing() {
-  local missing=() p
-  for p in "${ZOL_PACKAGES[@]}"; do
+  local wanted=("$@") missing=() p
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${ZOL_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
