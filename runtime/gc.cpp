@@ -13,6 +13,8 @@
 
 namespace zol {
 
+GcRoot* g_root_chain = nullptr;
+
 bool g_gc_enabled = false;
 uint32_t g_root_block = 0;
 
@@ -30,7 +32,6 @@ GcStats g_stats{};
 // at exit and leak checkers see every buffer as reachable.
 std::vector<uint32_t>& g_mark_stack = *new std::vector<uint32_t>;  // marked blocks whose cells wait for a scan
 std::vector<Cell*>& g_global_roots = *new std::vector<Cell*>;
-GcRoot* g_root_chain = nullptr;
 void (*g_callbacks[MAX_CALLBACKS])() = {};
 
 inline void mark_buffer(uint32_t node) {
@@ -245,13 +246,5 @@ Cell* root_block_append() { return series_alloc_tail(g_root_block); }
 
 void gc_register_root(Cell* cell) { g_global_roots.push_back(cell); }
 
-GcRoot::GcRoot() : prev_(g_root_chain) {
-    set_none(&cell_);
-    g_root_chain = this;
-}
-
-GcRoot::GcRoot(const Cell& value) : cell_(value), prev_(g_root_chain) { g_root_chain = this; }
-
-GcRoot::~GcRoot() { g_root_chain = prev_; }
 
 }  // namespace zol

@@ -58,11 +58,17 @@ void gc_register_root(Cell* cell);
 
 // A cell on the C++ stack that the collector treats as a root while it is in scope.
 // Roots are kept in a chain and must be destroyed in reverse order of construction (automatic variables).
+class GcRoot;
+extern GcRoot* g_root_chain;
+
 class GcRoot {
 public:
-    GcRoot();
-    explicit GcRoot(const Cell& value);
-    ~GcRoot();
+    GcRoot() : prev_(g_root_chain) {
+        set_none(&cell_);
+        g_root_chain = this;
+    }
+    explicit GcRoot(const Cell& value) : cell_(value), prev_(g_root_chain) { g_root_chain = this; }
+    ~GcRoot() { g_root_chain = prev_; }
     GcRoot(const GcRoot&) = delete;
     GcRoot& operator=(const GcRoot&) = delete;
 

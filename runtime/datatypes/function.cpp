@@ -207,8 +207,7 @@ uint32_t function_count_locals(const Cell* spec) {
     return count;
 }
 
-void function_init_locals(uint32_t count) {
-    if (count == 0) return;
+void function_push_locals(uint32_t count) {
     *stack_push_cell() = g_false_value;
     for (uint32_t i = 1; i < count; i++) set_none(stack_push_cell());
 }

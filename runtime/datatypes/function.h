@@ -63,7 +63,10 @@ void function_collect_locals(Cell* spec, const Cell* body, Cell* collected);
 // Number of local slots of a spec (the /local refinement included), 0 without /local.
 uint32_t function_count_locals(const Cell* spec);
 // Pushes the locals of a call: false for /local, then none for each local word.
-void function_init_locals(uint32_t count);
+void function_push_locals(uint32_t count);
+inline void function_init_locals(uint32_t count) {
+    if (count) function_push_locals(count);
+}
 
 // Pushes a native! or action! made from a spec block and a table index (the make action's work).
 Cell* native_make(const Cell* spec, uint32_t index, TypeId type);

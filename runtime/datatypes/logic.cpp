@@ -36,13 +36,7 @@ bool logic_cell_true(const Cell* c, bool check, const Cell* error_arg) {
     return cell_true(c);
 }
 
-bool logic_true(const Cell* error_arg) {
-    const Cell* c = g_args.base;
-    if (cell_is(c, TYPE_UNSET)) fire(ERR_SCRIPT_NO_RETURN, error_arg);
-    return cell_true(c);
-}
-
-bool logic_false() { return !cell_true(g_args.base); }
+void logic_no_return(const Cell* error_arg) { fire(ERR_SCRIPT_NO_RETURN, error_arg); }
 
 bool logic_top_true() { return cell_true(g_args.top > g_args.base ? g_args.top - 1 : g_args.base); }
 
