@@ -52,6 +52,19 @@ static_assert(sizeof(Param) == 16 && sizeof(ArgCache) == 16);
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 
+// Calls a native's or action's entry. Code called back from inside it (change handlers, comparators) turns a
+// pending exit into PendingUnwind: it stops here and stays a pending code, which every caller tests.
+inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
+    try {
+        if (type == TYPE_NATIVE) {
+            g_natives[index - 1](false, refs);
+        } else {
+            g_action_entries[index](refs);
+        }
+    } catch (const PendingUnwind&) {
+    }
+}
+
 // Every refinement absent. An entry reads as many as its own signature has, whatever the spec it was made
 // with says, so all of them are set.
 inline void clear_refinements(int32_t* refs) { std::memset(refs, 0xFF, MAX_REFINEMENTS * sizeof(int32_t)); }
@@ -432,9 +445,9 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
         return position;
     }
     if (type == TYPE_NATIVE) {
-        g_natives[fn->w1 - 1](false, refs);
+        call_entry(TYPE_NATIVE, fn->w1, refs);
     } else {
-        g_action_entries[fn->w1](refs);
+        call_entry(TYPE_ACTION, fn->w1, refs);
     }
     return position;
 }
@@ -545,11 +558,7 @@ void call_operator(const Cell* op_value, Cell* operands, const Cell* name, bool 
     for (uint32_t i = 0; i < 2 && i < cache->count; i++) typecheck(name, operands + i, params[i]);
     int32_t refs[MAX_REFINEMENTS];
     clear_refinements(refs);
-    if (op_source_type(op.get()) == TYPE_NATIVE) {
-        g_natives[op->w1 - 1](false, refs);
-    } else {
-        g_action_entries[op->w1](refs);
-    }
+    call_entry(op_source_type(op.get()), op->w1, refs);
     pop_call(push);
 }
 
@@ -691,11 +700,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
     } else {
         int32_t refs[MAX_REFINEMENTS];
         clear_refinements(refs);
-        if (type == TYPE_NATIVE) {
-            g_natives[copy->w1 - 1](false, refs);
-        } else {
-            g_action_entries[copy->w1](refs);
-        }
+        call_entry(type, copy->w1, refs);
     }
     if (unwind_pending()) return position;
     pop_call(push);
@@ -808,10 +813,8 @@ void interp_call(const Cell* function, const Cell* args, uint32_t count, const C
     if (is_function) {
         function_init_locals(cache->locals);
         interp_invoke(fn.get(), 0, called, callback_kind);
-    } else if (type == TYPE_NATIVE) {
-        g_natives[fn->w1 - 1](false, refs);
     } else {
-        g_action_entries[fn->w1](refs);
+        call_entry(type, fn->w1, refs);
     }
     if (unwind_pending()) return;
     unwind_frame();
@@ -904,7 +907,11 @@ struct BlockRef {
         if (unwind_pending()) return position;
     }
     if (g_trace_active) trace_event(TRACE_SET, block, position, &word, stack_top());
-    word_set_stacked();
+    try {
+        word_set_stacked();  // may run an object's change handler
+    } catch (const PendingUnwind&) {
+        return position;
+    }
     pop_call(push);
     return position;
 }
@@ -973,7 +980,9 @@ struct BlockRef {
     return interp_apply(&fn, position, end, block, push, nullptr, 0, nullptr, 0, false, &name);
 }
 
-uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+}  // namespace
+
+uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
     BlockRef block{*block_in};
     Cell* start_top = g_args.top;
     uint32_t start = position;
@@ -1056,18 +1065,6 @@ uint32_t eval_step(const Cell* block_in, uint32_t position, uint32_t end, bool n
     return position;
 }
 
-}  // namespace
-
-uint32_t eval_next(const Cell* block, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
-    // Code called back from inside an action (change handlers, comparators) turns a pending exit into
-    // PendingUnwind; here it becomes a pending code again, which every caller above tests.
-    try {
-        return eval_step(block, position, end, no_infix, push, literal_functions);
-    } catch (const PendingUnwind&) {
-        return position;
-    }
-}
-
 uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,
                           bool push, bool case_sensitive) {
     GcRoot path(*path_in);
@@ -1136,7 +1133,12 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
                        (pt == TYPE_BLOCK || pt == TYPE_PAREN || pt == TYPE_HASH || (pt >= TYPE_PATH && pt <= TYPE_GET_PATH) ||
                         (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
         auto fn = actions_get_path_action(current.get(), path.get(), &element, int(i - head));
-        const Cell* reached = fn(current.get(), step);
+        const Cell* reached;
+        try {
+            reached = fn(current.get(), step);  // may run an object's change handler
+        } catch (const PendingUnwind&) {
+            return position;
+        }
         *parent = *current;
         have_parent = true;
         *current = *reached;
