@@ -1,5 +1,6 @@
-// The error catalog: classes and ids in their fixed order, generated from errors.def. An error's code is
-// its class index x 100 + its position within the class. Message templates live only in errors.def.
+// The error catalog: classes and ids in their fixed order, from errors.def (the table generated from the
+// catalog's source, boot/errors.zol). An error's code is its class index x 100 + its position within the
+// class.
 #pragma once
 #include <cstdint>
 

@@ -92,7 +92,8 @@ inline Cell* stack_cell(uint32_t index) { return g_args.start + (index - 1); }
 extern uintptr_t g_native_limit;
 // Raises stack-overflow when the machine stack is nearly used up. Recursive walks call it.
 inline void stack_check_native() {
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < g_native_limit) stack_overflow(g_args.top);
+    char probe;  // its address tells how deep the machine stack is (a frame address would cost a register)
+    if (reinterpret_cast<uintptr_t>(&probe) < g_native_limit) stack_overflow(g_args.top);
 }
 
 inline void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header) {
