@@ -3,38 +3,19 @@
 // unnoticed: the lexer would silently read another token).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "interpreter/lexer/lexer_tables.h"
 #include "runtime/types.h"
+#include "tests/generated.h"
 
 namespace zol::test {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace zol::lex;
 
 TEST(LexerTables, CommittedTablesMatchAFreshGeneration) {
-    const fs::path root = fs::path(__FILE__).parent_path().parent_path().parent_path();
-    const fs::path fresh =
-        fs::temp_directory_path() / ("lexer_tables_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".inc");
-    std::string command = "python3 \"" + (root / "tools" / "gen_lexer_tables.py").string() + "\" --output \"" + fresh.string() + "\"";
-    if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    auto read = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
-    std::string generated = read(fresh);
-    fs::remove(fresh);
-    EXPECT_FALSE(generated.empty());
-    EXPECT_TRUE(generated == read(root / "interpreter" / "lexer" / "lexer_tables.inc"))
-        << "interpreter/lexer/lexer_tables.inc is stale: run tools/gen_lexer_tables.py";
+    expect_fresh_generation("gen_lexer_tables.py", "interpreter/lexer/lexer_tables.inc");
 }
 
 TEST(LexerTables, ByteClassesAndFlags) {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "runtime/casefold.h"
+#include "tests/generated.h"
 #include "tests/support.h"
 
 namespace zol::test {
@@ -79,23 +80,8 @@ TEST(Casefold, TablesAgreeWithTheLists) {
 
 // The committed table must be what the generator makes from the Unicode data files, when they are installed.
 TEST(Casefold, CommittedTablesMatchAFreshGeneration) {
-    const fs::path data = "/usr/share/unicode/UnicodeData.txt";
-    if (!fs::exists(data)) GTEST_SKIP() << "Unicode data files not installed (Debian package unicode-data)";
-    const fs::path root = fs::path(__FILE__).parent_path().parent_path().parent_path();
-    const fs::path fresh = fs::temp_directory_path() / ("casefold_tables_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".inc");
-    std::string command = "python3 \"" + (root / "tools" / "gen_casefold.py").string() + "\" --output \"" + fresh.string() + "\"";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    auto read = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
-    std::string generated = read(fresh);
-    fs::remove(fresh);
-    EXPECT_FALSE(generated.empty());
-    EXPECT_TRUE(generated == read(root / "runtime" / "casefold_tables.inc"))
-        << "runtime/casefold_tables.inc is stale: run tools/gen_casefold.py";
+    if (!fs::exists("/usr/share/unicode/UnicodeData.txt")) GTEST_SKIP() << "Unicode data files not installed (Debian package unicode-data)";
+    expect_fresh_generation("gen_casefold.py", "runtime/casefold_tables.inc");
 }
 
 }  // namespace

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "interpreter/load.h"
@@ -14,33 +11,14 @@
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/mold.h"
+#include "tests/generated.h"
 #include "tests/support.h"
 
 namespace zol::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-const fs::path kRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(ErrorCatalog, CommittedTableMatchesAFreshGeneration) {
-    if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    const fs::path fresh = fs::temp_directory_path() /
-                           ("errors_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".def");
-    std::string command = "python3 \"" + (kRoot / "tools" / "gen_errors.py").string() + "\" --output \"" + fresh.string() + "\"";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    std::string generated = read_file(fresh);
-    fs::remove(fresh);
-    EXPECT_FALSE(generated.empty());
-    EXPECT_TRUE(generated == read_file(kRoot / "runtime" / "errors.def"))
-        << "runtime/errors.def is stale: run tools/gen_errors.py";
+    expect_fresh_generation("gen_errors.py", "runtime/errors.def");
 }
 
 class ErrorCatalogSource : public RuntimeTest {};
@@ -48,7 +26,7 @@ class ErrorCatalogSource : public RuntimeTest {};
 // Read by the lexer, the catalog gives every class its code base and type text and every id its template,
 // in the table's order.
 TEST_F(ErrorCatalogSource, SaysWhatTheRuntimeRaises) {
-    std::string text = read_file(kRoot / "boot" / "errors.zol");
+    std::string text = read_whole(repository_root() / "boot" / "errors.zol");
     GcRoot code;
     load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), code.get(), nullptr);
     Series* s = cell_series(code.get());
