@@ -215,7 +215,16 @@ bool run_checked(State& s, TokenFn fn, bool load) {
 // that ends the whole scan is caught by the caller.
 void run(State& s) {
     uint32_t carried_lines = 0;  // line breaks before a Unicode blank skipped at a token start
+    // Every token moves the lexer on; coming back to the same place in the same state would never end.
+    const uint8_t* last_pos = nullptr;
+    uint32_t last_entry = 0, last_tail = 0;
     while (s.pos < s.end) {
+        if (s.pos == last_pos && s.entry == last_entry && s.tail == last_tail) {
+            lexer_error(s, s.pos, s.pos + 1, ERR_CODE_BAD_CHAR);
+        }
+        last_pos = s.pos;
+        last_entry = s.entry;
+        last_tail = s.tail;
         // Delimit the token: one class and one transition per byte.
         uint32_t state = s.entry;
         const uint8_t* p = s.pos;
@@ -280,10 +289,10 @@ void run(State& s) {
             ran = true;
         }
 
+        // Whether to process the token: a callback decides through the prescan event (which it also gets
+        // for the tokens a pre-scan already ran); inside a braced string every token counts.
         bool process;
-        if (ran) {
-            process = false;
-        } else if (!s.has_callback) {
+        if (!s.has_callback) {
             process = !s.prescan;
         } else if (s.brace_depth > 0) {
             process = true;
@@ -297,6 +306,7 @@ void run(State& s) {
                 continue;
             }
         }
+        process = process && !ran;
 
         if (process && s.token >= T_STRING) {
             bool to_load = s.load;

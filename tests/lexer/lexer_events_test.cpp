@@ -119,6 +119,19 @@ TEST_F(LexerEvents, EveryEventInOrder) {
               "prescan paren! 15x15 @14\n");
 }
 
+// A pre-scan with a callback reports every token, the structural ones it runs at once included.
+TEST_F(LexerEvents, PrescanReportsEveryToken) {
+    GcRoot cb;
+    make_callback(cb, "[prescan] true");
+    Lexed r = lex("[a \"s\"] b", {.prescan = true, .callback = cb.get()});
+    EXPECT_EQ(r.type, TYPE_BLOCK);
+    EXPECT_EQ(events_text(),
+              "prescan block! 1x1 @0\n"
+              "prescan word! 2x3 @2\n"
+              "prescan string! 4x6 @5\n"
+              "prescan block! 7x7 @6\n");
+}
+
 TEST_F(LexerEvents, AnswersSteerTheLexer) {
     GcRoot cb;
     make_callback(cb, "true");
