@@ -242,7 +242,7 @@ void entry_select(const int32_t* refs) { result(action_of<ACT_SELECT>(arg(0))(ar
 
 void entry_length_q(const int32_t*) {
     int n = action_of<ACT_LENGTH_Q>(arg(0))(arg(0));
-    Cell r;
+    Cell r = g_none_value;
     if (n < 0) {
         set_none(&r);
     } else {

@@ -17,6 +17,7 @@
 #include "runtime/stack.h"
 #include "dispatch.h"
 #include "routines.h"
+#include "trace.h"
 
 namespace zol {
 
@@ -172,7 +173,8 @@ private:
 };
 
 // Delivers a value: pushed in push mode, else the frame's only result.
-inline void deliver(const Cell* value, bool push) {
+inline void deliver(const Cell* value, bool push, const Cell* block, uint32_t position) {
+    trace(TRACE_PUSH, block, position, nullptr, value);
     if (push) {
         stack_push(value);
     } else {
@@ -188,7 +190,13 @@ uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_
         fire(ERR_SCRIPT_NO_ARG, name, &word);
     }
     switch (p.kind) {
-        case PARAM_GET: stack_push(cells_of(block) + position); return position + 1;
+        case PARAM_GET:
+            if (g_trace_active) {
+                trace_event(TRACE_FETCH, block, position, nullptr, cells_of(block) + position);
+                trace_event(TRACE_PUSH, block, position, nullptr, cells_of(block) + position);
+            }
+            stack_push(cells_of(block) + position);
+            return position + 1;
         case PARAM_LITERAL: {
             Cell v = cells_of(block)[position];
             switch (cell_type(&v)) {
@@ -361,6 +369,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
         if (!path) position = at;
     }
 
+    if (g_trace_active) trace_event(TRACE_CALL, block, by_position ? 0 : position, name, fn);
     if (is_function) {
         function_init_locals(cache->locals);
         return position;
@@ -371,6 +380,84 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
         g_action_entries[fn->w1](refs);
     }
     return position;
+}
+
+// --- inline arithmetic and comparison for infix operators over integers and floats
+
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_COMPARE };
+
+// The fast operation of an op! by the entry it wraps (users may rebind the operator words).
+inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
+    uint32_t source = op_source_type(op);
+    if (source == TYPE_ACTION) {
+        switch (op->w1) {
+            case ACT_ADD: return FAST_ADD;
+            case ACT_SUBTRACT: return FAST_SUBTRACT;
+            case ACT_MULTIPLY: return FAST_MULTIPLY;
+            default: return FAST_NONE;
+        }
+    }
+    if (source != TYPE_NATIVE) return FAST_NONE;
+    switch (op->w1) {
+        case NAT_EQUAL_Q: *cmp = CMP_EQUAL; return FAST_COMPARE;
+        case NAT_NOT_EQUAL_Q: *cmp = CMP_NOT_EQUAL; return FAST_COMPARE;
+        case NAT_STRICT_EQUAL_Q: *cmp = CMP_STRICT_EQUAL; return FAST_COMPARE;
+        case NAT_LESSER_Q: *cmp = CMP_LESSER; return FAST_COMPARE;
+        case NAT_GREATER_Q: *cmp = CMP_GREATER; return FAST_COMPARE;
+        case NAT_LESSER_OR_EQUAL_Q: *cmp = CMP_LESSER_OR_EQUAL; return FAST_COMPARE;
+        case NAT_GREATER_OR_EQUAL_Q: *cmp = CMP_GREATER_OR_EQUAL; return FAST_COMPARE;
+        default: return FAST_NONE;
+    }
+}
+
+// A word's value when it can be read without an error, else null.
+inline const Cell* peek_word_value(const Cell* w) {
+    uint32_t context = word_context(w), index = word_index(w);
+    if (!context || index == WORD_UNRESOLVED) return nullptr;
+    const Cell* c = context_cell(context);
+    if (!c->w2) return nullptr;
+    return (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + index : node_series(c->w2)->cells() + index;
+}
+
+// Computes left op right into left when both are integers (or, for arithmetic, both floats), as the
+// actions would: integer arithmetic that leaves 32 bits gives the exact float. False when it cannot.
+inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right) {
+    uint32_t lt = cell_type(left), rt = cell_type(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        int32_t a = cell_int(left), b = cell_int(right), r;
+        bool overflow;
+        switch (op) {
+            case FAST_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
+            case FAST_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case FAST_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default: {
+                bool truth;
+                switch (cmp) {
+                    case CMP_NOT_EQUAL: truth = a != b; break;
+                    case CMP_LESSER: truth = a < b; break;
+                    case CMP_GREATER: truth = a > b; break;
+                    case CMP_LESSER_OR_EQUAL: truth = a <= b; break;
+                    case CMP_GREATER_OR_EQUAL: truth = a >= b; break;
+                    default: truth = a == b; break;
+                }
+                set_logic(left, truth);
+                return true;
+            }
+        }
+        if (!overflow) {
+            set_integer(left, r);
+        } else {
+            double x = a, y = b;
+            set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+        }
+        return true;
+    }
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op != FAST_COMPARE) {
+        double x = cell_float(left), y = cell_float(right);
+        set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+        return true;
+    }
+    return false;
 }
 
 // Pops a call's frame and leaves the result as the caller wants it.
@@ -393,6 +480,12 @@ uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, con
     (void)owner;  // interpreted bodies do not read their owner; compiled ones would
     Cell* copy = nullptr;
     Cell fn = *function;
+    if (g_trace_active) {
+        // The left operand of an operator is visible to the callback.
+        if (infix) g_args.top++;
+        trace_event(TRACE_OPEN, block, position, name, call_name(name));
+        if (infix) g_args.top--;
+    }
     if (!infix) {
         copy = stack_push(&fn);
         fn = *copy;
@@ -422,6 +515,7 @@ uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, con
     }
     if (unwind_pending()) return position;
     pop_call(push);
+    if (g_trace_active) trace_event(TRACE_RETURN, block, position, name, stack_top());
     if (!infix) {
         *copy = *(g_args.top - 1);  // the result takes the place of the function copy
         g_args.top = copy + 1;
@@ -429,8 +523,14 @@ uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, con
     return position;
 }
 
-void interp_invoke(const Cell* function, uint32_t, const Cell*, uint32_t) {
+void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t callback_kind) {
     GcRoot fn(*function);
+    // Callbacks of datatypes are traced only when asked for; bodies marked trace or no-trace set their own.
+    bool active = g_trace_active;
+    if (active && callback_kind && !(g_trace_callback_bits & callback_kind)) active = false;
+    if (fn->header & FN_TRACE) active = g_trace_enabled;
+    if (fn->header & FN_NO_TRACE) active = false;
+    TraceScope tracing(active);
     Cell* code = function_info(fn.get(), FN_INFO_CODE);
     uint32_t type = cell_is(fn.get(), TYPE_OP) ? op_source_type(fn.get()) : cell_type(fn.get());
     if (type == TYPE_ROUTINE || (cell_is(code, TYPE_INTEGER) && cell_int(code) != 0)) {
@@ -442,7 +542,14 @@ void interp_invoke(const Cell* function, uint32_t, const Cell*, uint32_t) {
     CallFrame* frame = g_frames.top - 1;
     frame->header |= FRAME_RETURN_TARGET;
     GcRoot body(*function_info(fn.get(), FN_INFO_BODY));
+    if (g_trace_active) trace_event(TRACE_PROLOG, body.get(), -1, name, fn.get());
     eval_block(body.get(), true);
+    if (g_trace_active) {
+        uint32_t saved = g_system.pending;
+        g_system.pending = UNWIND_NONE;
+        trace_event(TRACE_EPILOG, body.get(), -1, name, fn.get());
+        g_system.pending = saved;
+    }
     if (unwind_pending()) {
         uint32_t code_pending = g_system.pending;
         if (code_pending != UNWIND_RETURN && code_pending != UNWIND_EXIT) return;
@@ -451,11 +558,71 @@ void interp_invoke(const Cell* function, uint32_t, const Cell*, uint32_t) {
     frame_clear_return_target(g_frames.top - 1);
 }
 
+void interp_call(const Cell* function, const Cell* args, uint32_t count, const Cell* name, uint32_t callback_kind) {
+    GcRoot fn(*function);
+    const Cell* called = call_name(name);
+    uint32_t type = cell_is(fn.get(), TYPE_OP) ? op_source_type(fn.get()) : cell_type(fn.get());
+    bool is_function = type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+    const ArgCache* cache = arg_cache(fn.get());
+    const Param* params = params_of(cache);
+    mark_frame(called, is_function ? KH_INTERP_FUNCTION : KH_INTERP_CALL);
+    int32_t refs[MAX_REFINEMENTS];
+    for (uint32_t i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
+    uint32_t given = 0;
+    bool refinement_seen = false;
+    for (uint32_t i = 0; i < cache->count; i++) {
+        const Param& p = params[i];
+        if (p.kind == PARAM_REFINEMENT) {
+            refinement_seen = true;
+            if (is_function) *stack_push_cell() = g_false_value;
+            continue;
+        }
+        if (refinement_seen) {
+            if (is_function) set_none(stack_push_cell());
+            continue;
+        }
+        Cell* c = stack_push_cell();
+        if (given < count) {
+            *c = args[given++];
+        } else {
+            set_none(c);
+        }
+        typecheck(called, c, p);
+    }
+    if (is_function) {
+        function_init_locals(cache->locals);
+        interp_invoke(fn.get(), 0, called, callback_kind);
+    } else if (type == TYPE_NATIVE) {
+        g_natives[fn->w1 - 1](false, refs);
+    } else {
+        g_action_entries[fn->w1](refs);
+    }
+    if (unwind_pending()) return;
+    unwind_frame();
+}
+
+int interp_sort_compare(const Cell* function, const Cell* first, const Cell* second) {
+    Cell args[2] = {*second, *first};
+    interp_call(function, args, 2, &g_word[W_COMPARE_CALLBACK], CALLBACK_SORT);
+    throw_if_pending();
+    Cell answer = *stack_top();
+    stack_pop(1);
+    // The answer tells whether its first argument comes first: true or a positive number says so.
+    switch (cell_type(&answer)) {
+        case TYPE_LOGIC: return logic_get(&answer) ? 1 : -1;
+        case TYPE_INTEGER: return cell_int(&answer) > 0 ? 1 : cell_int(&answer) < 0 ? -1 : 0;
+        case TYPE_FLOAT: return cell_float(&answer) > 0 ? 1 : cell_float(&answer) < 0 ? -1 : 0;
+        case TYPE_NONE: return -1;
+        default: return 1;
+    }
+}
+
 void eval_block(const Cell* block, bool to_slot) {
     CurrentBlock current(block);
     uint32_t end = cell_series(block)->used();
     uint32_t position = series_index(block);
     stack_mark_eval(&g_word[W_BODY]);
+    if (g_trace_active) trace_event(TRACE_ENTER, block, position, nullptr, nullptr);
     if (position >= end) {
         set_unset(g_args.base);
         stack_keep_result();
@@ -469,6 +636,7 @@ void eval_block(const Cell* block, bool to_slot) {
             if (position < end) stack_reset();
         }
     }
+    if (g_trace_active) trace_event(TRACE_EXIT, block, end, nullptr, g_args.base);
     if (to_slot) {
         unwind_frame_return();
     } else {
@@ -487,7 +655,9 @@ uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push)
 uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
     GcRoot block(*block_in);
     Cell* start_top = g_args.top;
+    uint32_t start = position;
     Cell v = cells_of(block.get())[position];
+    if (g_trace_active) trace_event(TRACE_FETCH, block.get(), position, nullptr, &v);
     switch (cell_type(&v)) {
         case TYPE_PAREN: {
             GcRoot paren(v);
@@ -501,33 +671,37 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         case TYPE_SET_WORD: {
             mark_frame(&v, KH_INTERP_CALL);
             stack_push(&v);
+            if (g_trace_active) trace_event(TRACE_PUSH, block.get(), position, nullptr, &v);
             position++;
             if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
             position = eval_next(block.get(), position, end, false, true, false);
             if (unwind_pending()) return position;
+            if (g_trace_active) trace_event(TRACE_SET, block.get(), position, &v, stack_top());
             word_set_stacked();
             pop_call(push);
             break;
         }
         case TYPE_SET_PATH: {
             GcRoot path(v);
+            if (g_trace_active) trace_event(TRACE_PUSH, block.get(), position, nullptr, &v);
             position++;
             if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &v);
             mark_frame(&g_word[W_SET_PATH], KH_INTERP_CALL);
             position = eval_next(block.get(), position, end, false, false, false);
             if (unwind_pending()) return position;
+            if (g_trace_active) trace_event(TRACE_SET, block.get(), position, path.get(), g_args.base);
             interp_eval_path(path.get(), position, end, block.get(), true, false, false, false);
             if (unwind_pending()) return position;
             pop_call(push);
             break;
         }
         case TYPE_GET_WORD:
-            deliver(word_value_cell(&v), push);
+            deliver(word_value_cell(&v), push, block.get(), position);
             position++;
             break;
         case TYPE_LIT_WORD:
             cell_set_type(&v, TYPE_WORD);
-            deliver(&v, push);
+            deliver(&v, push, block.get(), position);
             position++;
             break;
         case TYPE_WORD: {
@@ -545,7 +719,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
                     break;
                 }
                 case TYPE_OP: fire(ERR_SCRIPT_NO_OP_ARG, &v);
-                default: deliver(value, push); break;
+                default: deliver(value, push, block.get(), position - 1); break;
             }
             break;
         }
@@ -559,7 +733,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         case TYPE_LIT_PATH:
             cell_set_type(&v, TYPE_PATH);
             v.w3 = 0;
-            deliver(&v, push);
+            deliver(&v, push, block.get(), position);
             position++;
             break;
         case TYPE_OP: fire(ERR_INTERNAL_NOT_DONE);
@@ -568,7 +742,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
             if (literal_functions) {
-                deliver(&v, push);
+                deliver(&v, push, block.get(), position);
                 position++;
             } else {
                 position = interp_apply(&v, position + 1 < end ? position + 1 : end, end, block.get(), push, nullptr, 0,
@@ -582,12 +756,12 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
                 (sym == g_sym[SYM_SYSTEM] || sym == g_sym[SYM_SYSTEM_GLOBAL])) {
                 fire(ERR_INTERNAL_ZOL_SYSTEM);
             }
-            deliver(&v, push);
+            deliver(&v, push, block.get(), position);
             position++;
             break;
         }
         default:
-            deliver(&v, push);
+            deliver(&v, push, block.get(), position);
             position++;
             break;
     }
@@ -600,9 +774,27 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
         const Cell* value = word_value_cell(&op_word);
         if (!cell_is(value, TYPE_OP)) break;
         Cell op = *value;
+        if (g_trace_active) trace_event(TRACE_FETCH, block.get(), position, nullptr, &op_word);
         g_args.top = start_top;
+        CompareOp cmp = CMP_EQUAL;
+        FastOp fast = fast_op_of(&op, &cmp);
+        if (fast != FAST_NONE && position + 1 < end && !g_trace_active) {
+            // A literal number or a word holding one on the right: no call needed.
+            const Cell* right = cells_of(block.get()) + position + 1;
+            if (cell_is(right, TYPE_WORD)) right = peek_word_value(right);
+            if (right && fast_compute(fast, cmp, start_top, right)) {
+                g_args.top = start_top + 1;
+                position += 2;
+                continue;
+            }
+        }
         position = interp_apply(&op, position + 1, end, block.get(), push, nullptr, 0, nullptr, 0, true, &op_word);
         if (unwind_pending()) return position;
+    }
+    if (g_trace_active && !push) {
+        Cell at;
+        set_integer(&at, int32_t(start));
+        trace_event(TRACE_EXPR, block.get(), position, &at, g_args.base);
     }
     return position;
 }
@@ -616,6 +808,10 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
     uint32_t tail = s->used();
     if (head >= tail) fire(ERR_SCRIPT_EMPTY_PATH);
     Cell first = s->cells()[head];
+    if (g_trace_active) {
+        trace_event(TRACE_ENTER, path.get(), head, nullptr, nullptr);
+        trace_event(TRACE_FETCH, path.get(), head, nullptr, &first);
+    }
     if (!cell_is(&first, TYPE_WORD)) fire(ERR_SCRIPT_WORD_FIRST, path.get());
     const Cell* value = word_value_cell(&first);
     if (is_any_function(cell_type(value)) && !cell_is(value, TYPE_OP)) {
@@ -625,6 +821,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         position = interp_apply(&fn, position, end, block, true, path.get(), head, nullptr, 0, false, &first);
         if (unwind_pending()) return position;
         if (!push) stack_set_only_result(stack_top());
+        if (g_trace_active) trace_event(TRACE_EXIT, path.get(), tail, nullptr, stack_top());
         return position;
     }
     if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_UNSET_PATH, path.get(), &first);
@@ -639,6 +836,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
     GcRoot selector;
     for (uint32_t i = head + 1; i < tail; i++) {
         Cell element = cell_series(path.get())->cells()[i];
+        if (g_trace_active) trace_event(TRACE_FETCH, path.get(), i, nullptr, &element);
         switch (cell_type(&element)) {
             case TYPE_GET_WORD: *selector = *word_value_cell(&element); break;
             case TYPE_PAREN: {
@@ -651,6 +849,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
             }
             default: *selector = element; break;
         }
+        if (g_trace_active) trace_event(TRACE_PUSH, path.get(), i, nullptr, selector.get());
         if (cell_is(selector.get(), TYPE_UNSET)) fire(ERR_SCRIPT_INVALID_PATH, path.get(), &element);
         bool last = i + 1 == tail;
         PathStep step;
@@ -682,8 +881,9 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
             break;
         }
     }
+    trace(TRACE_EXIT, path.get(), tail, nullptr, current.get());
     g_args.top = entry_top;
-    deliver(current.get(), push);
+    deliver(current.get(), push, block, position);
     return position;
 }
 

@@ -58,6 +58,25 @@ uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, con
 // Runs a function! whose argument cells are already in the current frame (callbacks from datatypes
 // pass their callback kind; the interpreter passes 0).
 void interp_invoke(const Cell* function, uint32_t owner_context, const Cell* name, uint32_t callback_kind);
+// Calls a function value of any kind from C++ with the given argument cells in spec order (rooted by the
+// caller; missing ones are none, refinements are off) inside a call frame named by name. The result is
+// pushed; with an unwind code pending nothing is.
+void interp_call(const Cell* function, const Cell* args, uint32_t count, const Cell* name, uint32_t callback_kind);
+// The callback kinds of datatypes that call functions (tracing skips the kinds it was not asked for).
+enum CallbackKind : uint32_t {
+    CALLBACK_LEXER = 1,
+    CALLBACK_PARSE = 2,
+    CALLBACK_SORT = 4,
+    CALLBACK_CHANGE = 8,
+    CALLBACK_DEEP_CHANGE = 16,
+    CALLBACK_PORT = 32,
+};
+// A /compare function of sort, as the sorting engine wants it: negative when first sorts before second.
+// The function is called with (second, first), and its answer says whether its own first argument comes
+// first: true or a positive number yes, false, none or a negative number no, zero a tie. So
+// func [a b] [a < b] sorts ascending and keeps equal values in their order. An unwind code pending after
+// the call is thrown as PendingUnwind.
+int interp_sort_compare(const Cell* function, const Cell* first, const Cell* second);
 // Evaluates a path, a get-path (get) or the path of a set-path (set: the value to store is the current
 // frame's result slot); a function reached mid-path is called with arguments from the block.
 uint32_t interp_eval_path(const Cell* path, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,

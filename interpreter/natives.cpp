@@ -1,12 +1,17 @@
 // The natives table: one entry per native, in the fixed order of natives.def.
 #include "eval.h"
 #include "natives/natives.h"
+#include "trace.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 
 namespace zol {
 
 extern uint32_t g_native_count;
+
+namespace natives {
+uint32_t native_construct(bool check, const int32_t* refs);  // with the word natives (words.cpp)
+}  // namespace natives
 
 namespace {
 
@@ -42,6 +47,7 @@ NativeEntry entry_of(NativeId id) {
         case NAT_BIND: return native_bind;
         case NAT_IN: return native_in;
         case NAT_VALUE_Q: return native_value_q;
+        case NAT_CONSTRUCT: return native_construct;
         case NAT_TRY: return native_try;
         case NAT_BREAK: return native_break;
         case NAT_CONTINUE: return native_continue;
@@ -52,6 +58,29 @@ NativeEntry entry_of(NativeId id) {
         case NAT_UNSET: return native_unset;
         case NAT_CONTEXT_Q: return native_context_q;
         case NAT_APPLY: return native_apply;
+        case NAT_EQUAL_Q: return native_equal_q;
+        case NAT_NOT_EQUAL_Q: return native_not_equal_q;
+        case NAT_STRICT_EQUAL_Q: return native_strict_equal_q;
+        case NAT_LESSER_Q: return native_lesser_q;
+        case NAT_GREATER_Q: return native_greater_q;
+        case NAT_LESSER_OR_EQUAL_Q: return native_lesser_or_equal_q;
+        case NAT_GREATER_OR_EQUAL_Q: return native_greater_or_equal_q;
+        case NAT_SAME_Q: return native_same_q;
+        case NAT_NOT: return native_not;
+        case NAT_TYPE_Q: return native_type_q;
+        case NAT_REDUCE: return native_reduce;
+        case NAT_COMPOSE: return native_compose;
+        case NAT_UNIQUE: return native_unique;
+        case NAT_UNION: return native_union;
+        case NAT_INTERSECT: return native_intersect;
+        case NAT_EXCLUDE: return native_exclude;
+        case NAT_DIFFERENCE: return native_difference;
+        case NAT_PRINT: return native_print;
+        case NAT_PRIN: return native_prin;
+        case NAT_NEW_LINE: return native_new_line;
+        case NAT_NEW_LINE_Q: return native_new_line_q;
+        case NAT_RECYCLE: return native_recycle;
+        case NAT_STATS: return native_stats;
         default: return native_not_built;
     }
 }
@@ -66,6 +95,7 @@ void register_natives() {
 void interp_init() {
     set_unset(&g_current_block);
     gc_register_root(&g_current_block);
+    trace_init();
 }
 
 }  // namespace zol

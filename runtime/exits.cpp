@@ -63,14 +63,20 @@ void error_record_stack(Cell* error) {
     set_integer(field, int32_t(g_frames.top - g_frames.start));
 }
 
-void error_throw(const Cell* error_value) {
+namespace {
+
+// Unwinds to the nearest try frame and throws; annotate records where the error happened first.
+[[noreturn]] void throw_to_try(const Cell* error_value, bool annotate) {
     GcRoot error(*error_value);
     bool caught = false;
+    CallFrame* raised_at = g_frames.top;
     if (g_frames.top > g_frames.start) {
-        Cell where;
-        stack_get_call_word(&where);
-        error_set_where(error.get(), &where);
-        error_record_stack(error.get());
+        if (annotate) {
+            Cell where;
+            stack_get_call_word(&where);
+            error_set_where(error.get(), &where);
+            error_record_stack(error.get());
+        }
         Cell* saved_top = g_args.top;
         unwind_to_kind(FRAME_TRY, false);
         CallFrame* stop = --g_frames.top;
@@ -78,13 +84,23 @@ void error_throw(const Cell* error_value) {
         caught = kind == FRAME_TRY || kind == FRAME_TRY_ALL;
         g_args.top = saved_top;
     }
-    if (!caught) report_uncaught(error.get());
+    if (!caught) {
+        // Nothing runs after the report, so the frames of the raise are put back for its stack trace.
+        g_frames.top = raised_at;
+        report_uncaught(error.get());
+    }
     // Never let the error's own cell overflow the stack: the try site must find it as the newest cell.
     if (g_args.top >= g_args.end - 1) g_args.top = g_args.end - 2;
     *g_args.top++ = *error;
     g_system.pending = UNWIND_ERROR;
     throw ErrorUnwind{};
 }
+
+}  // namespace
+
+void error_throw(const Cell* error) { throw_to_try(error, true); }
+
+void error_rethrow(const Cell* error) { throw_to_try(error, false); }
 
 void stack_unwind_break(bool has_value, bool is_continue) {
     SavedStacks saved;

@@ -49,6 +49,8 @@ extern void (*g_trace_error_hook)(Cell* error);
 // ErrorUnwind. With no try frame to stop it, the error is printed to stderr and the process ends with
 // status 254.
 [[noreturn]] void error_throw(const Cell* error);
+// Throws an error caught on the way and raised on, keeping where it happened.
+[[noreturn]] void error_rethrow(const Cell* error);
 // Makes the error's stack field an integer! holding the call-frame top, unless it already holds a block.
 void error_record_stack(Cell* error);
 

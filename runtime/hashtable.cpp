@@ -177,7 +177,7 @@ void occupy(View& v, uint32_t bucket, uint32_t value) {
 
 // Places a key known to be absent (rehashing): the first free bucket of its probe.
 void place(View& v, uint32_t hash, uint32_t value) {
-    uint32_t slot;
+    uint32_t slot = NO_BUCKET;
     probe(v, hash, [](uint32_t) { return false; }, &slot);
     occupy(v, slot, value);
 }
@@ -219,7 +219,7 @@ void resize(uint32_t table, uint32_t buckets) {
             chain_length = word_count(node);
         }
         uint32_t hash = stored_hash(&saved, chain ? chain[0] : value);
-        uint32_t slot;
+        uint32_t slot = NO_BUCKET;
         probe(fresh, hash, [](uint32_t) { return false; }, &slot);
         occupy(fresh, slot, value);
         if (chain) fresh.h->count += chain_length - 1;  // every position of a chain counts as a key
@@ -354,7 +354,7 @@ bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode) {
         if (int32_t(value) >= 0) return value;
         return words_of(words_of(chains)[-int32_t(value) - 1])[0];
     };
-    uint32_t slot;
+    uint32_t slot = NO_BUCKET;
     uint32_t found = probe(
         v, hash,
         [&](uint32_t value) {
@@ -518,7 +518,7 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
     }
     make_room(table);
     View v(table);
-    uint32_t slot;
+    uint32_t slot = NO_BUCKET;
     find_node(v, node, &slot);
     uint32_t offset;
     if (v.deleted(slot)) {
@@ -577,7 +577,7 @@ uint32_t hashtable_put_symbol(uint32_t table, const uint8_t* name, uint32_t leng
     uint32_t block = v.h->block;
     uint32_t hash = hash_name(name, length);
     uint32_t alias = 0;
-    uint32_t slot;
+    uint32_t slot = NO_BUCKET;
     uint32_t found = probe(
         v, hash,
         [&](uint32_t position) {
@@ -846,7 +846,7 @@ void wm_resize(WordMap* m, uint32_t buckets) {
     wordmap_alloc(m, buckets);
     for (uint32_t i = 0; i < old.bucket_count; i++) {
         if (wm_state(&old, i) != 0) continue;
-        uint32_t slot;
+        uint32_t slot = NO_BUCKET;
         wm_find(m, old.pairs[2 * i], &slot);
         wm_set(m, slot, 0);
         m->pairs[2 * slot] = old.pairs[2 * i];
@@ -875,7 +875,7 @@ void wordmap_put(WordMap* m, uint32_t key, uint32_t value) {
     if (m->occupied >= m->upper) {
         wm_resize(m, m->bucket_count > 2 * m->count ? m->bucket_count : next_pow2(uint64_t(m->bucket_count) + 1));
     }
-    uint32_t slot;
+    uint32_t slot = NO_BUCKET;
     wm_find(m, key, &slot);
     if (wm_state(m, slot) & 2) m->occupied++;
     wm_set(m, slot, 0);

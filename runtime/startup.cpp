@@ -5,6 +5,7 @@
 #include <new>
 
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "predefined.h"
@@ -16,6 +17,7 @@
 #include "gc.h"
 #include "memory.h"
 #include "output.h"
+#include "ownership.h"
 #include "platform/platform.h"
 #include "random.h"
 #include "stack.h"
@@ -34,6 +36,10 @@ void start_memory() {
 void start_root_block() {
     root_block_init();
     symbol_block_init();
+}
+void start_ownership_and_errors() {
+    ownership_init();
+    errors_init();
 }
 void register_datatypes() {
     g_types = DatatypeRegistry();
@@ -58,7 +64,8 @@ const InitStep kSteps[] = {
     {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", register_natives},
     {"Parse engine", nullptr},
-    {"ownership table", nullptr},
+    {"ownership table, and the error catalog and prototype until the boot image carries them",
+     start_ownership_and_errors},
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},

@@ -1,6 +1,7 @@
 // Control-flow and non-local exit natives: if, unless, either, any, all, switch, case, do, break, continue,
 // exit, return, throw, catch and try.
 #include "interpreter/natives/natives.h"
+#include "interpreter/trace.h"
 #include "runtime/compare.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
@@ -156,9 +157,9 @@ uint32_t native_case(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_do(bool, const int32_t* refs) {
-    if (present(refs, 0)) fire(ERR_INTERNAL_NOT_DONE);  // /expand: the preprocessor is not built yet
-    if (present(refs, 3)) fire(ERR_INTERNAL_NOT_DONE);  // /trace: tracing is not built yet
+namespace {
+
+void do_value(const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* next_word = ref_arg(refs, 2);
     switch (cell_type(value.get())) {
@@ -175,7 +176,7 @@ uint32_t native_do(bool, const int32_t* refs) {
                 } else {
                     stack_mark_interp_call(&g_word[W_BODY]);
                     uint32_t at = eval_next(value.get(), series_index(value.get()), used, false, false, false);
-                    if (unwind_pending()) return 0;
+                    if (unwind_pending()) return;
                     unwind_frame_return();
                     value->w1 = at;
                 }
@@ -208,12 +209,30 @@ uint32_t native_do(bool, const int32_t* refs) {
             stack_reset();
             stack_mark_interp_call(&g_word[W_BODY]);
             eval_next(block.get(), 0, 1, false, false, false);
-            if (unwind_pending()) return 0;
+            if (unwind_pending()) return;
             unwind_frame_return();
             stack_keep_result();
             break;
         }
     }
+}
+
+}  // namespace
+
+uint32_t native_do(bool, const int32_t* refs) {
+    if (present(refs, 0)) fire(ERR_INTERNAL_NOT_DONE);  // /expand: the preprocessor is not built yet
+    // A do/trace inside a traced evaluation leaves the installed callback in place.
+    if (!present(refs, 3) || !trace_start(ref_arg(refs, 3))) {
+        do_value(refs);
+        return 0;
+    }
+    try {
+        do_value(refs);
+    } catch (...) {
+        trace_stop();
+        throw;
+    }
+    trace_stop();
     return 0;
 }
 
@@ -242,6 +261,7 @@ uint32_t native_throw(bool, const int32_t* refs) {
         g_args.top = g_args.base + 1;
         set_unset(stack_push_cell());
     }
+    if (g_trace_active) trace_event(TRACE_THROW, nullptr, -1, nullptr, g_args.base);
     stack_unwind_throw(UNWIND_THROW);
     return 0;
 }
@@ -287,12 +307,14 @@ uint32_t native_catch(bool, const int32_t* refs) {
     }
     catch_received();
     stack_set_only_result(&value);
+    if (g_trace_active) trace_event(TRACE_CATCH, nullptr, -1, nullptr, g_args.base);
     unwind_frame_return();
     return 0;
 }
 
 uint32_t native_try(bool, const int32_t* refs) {
     bool all = present(refs, 0);
+    bool keep = present(refs, 1);
     GcRoot block(*arg(0));
     if (all) {
         stack_mark_try_all(&g_word[W_TRY]);
@@ -305,6 +327,7 @@ uint32_t native_try(bool, const int32_t* refs) {
         // The try frame is gone and the error is the newest cell.
         try_set_error_result();
         g_system.pending = UNWIND_NONE;
+        if (keep) error_fill_stack(g_args.base);  // the call-frame names, while the error is at hand
         return 0;
     }
     if (unwind_pending()) return 0;  // break, continue, return, exit and throw pass a plain try

@@ -1,9 +1,10 @@
-// Natives that read, set and bind words, make function values and apply them: func, function, does, has,
-// get, set, unset, value?, bind, in, context? and apply.
+// Natives that read, set and bind words, make objects and function values and apply them: func, function,
+// does, has, get, set, unset, value?, bind, in, context?, construct and apply.
 #include "interpreter/natives/natives.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
@@ -75,7 +76,12 @@ uint32_t native_get(bool, const int32_t* refs) {
         interp_eval_path(p.get(), 0, 0, p.get(), false, true, false, present(refs, 1));
         return 0;
     }
-    if (cell_is(target.get(), TYPE_OBJECT)) fire(ERR_INTERNAL_NOT_DONE);  // object values come with object!
+    if (cell_is(target.get(), TYPE_OBJECT)) {
+        GcRoot values;
+        object_values_block(target.get(), values.get());
+        stack_set_only_result(values.get());
+        return 0;
+    }
     const Cell* value = word_value_cell(target.get());
     if (cell_is(value, TYPE_UNSET) && !any) fire(ERR_SCRIPT_NO_VALUE, target.get());
     stack_set_only_result(value);
@@ -114,31 +120,50 @@ void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bo
     }
 }
 
-uint32_t native_set(bool, const int32_t* refs) {
-    GcRoot target(*arg(0)), value(*arg(1));
+namespace {
+
+void set_target(Cell* target, Cell* value, const int32_t* refs) {
     bool any = present(refs, 0);
-    if (cell_is(value.get(), TYPE_UNSET) && !any) fire(ERR_SCRIPT_NEED_VALUE, target.get());
-    uint32_t t = cell_type(target.get());
+    uint32_t t = cell_type(target);
     if (is_path(t)) {
         Cell path = *target;
         cell_set_type(&path, TYPE_SET_PATH);
         GcRoot p(path);
         stack_reset();
-        stack_set_only_result(value.get());
+        stack_set_only_result(value);
         interp_eval_path(p.get(), 0, 0, p.get(), true, false, false, present(refs, 1));
-        stack_set_only_result(value.get());
-        return 0;
-    }
-    if (t == TYPE_OBJECT) fire(ERR_INTERNAL_NOT_DONE);  // setting an object's values comes with object!
-    if (t == TYPE_BLOCK) {
+    } else if (t == TYPE_OBJECT) {
+        object_set_values(target, value, any, present(refs, 2), present(refs, 3));
+    } else if (t == TYPE_BLOCK) {
         stack_mark_call(&g_word[W_ANON]);
-        uint32_t n = cell_series(target.get())->used() - series_index(target.get());
-        foreach_set_words(target.get(), value.get(), n, any, present(refs, 2), present(refs, 3));
+        uint32_t n = cell_series(target)->used() - series_index(target);
+        foreach_set_words(target, value, n, any, present(refs, 2), present(refs, 3));
         unwind_frame_drop();
     } else {
-        word_set_value(target.get(), value.get());
+        word_set_value(target, value);
     }
+}
+
+}  // namespace
+
+uint32_t native_set(bool, const int32_t* refs) {
+    GcRoot target(*arg(0)), value(*arg(1));
+    if (cell_is(value.get(), TYPE_UNSET) && !present(refs, 0)) fire(ERR_SCRIPT_NEED_VALUE, target.get());
+    try {
+        set_target(target.get(), value.get(), refs);
+    } catch (const PendingUnwind&) {
+        return 0;  // a change handler left by break, return or throw: the frames are unwound already
+    }
+    if (unwind_pending()) return 0;  // a paren of a path did
     stack_set_only_result(value.get());
+    return 0;
+}
+
+// construct (block, /with object, /only): an object from a spec block, nothing evaluated.
+uint32_t native_construct(bool, const int32_t* refs) {
+    GcRoot spec(*arg(0)), prototype(present(refs, 0) ? *ref_arg(refs, 0) : g_none_value);
+    object_construct(spec.get(), cell_is(prototype.get(), TYPE_NONE) ? nullptr : prototype.get(), present(refs, 1));
+    stack_set_only_result(stack_top());
     return 0;
 }
 

@@ -67,43 +67,11 @@ int char_form(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     return budget - 1;
 }
 
-// The text after the caret for code points below 95 that mold escapes, or 0. Code point 30 ("^") is in the
-// table but molds as ^(1E) before the table is looked at.
-char escape_of(uint32_t c) {
-    switch (c) {
-        case 9: return '-';
-        case 10: return '/';
-        case 34: return '"';
-        case 94: return '^';
-        default: return c <= 31 ? char('@' + c) : 0;  // 0 "@", 1 "A" ... 27 "[", 28 "\", 29 "]", 31 "_"
-    }
-}
-
-void append_hex(Cell* out, uint32_t v) {
-    char digits[8];
-    int n = 0;
-    do {
-        digits[n++] = "0123456789ABCDEF"[v & 0xF];
-        v >>= 4;
-    } while (v);
-    while (n > 0) string_append_ascii(out, &digits[--n], 1);
-}
-
+// The escapes are string!'s: char! writes them between #" and ", so only the double quote needs a caret, never
+// a brace.
 int char_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
-    uint32_t c = cell_char(value);
     string_append_ascii(out, "#\"");
-    if (c == 30 || (c >= 128 && c <= 159) || (args.all && c > 127)) {
-        string_append_ascii(out, "^(");
-        append_hex(out, c);
-        string_append_ascii(out, ")");
-    } else if (c < 95 && escape_of(c)) {
-        char escape[2] = {'^', escape_of(c)};
-        string_append_ascii(out, escape, 2);
-    } else if (c == 127) {
-        string_append_ascii(out, "^~");
-    } else {
-        string_append_char(series_node(out), c);
-    }
+    string_mold_char(out, cell_char(value), args.all);
     string_append_ascii(out, "\"");
     return budget - 4;  // whatever the escape's length
 }

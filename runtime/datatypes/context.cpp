@@ -7,6 +7,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/predefined.h"
 #include "runtime/stack.h"
+#include "object.h"
 #include "registry.h"
 #include "symbol.h"
 
@@ -161,19 +162,13 @@ Cell* word_value_cell(const Cell* word) {
 }
 
 Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bool on_change) {
-    (void)on_change;  // change handlers of objects are called by the object! datatype
     if (!context) fire(ERR_SCRIPT_NOT_DEFINED, word);
     if (word_index(word) == WORD_UNRESOLVED) {
         GcRoot keep(*value);
         int32_t found = context_find_word(context, word_symbol(word), false);
         word->w3 = found >= 0 ? uint32_t(found) : context_add_word(context, word_symbol(word));
         word->w1 = context;
-        value = keep.get();
-        Cell* c = context_cell(context);
-        if (!c->w2) fire(ERR_SCRIPT_NOT_DEFINED, word);
-        Cell* slot = (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + word_index(word) : context_values_at(context, word_index(word));
-        *slot = *value;
-        return slot;
+        return context_set_word_value(word, keep.get(), context, on_change);
     }
     Cell* c = context_cell(context);
     if (!c->w2) fire(ERR_SCRIPT_NOT_DEFINED, word);
@@ -183,9 +178,15 @@ Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bo
         *slot = *value;
         return slot;
     }
-    // An object records which fields were set through a word, on the field's entry in its word list.
     if (((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) == CONTEXT_KIND_OBJECT) {
+        // An object records which fields were set through a word, on the field's entry in its word list.
         context_word_at(context, index)->header |= HDR_SET_THROUGH_WORD;
+        if (on_change && object_has_on_change(context_owner(context))) {
+            GcRoot object(*context_owner(context)), w(*word), old(*context_values_at(context, index)), v(*value);
+            *context_values_at(context, index) = *v;
+            object_fire_on_change(object.get(), w.get(), old.get(), v.get());
+            return context_values_at(context, index);
+        }
     }
     Cell* slot = context_values_at(context, index);
     *slot = *value;

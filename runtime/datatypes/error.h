@@ -1,5 +1,10 @@
-// error! values: an error is an object of ten fields made from a catalog entry and up to three
-// arguments; the raiser (fire) builds one and throws it, try keeps it as a value.
+// error! values: an error is an object (class 1) of ten fields made from a catalog entry and up to three
+// arguments; the raiser (fire) builds one and throws it, try keeps it as a value, the console forms it.
+//
+// The catalog (system/catalog/errors): an object whose fields are the classes in class-index order, each
+// class an object of the fields code, type (its text, "Script Error") and then its ids, each holding its
+// message template. It is built at start-up from errors.def, as is the error prototype
+// (system/standard/error) every new error starts as a copy of.
 #pragma once
 #include <string>
 
@@ -22,14 +27,36 @@ enum ErrorField : uint32_t {
     ERROR_FIELD_COUNT
 };
 
+// Start-up: the catalog objects and the error prototype, kept in rooted globals.
+void errors_init();
+const Cell* error_catalog();
+const Cell* error_prototype();
+// The settings of the system state that errors read: stack-trace (a positive integer! asks for traces of
+// that depth) and the block of files being evaluated. They live here until the system object holds them.
+Cell* error_state_stack_trace();
+Cell* error_state_files();
+
+// Reads a message template of errors.def (a string with ^ escapes, a word, or a block of strings, words
+// and get-words) into the cell, which must stay reachable; false for text outside that grammar. A stand-in
+// for the lexer, which will read these once it exists.
+bool error_read_template(const char* text, Cell* out);
+
 // Pushes a new error of the catalog entry (arguments may be null) and returns its cell.
 Cell* error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 Cell* error_field(const Cell* error, ErrorField field);
 // The catalog entry of an error (from its code field); ERR_COUNT when the code names none.
 ErrorId error_id(const Cell* error);
+// The symbols of the type and id fields (0 when they hold no word).
+uint32_t error_type_symbol(const Cell* error);
+uint32_t error_id_symbol(const Cell* error);
 // Stores the word into the where field when that field is still none.
 void error_set_where(Cell* error, const Cell* word);
-// The report printed for an error: "*** <type>: <message>", then its Where and Near lines.
+// For an error whose stack field still holds the frame mark of its raise: makes it the block of the names
+// of the call frames up to the mark, and copies the files being evaluated into the files field. Other
+// values are left alone. The value must stay reachable. Allocates.
+void error_fill_stack(Cell* value);
+// The report printed for an error: "*** <type>: <message>", then its Where and Near lines (and Stack and
+// Files when there are).
 std::string error_form_text(const Cell* error);
 
 }  // namespace zol

@@ -2,6 +2,7 @@
 // through a spec.
 #include "function.h"
 
+#include "block.h"
 #include "context.h"
 #include "logic.h"
 #include "registry.h"
@@ -46,31 +47,6 @@ void check_type_block(const Cell* block) {
         uint32_t t = cell_type(v);
         if (t != TYPE_DATATYPE && t != TYPE_TYPESET && t != TYPE_WORD) fire(ERR_SCRIPT_INVALID_TYPE_SPEC, e);
     }
-}
-
-// A copy of a block whose nested blocks, parens and paths are copies too.
-void deep_copy(Cell* out, const Cell* block) {
-    stack_check_native();
-    GcRoot source(*block);
-    Series* s = cell_series(block);
-    uint32_t from = series_index(block) < s->used() ? series_index(block) : s->used();
-    uint32_t node = series_copy_range(series_node(block), from, s->used() - from);
-    out->header = source->header & (HDR_TYPE_MASK | HDR_NEW_LINE);
-    out->w1 = 0;
-    out->w2 = node;
-    out->w3 = 0;
-    GcRoot copy(*out);
-    VisitGuard guard(series_node(source.get()));
-    for (uint32_t i = 0; i < node_series(node)->used(); i++) {
-        Cell* c = node_series(node)->cells() + i;
-        uint32_t t = cell_type(c);
-        bool nested = t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-        if (!nested || cycles_find(series_node(c))) continue;
-        Cell inner;
-        deep_copy(&inner, c);
-        node_series(node)->cells()[i] = inner;
-    }
-    *out = *copy;
 }
 
 }  // namespace
@@ -174,8 +150,8 @@ uint32_t function_build(const Cell* spec_in, const Cell* body_in, uint32_t conte
     fn.w2 = series_node(spec.get());
     fn.w3 = series_node(info.get());
     *context_owner(context) = fn;
-    GcRoot body_copy;
-    deep_copy(body_copy.get(), body.get());
+    GcRoot body_copy(*block_clone(body.get(), true, false));
+    stack_pop(1);
     Cell* cells = cell_series(info.get())->cells();
     cells[FN_INFO_BODY] = *body_copy;
     if (code) set_integer(&cells[FN_INFO_CODE], int32_t(code));

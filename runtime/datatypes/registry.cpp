@@ -171,7 +171,13 @@ void unset_init(DatatypeRegistry&);
 void none_init(DatatypeRegistry&);
 void logic_init(DatatypeRegistry&);
 void series_init(DatatypeRegistry&);
+void block_init(DatatypeRegistry&);
+void paren_init(DatatypeRegistry&);
 void symbol_init(DatatypeRegistry&);
+void path_init(DatatypeRegistry&);
+void lit_path_init(DatatypeRegistry&);
+void set_path_init(DatatypeRegistry&);
+void get_path_init(DatatypeRegistry&);
 void native_init(DatatypeRegistry&);
 void action_init(DatatypeRegistry&);
 void op_init(DatatypeRegistry&);
@@ -187,6 +193,9 @@ void refinement_init(DatatypeRegistry&);
 void char_init(DatatypeRegistry&);
 void integer_init(DatatypeRegistry&);
 void float_init(DatatypeRegistry&);
+void string_init(DatatypeRegistry&);
+void object_init(DatatypeRegistry&);
+void error_init(DatatypeRegistry&);
 
 const DatatypeEntry g_registration_order[] = {
     {TYPE_DATATYPE, datatype_init},
@@ -194,8 +203,8 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_NONE, none_init},
     {TYPE_LOGIC, logic_init},
     {TYPE_SERIES, series_init},
-    {TYPE_BLOCK, nullptr},
-    {TYPE_STRING, nullptr},
+    {TYPE_BLOCK, block_init},
+    {TYPE_STRING, string_init},
     {TYPE_BINARY, nullptr},
     {TYPE_INTEGER, integer_init},
     {TYPE_SYMBOL, symbol_init},
@@ -209,22 +218,22 @@ const DatatypeEntry g_registration_order[] = {
     {TYPE_NATIVE, native_init},
     {TYPE_ACTION, action_init},
     {TYPE_OP, op_init},
-    {TYPE_PATH, nullptr},
-    {TYPE_LIT_PATH, nullptr},
-    {TYPE_SET_PATH, nullptr},
-    {TYPE_GET_PATH, nullptr},
+    {TYPE_PATH, path_init},
+    {TYPE_LIT_PATH, lit_path_init},
+    {TYPE_SET_PATH, set_path_init},
+    {TYPE_GET_PATH, get_path_init},
     {TYPE_FUNCTION, function_init},
     {TYPE_ROUTINE, routine_init},
-    {TYPE_PAREN, nullptr},
+    {TYPE_PAREN, paren_init},
     {TYPE_ISSUE, nullptr},
     {TYPE_URL, nullptr},
     {TYPE_FILE, nullptr},
-    {TYPE_OBJECT, nullptr},
+    {TYPE_OBJECT, object_init},
     {TYPE_BITSET, nullptr},
     {TYPE_TRIPLE, nullptr},
     {TYPE_FLOAT, float_init},
     {TYPE_TYPESET, typeset_init},
-    {TYPE_ERROR, nullptr},
+    {TYPE_ERROR, error_init},
     {TYPE_VECTOR, nullptr},
     {TYPE_MAP, nullptr},
     {TYPE_HASH, nullptr},

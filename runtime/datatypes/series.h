@@ -19,6 +19,9 @@ inline bool is_series_kind(uint32_t t) {
     return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 
+// The set operations of the natives of the same names, by the codes those natives pass.
+enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
+
 // Units from the buffer's first used unit to its tail, ignoring the value's head.
 inline uint32_t series_buffer_length(const Cell* s) { return cell_series(s)->used(); }
 inline bool series_at_tail(const Cell* s) { return series_index(s) >= series_buffer_length(s); }

@@ -1,0 +1,236 @@
+// Comparison and identity natives, reduce and compose, and the data-set natives.
+#include "interpreter/dispatch.h"
+#include "interpreter/natives/natives.h"
+#include "runtime/compare.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/predefined.h"
+
+namespace zol::natives {
+
+namespace {
+
+uint32_t compare_native(CompareOp op) {
+    bool r = compare_values(arg(0), arg(1), op);
+    logic_set_result(r);
+    stack_keep_result();
+    return 0;
+}
+
+bool same(const Cell* a, const Cell* b) {
+    uint32_t t = cell_type(a);
+    if (t != cell_type(b)) return false;
+    switch (t) {
+        case TYPE_DATATYPE:
+        case TYPE_LOGIC:
+        case TYPE_OBJECT: return a->w1 == b->w1;
+        case TYPE_CHAR:
+        case TYPE_INTEGER:
+        case TYPE_BITSET: return a->w2 == b->w2;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_PAIR:
+        case TYPE_TIME: return a->w2 == b->w2 && a->w3 == b->w3;
+        case TYPE_NONE:
+        case TYPE_UNSET: return true;
+        case TYPE_TUPLE:
+            return ((a->header ^ b->header) & 0x780000) == 0 && compare_values(a, b, CMP_STRICT_EQUAL);
+        case TYPE_MONEY: return compare_values(a, b, CMP_EQUAL);
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_POINT2D: return a->w1 == b->w1 && a->w2 == b->w2;
+        case TYPE_OP: return a->w2 == b->w2 && a->w3 == b->w3;
+        default:
+            if (is_series_kind(t)) return a->w2 == b->w2 && a->w1 == b->w1;
+            return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+    }
+}
+
+// Adds a value to the output of reduce or compose: appended to a block, inserted into another target.
+void add_value(Cell* out, const Cell* value, bool into) {
+    if (!into || cell_is(out, TYPE_BLOCK)) {
+        Cell v = *value;
+        v.header &= ~HDR_NEW_LINE;
+        *block_alloc_tail(out) = v;
+        return;
+    }
+    GcRoot v(*value);
+    block_insert_value(out, v.get(), true, false);
+}
+
+}  // namespace
+
+uint32_t native_equal_q(bool, const int32_t*) { return compare_native(CMP_EQUAL); }
+uint32_t native_not_equal_q(bool, const int32_t*) { return compare_native(CMP_NOT_EQUAL); }
+uint32_t native_strict_equal_q(bool, const int32_t*) { return compare_native(CMP_STRICT_EQUAL); }
+uint32_t native_lesser_q(bool, const int32_t*) { return compare_native(CMP_LESSER); }
+uint32_t native_greater_q(bool, const int32_t*) { return compare_native(CMP_GREATER); }
+uint32_t native_lesser_or_equal_q(bool, const int32_t*) { return compare_native(CMP_LESSER_OR_EQUAL); }
+uint32_t native_greater_or_equal_q(bool, const int32_t*) { return compare_native(CMP_GREATER_OR_EQUAL); }
+
+uint32_t native_same_q(bool, const int32_t*) {
+    logic_set_result(same(arg(0), arg(1)));
+    stack_keep_result();
+    return 0;
+}
+
+uint32_t native_not(bool, const int32_t*) {
+    logic_set_result(logic_false());
+    stack_keep_result();
+    return 0;
+}
+
+uint32_t native_type_q(bool, const int32_t* refs) {
+    uint32_t t = cell_type(arg(0));
+    if (present(refs, 0)) {
+        stack_set_only_result(&g_types.row(t).word);
+    } else {
+        Cell d;
+        set_datatype(&d, t);
+        stack_set_only_result(&d);
+    }
+    return 0;
+}
+
+uint32_t native_reduce(bool, const int32_t* refs) {
+    GcRoot value(*arg(0));
+    Cell* into = ref_arg(refs, 0);
+    GcRoot out(into ? *into : g_none_value);
+    stack_mark_call(&g_word[W_BODY]);
+    if (cell_is(value.get(), TYPE_BLOCK)) {
+        uint32_t start = series_index(value.get());
+        uint32_t end = cell_series(value.get())->used();
+        if (!into) set_series(out.get(), TYPE_BLOCK, series_alloc_cells(end > start ? end - start : 1));
+        for (uint32_t position = start; position < end;) {
+            stack_reset();
+            position = eval_next(value.get(), position, end, false, true, false);
+            if (unwind_pending()) return 0;
+            add_value(out.get(), stack_top(), into != nullptr);
+            uint32_t now = cell_series(value.get())->used();
+            if (now < end) end = now;
+        }
+        if (into && cell_is(out.get(), TYPE_BLOCK)) out->w1 = 0;
+    } else if (is_any_function(cell_type(value.get()))) {
+        *out = *value;
+    } else {
+        GcRoot block;
+        set_series(block.get(), TYPE_BLOCK, series_alloc_cells(1));
+        *block_alloc_tail(block.get()) = *value;
+        stack_reset();
+        eval_next(block.get(), 0, 1, false, true, false);
+        if (unwind_pending()) return 0;
+        if (into) {
+            add_value(out.get(), stack_top(), true);
+        } else {
+            *out = *stack_top();
+        }
+    }
+    stack_set_only_result(out.get());
+    unwind_frame_return();
+    return 0;
+}
+
+namespace {
+
+void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into) {
+    for (uint32_t i = series_index(block); i < cell_series(block)->used(); i++) {
+        Cell v = cell_series(block)->cells()[i];
+        if (cell_is(&v, TYPE_BLOCK) && deep) {
+            GcRoot inner(v), composed;
+            set_series(composed.get(), TYPE_BLOCK, series_alloc_cells(cell_series(&v)->used() + 1));
+            composed->header |= v.header & HDR_NEW_LINE;
+            compose_into(composed.get(), inner.get(), deep, only, false);
+            if (unwind_pending()) return;
+            add_value(out, composed.get(), into);
+        } else if (cell_is(&v, TYPE_PAREN)) {
+            if (series_index(&v) >= cell_series(&v)->used()) continue;
+            GcRoot paren(v);
+            eval_block(paren.get(), false);
+            if (unwind_pending()) return;
+            GcRoot r(*stack_top());
+            stack_pop(1);
+            if (cell_is(r.get(), TYPE_UNSET)) continue;
+            if (cell_is(r.get(), TYPE_BLOCK) && !only) {
+                for (uint32_t k = series_index(r.get()); k < cell_series(r.get())->used(); k++) {
+                    add_value(out, cell_series(r.get())->cells() + k, into);
+                }
+            } else {
+                add_value(out, r.get(), into);
+            }
+        } else {
+            add_value(out, &v, into);
+        }
+    }
+}
+
+}  // namespace
+
+uint32_t native_compose(bool, const int32_t* refs) {
+    GcRoot value(*arg(0));
+    Cell* into = ref_arg(refs, 2);
+    GcRoot out(into ? *into : g_none_value);
+    if (!into) set_series(out.get(), TYPE_BLOCK, series_alloc_cells(block_rs_length(value.get()) + 1));
+    compose_into(out.get(), value.get(), present(refs, 0), present(refs, 1), into != nullptr);
+    if (unwind_pending()) return 0;
+    if (into && cell_is(out.get(), TYPE_BLOCK)) out->w1 = 0;
+    stack_set_only_result(out.get());
+    return 0;
+}
+
+namespace {
+
+uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
+    const Cell* a = arg(0);
+    const Cell* b = single ? nullptr : arg(1);
+    uint32_t ta = cell_type(a);
+    if (b) {
+        uint32_t tb = cell_type(b);
+        bool blocks = (ta == TYPE_BLOCK || ta == TYPE_HASH) && (tb == TYPE_BLOCK || tb == TYPE_HASH);
+        if (!blocks && ta != tb) {
+            Cell da, db;
+            set_datatype(&da, ta);
+            set_datatype(&db, tb);
+            fire(ERR_SCRIPT_EXPECT_VAL, &da, &db);
+        }
+    }
+    bool case_sensitive = present(refs, 0);
+    Cell* skip = ref_arg(refs, 1);
+    if (skip && cell_int(skip) < 1) fire_bad_refinement("skip", skip);
+    switch (ta) {
+        case TYPE_BLOCK:
+        case TYPE_HASH:
+            block_set_op(skip, case_sensitive, SetOp(op));
+            stack_keep_result();
+            return 0;
+        case TYPE_TYPESET: {
+            Cell r = *a;
+            if (op == 8) {
+                stack_set_only_result(&r);
+                return 0;
+            }
+            if (op == 9) r.w1 |= b->w1, r.w2 |= b->w2, r.w3 |= b->w3;
+            if (op == 10) r.w1 &= b->w1, r.w2 &= b->w2, r.w3 &= b->w3;
+            if (op == 11) r.w1 &= ~b->w1, r.w2 &= ~b->w2, r.w3 &= ~b->w3;
+            if (op == 12) r.w1 ^= b->w1, r.w2 ^= b->w2, r.w3 ^= b->w3;
+            stack_set_only_result(&r);
+            return 0;
+        }
+        default: fire(ERR_INTERNAL_NOT_DONE);  // strings, bitsets and dates come with their datatypes
+    }
+}
+
+}  // namespace
+
+uint32_t native_unique(bool, const int32_t* refs) { return set_operation(8, refs, true); }
+uint32_t native_union(bool, const int32_t* refs) { return set_operation(9, refs, false); }
+uint32_t native_intersect(bool, const int32_t* refs) { return set_operation(10, refs, false); }
+uint32_t native_exclude(bool, const int32_t* refs) { return set_operation(11, refs, false); }
+uint32_t native_difference(bool, const int32_t* refs) { return set_operation(12, refs, false); }
+
+}  // namespace zol::natives
