@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "interpreter/eval.h"
 #include "lexer_internal.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -28,8 +29,25 @@
 
 namespace zol {
 
-LexerCallbackInvoke g_lexer_invoke = nullptr;
 Cell g_lexer_token_names;
+
+namespace {
+
+// The evaluator's entry for callbacks. The call leaves its argument cells where they were, above its result,
+// so the input argument (the second) is read back from there when it still holds the input series.
+bool invoke_interpreted(const Cell* callback, Cell* args) {
+    Cell* call = g_args.top;
+    interp_call(callback, args, 5, &g_word[W_LEXER_CALLBACK], CALLBACK_LEXER);
+    if (unwind_pending()) return false;
+    bool answer = cell_true(call);
+    const Cell* input = call + 1;
+    if (cell_type(input) == cell_type(&args[1]) && !cell_is(input, TYPE_NONE) && input->w2 == args[1].w2) args[1] = *input;
+    return answer;
+}
+
+}  // namespace
+
+LexerCallbackInvoke g_lexer_invoke = invoke_interpreted;
 
 namespace lex {
 

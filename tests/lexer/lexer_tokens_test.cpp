@@ -175,5 +175,24 @@ TEST_F(LexerTokens, Points) {
     });
 }
 
+// What the loaded values of the datatypes that mold themselves mold back to: the text read, up to the
+// molded spelling of each value, and the line breaks kept by the new-line markers.
+TEST_F(LexerTokens, LoadedValuesMold) {
+    const Case cases[] = {
+        {"a b: 'c :d /e 1 -2.5 #\"x\"", "[a b: 'c :d /e 1 -2.5 #\"x\"]"},
+        {"[nested [block]] (paren) a/b/c a/b: :a/b 'a/b", "[[nested [block]] (paren) a/b/c a/b: :a/b 'a/b]"},
+        {"\"a^/b\" \"tab^-x\" {quote\"x} {brace{x}} \"^(1F)\" \"é€😀\"", "[\"a^/b\" \"tab^-x\" {quote\"x} \"brace{x}\" \"^_\" \"é€😀\"]"},
+        {"{multi\nline}", "[\"multi^/line\"]"},
+        {"#(true) #(none) #(integer!)", "[true none integer!]"},
+        {"a\nb [\nc\n]", "[a\nb [\n    c\n]]"},
+    };
+    for (const Case& c : cases) {
+        GcRoot source, dst;
+        make_source(source, c.text);
+        load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        EXPECT_EQ(mold_text(dst.get()), c.expected) << "source: " << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace zol::test
