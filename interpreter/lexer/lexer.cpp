@@ -697,6 +697,7 @@ void lexer_init() {
     g_scratch_used = 0;
     g_outermost = g_innermost = nullptr;
     unicode_blank_init();
+    word_cache_clear();
 
     // The names of the structural tokens in events, by token number: datatypes, and four words.
     static const char* const kNames[] = {
