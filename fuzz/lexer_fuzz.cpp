@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "interpreter/lexer/lexer.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -87,9 +88,31 @@ bool scripted_callback(const Cell*, Cell* args) {
 
 }  // namespace
 
+namespace {
+
+// A callback written in Zol, run through the evaluator's invocation entry: it answers true to loads and
+// errors.
+Cell g_zol_callback;
+
+void load_text(Cell* out, const char* text) {
+    GcRoot source;
+    string_make(source.get(), 64);
+    string_append_utf8(source.get(), reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    load_source(out, source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     runtime_start(*argc, *argv);
     run_global_code();
+    GcRoot spec, body;
+    load_text(spec.get(), "event input type line token");
+    load_text(body.get(), "[load error] #(true)");
+    function_build(spec.get(), body.get(), 0, 0, 0, function_check_spec(spec.get()));
+    g_zol_callback = *stack_top();
+    gc_register_root(&g_zol_callback);
+    stack_init();
     return 0;
 }
 
@@ -154,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_script_size = size;
     g_step = 0;
     g_moves = 0;
+    LexerCallbackInvoke interpreted = g_lexer_invoke;
     g_lexer_invoke = scripted_callback;
     GcRoot callback;
     // Any function value will do for the hook; a datatype cell stands in as a callback with every event.
@@ -167,6 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_value(out.get(), 0);
         (void)steered;
     }
-    g_lexer_invoke = nullptr;
+    g_lexer_invoke = interpreted;
+    attempt([&](uint32_t* consumed) {
+        return load_source(dst.get(), source.get(), -1, false, true, true, false, consumed, &g_zol_callback, nullptr);
+    });
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "interpreter/eval.h"
 #include "lexer_internal.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -28,8 +29,25 @@
 
 namespace zol {
 
-LexerCallbackInvoke g_lexer_invoke = nullptr;
 Cell g_lexer_token_names;
+
+namespace {
+
+// The evaluator's entry for callbacks. The call leaves its argument cells where they were, above its result,
+// so the input argument (the second) is read back from there when it still holds the input series.
+bool invoke_interpreted(const Cell* callback, Cell* args) {
+    Cell* call = g_args.top;
+    interp_call(callback, args, 5, &g_word[W_LEXER_CALLBACK], CALLBACK_LEXER);
+    if (unwind_pending()) return false;
+    bool answer = cell_true(call);
+    const Cell* input = call + 1;
+    if (cell_type(input) == cell_type(&args[1]) && !cell_is(input, TYPE_NONE) && input->w2 == args[1].w2) args[1] = *input;
+    return answer;
+}
+
+}  // namespace
+
+LexerCallbackInvoke g_lexer_invoke = invoke_interpreted;
 
 namespace lex {
 
@@ -215,7 +233,16 @@ bool run_checked(State& s, TokenFn fn, bool load) {
 // that ends the whole scan is caught by the caller.
 void run(State& s) {
     uint32_t carried_lines = 0;  // line breaks before a Unicode blank skipped at a token start
+    // Every token moves the lexer on; coming back to the same place in the same state would never end.
+    const uint8_t* last_pos = nullptr;
+    uint32_t last_entry = 0, last_tail = 0;
     while (s.pos < s.end) {
+        if (s.pos == last_pos && s.entry == last_entry && s.tail == last_tail) {
+            lexer_error(s, s.pos, s.pos + 1, ERR_CODE_BAD_CHAR);
+        }
+        last_pos = s.pos;
+        last_entry = s.entry;
+        last_tail = s.tail;
         // Delimit the token: one class and one transition per byte.
         uint32_t state = s.entry;
         const uint8_t* p = s.pos;
@@ -280,10 +307,10 @@ void run(State& s) {
             ran = true;
         }
 
+        // Whether to process the token: a callback decides through the prescan event (which it also gets
+        // for the tokens a pre-scan already ran); inside a braced string every token counts.
         bool process;
-        if (ran) {
-            process = false;
-        } else if (!s.has_callback) {
+        if (!s.has_callback) {
             process = !s.prescan;
         } else if (s.brace_depth > 0) {
             process = true;
@@ -297,6 +324,7 @@ void run(State& s) {
                 continue;
             }
         }
+        process = process && !ran;
 
         if (process && s.token >= T_STRING) {
             bool to_load = s.load;
@@ -669,6 +697,7 @@ void lexer_init() {
     g_scratch_used = 0;
     g_outermost = g_innermost = nullptr;
     unicode_blank_init();
+    word_cache_clear();
 
     // The names of the structural tokens in events, by token number: datatypes, and four words.
     static const char* const kNames[] = {

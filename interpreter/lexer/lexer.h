@@ -58,8 +58,8 @@ enum LexerEvent : uint32_t {
 // pair! of 1-based character offsets). The callback may change the input argument's index: the lexer
 // reads it back and continues from there. Returns whether the callback answered true.
 using LexerCallbackInvoke = bool (*)(const Cell* callback, Cell* args);
-// The invocation entry. The evaluator's callback entry is not built yet, so it starts null (a callback
-// then raises internal error not-done); tests install their own.
+// The invocation entry: the evaluator's callback entry (interp_call with the lexer's callback kind) unless
+// replaced; tests install their own to play the callback.
 extern LexerCallbackInvoke g_lexer_invoke;
 
 // The block whose entries name the structural tokens in events (eof, error!, block!, ... see lexer.cpp);

@@ -150,6 +150,9 @@ void load_time(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_date(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_money(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 
+// Forgets the spellings the word loader remembers (start-up).
+void word_cache_clear();
+
 // Whether the '(' at paren starts a point literal: at least three bytes follow it and the first one that
 // cannot belong to a coordinate is ','.
 bool paren_starts_point(const State& s, const uint8_t* paren);

@@ -6,6 +6,7 @@
 #include "lexer.h"
 #include "lexer_internal.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -215,15 +216,41 @@ Spelling spell_word(State& s, const uint8_t* start, const uint8_t* end) {
     return w;
 }
 
+// Recently read spellings with their symbols and global slots. Source text repeats its words, and a hit
+// here saves the symbol table's and the global context's lookups; symbols and global slots are never taken
+// back, so an entry stays right for as long as its spelling matches.
+struct WordCacheEntry {
+    uint32_t symbol;
+    uint32_t slot;
+};
+constexpr uint32_t WORD_CACHE_SIZE = 4096;
+WordCacheEntry g_word_cache[WORD_CACHE_SIZE];  // symbol 0: empty
+
+uint32_t spelling_hash(const uint8_t* p, const uint8_t* end) {
+    uint32_t h = 2166136261u;
+    for (; p < end; p++) h = (h ^ *p) * 16777619u;
+    return h;
+}
+
 void push_word(State& s, TypeId kind, const uint8_t* name, const uint8_t* name_end) {
-    uint32_t symbol = symbol_make_len(name, uint32_t(name_end - name), true);
+    uint32_t length = uint32_t(name_end - name);
     Cell w{};
     if (kind == TYPE_ISSUE) {
-        issue_make_at(&w, symbol);
-    } else {
-        word_make_at(symbol, &w);
-        cell_set_type(&w, kind);
+        // An issue is never bound: it takes no global slot.
+        issue_make_at(&w, symbol_make_len(name, length, true));
+        push_value(s, w);
+        return;
     }
+    WordCacheEntry& entry = g_word_cache[spelling_hash(name, name_end) & (WORD_CACHE_SIZE - 1)];
+    uint32_t cached_length = 0;
+    const uint8_t* cached = entry.symbol ? symbol_bytes(entry.symbol, &cached_length) : nullptr;
+    if (cached && cached_length == length && std::memcmp(cached, name, length) == 0) {
+        set_word(&w, TYPE_WORD, g_global_context, entry.symbol, entry.slot);
+    } else {
+        word_make_at(symbol_make_len(name, length, true), &w);
+        entry = {word_symbol(&w), word_index(&w)};
+    }
+    cell_set_type(&w, kind);
     push_value(s, w);
 }
 
@@ -703,6 +730,8 @@ void skip_token(State& s) {
         default: break;
     }
 }
+
+void word_cache_clear() { std::memset(g_word_cache, 0, sizeof g_word_cache); }
 
 // --- the token table
 

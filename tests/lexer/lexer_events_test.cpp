@@ -1,6 +1,6 @@
 // Lexer events: which ones a callback receives (its event mask), their arguments, and how the callback's
-// answers and its moves of the input steer the lexer. The evaluator's callback entry is not built yet, so the
-// tests install their own invocation hook, which records each event and answers for the callback.
+// answers and its moves of the input steer the lexer. Most tests install their own invocation hook, which
+// records each event and answers for the callback; the last ones run callbacks written in Zol.
 #include <functional>
 #include <vector>
 
@@ -47,13 +47,15 @@ protected:
         RuntimeTest::SetUp();
         g_events.clear();
         g_answer = nullptr;
+        interpreted_ = g_lexer_invoke;
         g_lexer_invoke = record_event;
     }
     void TearDown() override {
-        g_lexer_invoke = nullptr;
+        g_lexer_invoke = interpreted_;
         g_answer = nullptr;
         RuntimeTest::TearDown();
     }
+    LexerCallbackInvoke interpreted_ = nullptr;
     // A function! whose body is the text: its first block, when it has one, lists the events it wants.
     void make_callback(GcRoot& out, const char* body_text) {
         GcRoot spec, body, source;
@@ -117,6 +119,19 @@ TEST_F(LexerEvents, EveryEventInOrder) {
               "prescan none 12x12 @11\n"
               "prescan integer! 14x15 @14\n"
               "prescan paren! 15x15 @14\n");
+}
+
+// A pre-scan with a callback reports every token, the structural ones it runs at once included.
+TEST_F(LexerEvents, PrescanReportsEveryToken) {
+    GcRoot cb;
+    make_callback(cb, "[prescan] true");
+    Lexed r = lex("[a \"s\"] b", {.prescan = true, .callback = cb.get()});
+    EXPECT_EQ(r.type, TYPE_BLOCK);
+    EXPECT_EQ(events_text(),
+              "prescan block! 1x1 @0\n"
+              "prescan word! 2x3 @2\n"
+              "prescan string! 4x6 @5\n"
+              "prescan block! 7x7 @6\n");
 }
 
 TEST_F(LexerEvents, AnswersSteerTheLexer) {
@@ -225,9 +240,21 @@ TEST_F(LexerEvents, ExitsPassThrough) {
     EXPECT_EQ(show(out.get()), "[a [b boom]]") << "the output block gets what was loaded";
     g_answer = nullptr;
     EXPECT_EQ(lex("after", {.callback = cb.get()}).text, "[after]") << "the failed lexer is no longer active";
-    // Without an invocation entry a callback cannot run.
-    g_lexer_invoke = nullptr;
-    EXPECT_EQ(lex("x", {.callback = cb.get()}).error, ERR_INTERNAL_NOT_DONE);
+}
+
+// Callbacks written in Zol, run by the evaluator: their answer steers the lexer, their errors pass through.
+TEST_F(LexerEvents, InterpretedCallbacks) {
+    g_lexer_invoke = interpreted_;
+    GcRoot cb;
+    make_callback(cb, "[load] #(false)");
+    EXPECT_EQ(lex("a [b] c", {.callback = cb.get()}).text, "[[]]") << "a block is closed, not loaded";
+    make_callback(cb, "[load] #(true)");
+    EXPECT_EQ(lex("a [b] c", {.callback = cb.get()}).text, "[a [b] c]");
+    make_callback(cb, "[error] #(false)");
+    EXPECT_EQ(lex("a 1.2.300", {.callback = cb.get()}).text, "[a]");
+    make_callback(cb, "[load] no-such-word-here");
+    EXPECT_EQ(lex("a", {.callback = cb.get()}).error, ERR_SCRIPT_NO_VALUE);
+    EXPECT_EQ(g_frames.top, g_frames.start);
 }
 
 }  // namespace

@@ -51,12 +51,29 @@ TEST_F(LexerTokens, WordsKeepTheirSpellingAndAreBoundGlobally) {
     }
     // Every word kind is bound, so a loaded block can be evaluated; an issue never is.
     GcRoot kinds;
-    make_source(source, "w: :w 'w /w #w");
+    make_source(source, "w: :w 'w /w #only-an-issue");
     load_source(kinds.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
     Cell* k = cell_series(kinds.get())->cells();
     for (int i = 0; i < 4; i++) EXPECT_NE(word_index(&k[i]), WORD_UNRESOLVED) << i;
     EXPECT_EQ(word_index(&k[4]), WORD_UNRESOLVED);
     EXPECT_EQ(word_context(&k[4]), g_global_context);
+    EXPECT_EQ(context_find_word(g_global_context, word_symbol(&k[4]), true), -1) << "an issue takes no global slot";
+    // Many spellings, read twice (the second time from the lexer's memory of them), each its own word.
+    std::string spellings;
+    for (int i = 0; i < 6000; i++) spellings += "spelling-" + std::to_string(i) + " Spelling-" + std::to_string(i) + " ";
+    for (int round = 0; round < 2; round++) {
+        GcRoot many;
+        make_source(source, spellings);
+        load_source(many.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        Series* m = cell_series(many.get());
+        ASSERT_EQ(m->used(), 12000u);
+        for (uint32_t i = 0; i < m->used(); i++) {
+            const Cell* c = m->cells() + i;
+            std::string expected = std::string(i % 2 ? "Spelling-" : "spelling-") + std::to_string(i / 2);
+            ASSERT_EQ(symbol_c_string(word_symbol(c)), expected);
+            ASSERT_EQ(int32_t(word_index(c)), context_find_word(g_global_context, word_symbol(c), true)) << expected;
+        }
+    }
 }
 
 TEST_F(LexerTokens, UnicodeBlanksSeparateWords) {
@@ -173,6 +190,25 @@ TEST_F(LexerTokens, Points) {
         {"(1'000, 2) (1'0, 2'0, 3)", "[(1000, 2) (10, 20, 3)]"},
         {"(1,", "missing #\")\" near \"(1,\" \"(line 1)\""},
     });
+}
+
+// What the loaded values of the datatypes that mold themselves mold back to: the text read, up to the
+// molded spelling of each value, and the line breaks kept by the new-line markers.
+TEST_F(LexerTokens, LoadedValuesMold) {
+    const Case cases[] = {
+        {"a b: 'c :d /e 1 -2.5 #\"x\"", "[a b: 'c :d /e 1 -2.5 #\"x\"]"},
+        {"[nested [block]] (paren) a/b/c a/b: :a/b 'a/b", "[[nested [block]] (paren) a/b/c a/b: :a/b 'a/b]"},
+        {"\"a^/b\" \"tab^-x\" {quote\"x} {brace{x}} \"^(1F)\" \"é€😀\"", "[\"a^/b\" \"tab^-x\" {quote\"x} \"brace{x}\" \"^_\" \"é€😀\"]"},
+        {"{multi\nline}", "[\"multi^/line\"]"},
+        {"#(true) #(none) #(integer!)", "[true none integer!]"},
+        {"a\nb [\nc\n]", "[a\nb [\n    c\n]]"},
+    };
+    for (const Case& c : cases) {
+        GcRoot source, dst;
+        make_source(source, c.text);
+        load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        EXPECT_EQ(mold_text(dst.get()), c.expected) << "source: " << c.text;
+    }
 }
 
 }  // namespace
