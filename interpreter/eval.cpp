@@ -696,7 +696,22 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
             }
         }
         function_init_locals(cache->locals);
-        interp_invoke(copy, 0, name, 0);
+        const Cell* info = node_series(copy->w3)->cells();
+        const Cell* code = info + FN_INFO_CODE;
+        if ((copy->header & (FN_TRACE | FN_NO_TRACE)) || (cell_is(code, TYPE_INTEGER) && cell_int(code) != 0)) {
+            interp_invoke(copy, 0, name, 0);
+        } else {
+            // An interpreted body with tracing off: interp_invoke's work without its tracing.
+            ValuesGuard values(copy->w1, stack_index(g_args.base));
+            g_frames.top[-1].header |= FRAME_RETURN_TARGET;
+            Cell body = info[FN_INFO_BODY];
+            eval_block(&body, true);
+            if (unwind_pending()) {
+                if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return position;
+                g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
+            }
+            frame_clear_return_target(g_frames.top - 1);
+        }
     } else {
         int32_t refs[MAX_REFINEMENTS];
         clear_refinements(refs);
