@@ -3,10 +3,14 @@
 #include "interpreter/natives/natives.h"
 #include "runtime/compare.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -226,12 +230,14 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
             block_set_op(skip, case_sensitive, SetOp(op));
             stack_keep_result();
             return 0;
+        case TYPE_STRING: {
+            GcRoot r;
+            string_set_op(r.get(), a, b, case_sensitive, skip, SetOp(op));
+            stack_set_only_result(r.get());
+            return 0;
+        }
         case TYPE_TYPESET: {
             Cell r = *a;
-            if (op == 8) {
-                stack_set_only_result(&r);
-                return 0;
-            }
             if (op == 9) r.w1 |= b->w1, r.w2 |= b->w2, r.w3 |= b->w3;
             if (op == 10) r.w1 &= b->w1, r.w2 &= b->w2, r.w3 &= b->w3;
             if (op == 11) r.w1 &= ~b->w1, r.w2 &= ~b->w2, r.w3 &= ~b->w3;
@@ -239,8 +245,24 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
             stack_set_only_result(&r);
             return 0;
         }
-        default: fire(ERR_INTERNAL_NOT_DONE);  // strings, bitsets and dates come with their datatypes
+        case TYPE_DATE: {
+            // Dates have one set operation: their difference, in seconds.
+            if (op != SET_DIFFERENCE) break;
+            double seconds = (double(date_to_days(date_year(a), date_month(a), date_day(a))) -
+                              double(date_to_days(date_year(b), date_month(b), date_day(b)))) * 86400.0 +
+                             date_time(a) - date_time(b);
+            Cell r;
+            time_make_at(&r, seconds);
+            stack_set_only_result(&r);
+            return 0;
+        }
+        case TYPE_BITSET: fire(ERR_INTERNAL_NOT_DONE);  // combined by bitset!, not built yet
+        default: break;
     }
+    Cell call, type, word = word_load("set1");
+    stack_get_call_word(&call);
+    set_datatype(&type, ta);
+    fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
 }
 
 }  // namespace
