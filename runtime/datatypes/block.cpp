@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "logic.h"
+#include "object.h"
 #include "registry.h"
 #include "interpreter/eval.h"
+#include "interpreter/lexer/lexer.h"
 #include "runtime/compare.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -22,6 +24,7 @@
 #include "series.h"
 #include "string.h"
 #include "symbol.h"
+#include "typeset.h"
 
 namespace zol {
 
@@ -226,6 +229,17 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
 // --- make and to
 
+namespace {
+
+// An object's body, pushed.
+Cell* object_body_pushed(const Cell* object) {
+    GcRoot source(*object), body;
+    object_body(source.get(), body.get());
+    return stack_push(body.get());
+}
+
+}  // namespace
+
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
@@ -237,8 +251,8 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
             result = block_push_new(n);
             break;
         }
-        case TYPE_OBJECT:   // their bodies come with their units
-        case TYPE_MAP:
+        case TYPE_OBJECT: result = object_body_pushed(source); break;
+        case TYPE_MAP:  // their bodies come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (!is_block_kind(cell_type(source))) fire_bad_make(type, source);
@@ -252,11 +266,22 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
 const Cell* block_to(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
-        case TYPE_OBJECT:  // bodies and values come with their units
-        case TYPE_MAP:
-        case TYPE_VECTOR:
-        case TYPE_TYPESET:
-        case TYPE_STRING: fire(ERR_INTERNAL_NOT_DONE);  // text is read by the lexer
+        case TYPE_OBJECT: result = object_body_pushed(source); break;
+        case TYPE_TYPESET: {
+            GcRoot block;
+            typeset_to_block(source, block.get());
+            result = stack_push(block.get());
+            break;
+        }
+        case TYPE_STRING: {
+            // The text is read as source: the values it holds, words bound globally.
+            GcRoot text(*source), loaded;
+            load_source(loaded.get(), text.get(), -1, false, true, true, true, nullptr, nullptr, nullptr);
+            result = stack_push(loaded.get());
+            break;
+        }
+        case TYPE_MAP:  // bodies and values come with their units
+        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (is_block_kind(cell_type(source))) {
                 result = block_clone(source, false, false);
