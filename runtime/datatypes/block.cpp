@@ -149,6 +149,11 @@ struct Match {
     uint32_t after = 0;     // past the matched cell or sequence
 };
 
+// Whether a datatype id is the datatype! value's, or a member of the typeset! value.
+bool is_of_kind(const Cell* kind, uint32_t type) {
+    return cell_is(kind, TYPE_TYPESET) ? typeset_has(kind, type) : datatype_id(kind) == type;
+}
+
 [[noreturn]] void hash_search() { fire(ERR_INTERNAL_NOT_DONE); }  // hash! looks keys up in its table
 
 // The search of find, select and put (the /any and /with refinements do not apply to cells).
@@ -185,8 +190,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
     uint32_t type = cell_type(value);
     bool sequence = is_block_kind(type) && !args.only;
-    bool by_type = type == TYPE_DATATYPE && !args.only;
-    if (type == TYPE_TYPESET && !args.only) fire(ERR_INTERNAL_NOT_DONE);  // typeset! is a later unit
+    bool by_type = (type == TYPE_DATATYPE || type == TYPE_TYPESET) && !args.only;
     if (cell_is(series, TYPE_HASH) && !sequence && !by_type && !args.match && (type != TYPE_OBJECT || args.same)) {
         hash_search();
     }
@@ -195,7 +199,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
     auto matches = [&](uint64_t p) {
         if (p + width > length) return false;
         const Cell* at = cells_of(series) + p;
-        if (by_type) return cell_type(at) == datatype_id(value);
+        if (by_type) return is_of_kind(value, cell_type(at));
         if (!sequence) return compare_values(value, at, op);
         const Cell* seq = cells_of(value) + series_index(value);
         for (uint64_t i = 0; i < width; i++) {
@@ -932,14 +936,13 @@ int block_mold_items(const Cell* block, Cell* out, const MoldArgs& args, int bud
 }
 
 void block_copy_types(const Cell* block, uint32_t start, uint32_t count, uint32_t step, bool deep, const Cell* kind) {
-    if (cell_is(kind, TYPE_TYPESET)) fire(ERR_INTERNAL_NOT_DONE);  // typeset! is a later unit
-    if (!cell_is(kind, TYPE_DATATYPE)) fire(ERR_SCRIPT_INVALID_ARG, kind);
+    if (!cell_is(kind, TYPE_DATATYPE) && !cell_is(kind, TYPE_TYPESET)) fire(ERR_SCRIPT_INVALID_ARG, kind);
     GcRoot kept(*block), wanted(*kind);
     uint64_t end = std::min<uint64_t>(uint64_t(start) + count, length_of(block));
     for (uint64_t i = start; i < end && i < length_of(kept.get()); i += step ? step : 1) {
         uint32_t t = cell_type(cells_of(kept.get()) + i);
         bool copyable = is_series_kind(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
-        if (!copyable || t != datatype_id(wanted.get())) continue;
+        if (!copyable || !is_of_kind(wanted.get(), t)) continue;
         GcRoot item(cells_of(kept.get())[i]), copied;
         auto copy = copy_action_of(t);
         if (!copy) fire(ERR_INTERNAL_NOT_DONE);
