@@ -72,7 +72,9 @@ void form_or_mold(Action action, bool only, bool all, bool flat, const Cell* lim
         }
     }
     auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), arg(0), action));
+    // The slot is marked by the collector from the moment it is pushed: clear it before allocating.
     Cell* out = stack_push_cell();
+    set_none(out);
     string_make(out);
     MoldArgs args;
     args.only = only;
