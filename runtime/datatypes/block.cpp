@@ -436,18 +436,27 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
 
 void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
     GcRoot target(*series), item(*value);
-    SourceCells source(item.get(), only, series_node(series));
-    if (part >= 0) source.limit(uint32_t(part));
+    std::optional<SourceCells> source(std::in_place, item.get(), only, series_node(series));
+    if (part >= 0) source->limit(uint32_t(part));
     uint64_t copies = copies_of(dup);
-    uint64_t total = total_cells(source, copies);
+    uint64_t total = total_cells(*source, copies);
     uint32_t head = clamp_head(target.get());
     uint32_t length = length_of(target.get());
     uint32_t place = append || head == length ? length : head;
     OwnershipReport report(target.get(), append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED,
                            int32_t(place), int32_t(total));
+    if (report.told()) {
+        // The handler may have changed the target or the value: read both again.
+        source.emplace(item.get(), only, series_node(target.get()));
+        if (part >= 0) source->limit(uint32_t(part));
+        total = total_cells(*source, copies);
+        head = clamp_head(target.get());
+        length = length_of(target.get());
+        place = append || head >= length ? length : head;
+    }
     if (total > 0) {
         open_cells(series_node(target.get()), place, total, copies < 5);
-        write_cells(series_node(target.get()), place, source, copies);
+        write_cells(series_node(target.get()), place, *source, copies);
         hash_upkeep(target.get(), HashEdit::inserted, place, total);
     }
     report.done();
@@ -459,19 +468,27 @@ void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool 
 void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
     GcRoot target(*series), item(*value);
     uint32_t node = series_node(series);
-    SourceCells source(item.get(), only, node);
+    std::optional<SourceCells> source(std::in_place, item.get(), only, node);
     uint64_t copies = copies_of(dup);
-    uint64_t total = total_cells(source, copies);
+    uint64_t total = total_cells(*source, copies);
     uint32_t head = clamp_head(target.get());
     uint32_t room = length_of(target.get()) - head;
     uint64_t replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
     OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total));
+    if (report.told()) {
+        // The handler may have changed the target or the value: read both again.
+        source.emplace(item.get(), only, node);
+        total = total_cells(*source, copies);
+        head = clamp_head(target.get());
+        room = length_of(target.get()) - head;
+        replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
+    }
     if (total > replaced) {
         open_cells(node, head + uint32_t(replaced), total - replaced, copies < 5);
     } else if (total < replaced) {
         series_remove_units(node, head + uint32_t(total), uint32_t(replaced - total));
     }
-    if (total > 0) write_cells(node, head, source, copies);
+    if (total > 0) write_cells(node, head, *source, copies);
     hash_upkeep(target.get(), HashEdit::rebuilt, 0, 0);
     report.done();
     Cell result = *target;
@@ -646,6 +663,12 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
+    if (report.told()) {
+        // Sort no more than the records the block still holds.
+        int64_t now = length_of(series);
+        int64_t room = now > start ? now - start : 0;
+        if (count > room) count = room / size * size;
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);
@@ -672,9 +695,12 @@ void block_swap(Cell* series1, Cell* series2) {
         uint32_t i = series_index(series1), j = series_index(series2);
         OwnershipReport first(series1, W_SWAP, W_SWAPED, int32_t(i), 1);
         OwnershipReport second(series2, W_SWAP, W_SWAPED, int32_t(j), 1);
-        std::swap(cells_of(series1)[i], cells_of(series2)[j]);
-        hash_upkeep(series1, HashEdit::swapped, i, 1);
-        hash_upkeep(series2, HashEdit::swapped, j, 1);
+        // Handlers may have emptied either block: swap only what is still there.
+        if (i < length_of(series1) && j < length_of(series2)) {
+            std::swap(cells_of(series1)[i], cells_of(series2)[j]);
+            hash_upkeep(series1, HashEdit::swapped, i, 1);
+            hash_upkeep(series2, HashEdit::swapped, j, 1);
+        }
         second.done();
         first.done();
     }
@@ -684,9 +710,11 @@ void block_swap(Cell* series1, Cell* series2) {
 void block_trim(Cell* series, const TrimArgs&) {
     Cell result = *series;
     uint32_t head = clamp_head(&result);
+    OwnershipReport report(&result, W_TRIM, W_TRIMMED, int32_t(head), int32_t(length_of(&result) - head));
+    // Read after the report: the owner's handler may have changed the block or replaced its buffer.
+    head = clamp_head(&result);
     Series* s = cell_series(&result);
     uint32_t length = s->used();
-    OwnershipReport report(&result, W_TRIM, W_TRIMMED, int32_t(head), int32_t(length - head));
     Cell* cells = s->cells();
     uint32_t kept = head;
     for (uint32_t i = head; i < length; i++) {
