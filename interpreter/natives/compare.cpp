@@ -159,8 +159,11 @@ uint32_t native_reduce(bool, const int32_t* refs) {
 
 namespace {
 
+// Walks the values the block holds when composing starts (an /into target may be the block itself, and
+// what is added to it is not composed again); a paren that shortens the block ends the walk sooner.
 void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into) {
-    for (uint32_t i = series_index(block); i < cell_series(block)->used(); i++) {
+    uint32_t end = cell_series(block)->used();
+    for (uint32_t i = series_index(block); i < end && i < cell_series(block)->used(); i++) {
         Cell v = cell_series(block)->cells()[i];
         if (cell_is(&v, TYPE_BLOCK) && deep) {
             GcRoot inner(v), composed;
