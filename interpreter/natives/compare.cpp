@@ -162,6 +162,7 @@ namespace {
 // Walks the values the block holds when composing starts (an /into target may be the block itself, and
 // what is added to it is not composed again); a paren that shortens the block ends the walk sooner.
 void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into) {
+    stack_check_native();  // /deep follows nested blocks by recursion
     uint32_t end = cell_series(block)->used();
     for (uint32_t i = series_index(block); i < end && i < cell_series(block)->used(); i++) {
         Cell v = cell_series(block)->cells()[i];
