@@ -4,6 +4,7 @@
 #include "dispatch.h"
 
 #include "eval.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
@@ -26,7 +27,14 @@ inline Cell* arg(int i) { return g_args.base + i; }
 inline bool present(const int32_t* refs, int i) { return refs[i] >= 0; }
 inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.base + refs[i] : nullptr; }
 
+// The word of an action's first argument, read from the action! value, which is found under the action's
+// own name the first time and kept.
 Cell first_argument_word(Action action) {
+    if (!cell_is(&g_action_values[action], TYPE_ACTION)) {
+        Cell name = word_load(action_word(action));
+        const Cell* value = context_global_value_cell(word_symbol(&name));
+        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) actions_remember(action, value);
+    }
     const Cell* value = &g_action_values[action];
     return cell_is(value, TYPE_ACTION) ? error_get_call_argument(value, 0) : g_word[W_ANON];
 }
@@ -64,7 +72,9 @@ void form_or_mold(Action action, bool only, bool all, bool flat, const Cell* lim
         }
     }
     auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), arg(0), action));
+    // The slot is marked by the collector from the moment it is pushed: clear it before allocating.
     Cell* out = stack_push_cell();
+    set_none(out);
     string_make(out);
     MoldArgs args;
     args.only = only;
@@ -334,12 +344,13 @@ void entry_write(const int32_t* refs) {
 
 }  // namespace
 
-AnyFn actions_get_action(uint32_t type, const Cell* value, Action action) {
+AnyFn actions_get_action(uint32_t type, const Cell*, Action action) {
     AnyFn fn = g_types.action(type, action);
     if (fn) return fn;
+    // make and to name the datatype asked for, every other action the value's own.
     Cell call, datatype, word = first_argument_word(action);
     stack_get_call_word(&call);
-    set_datatype(&datatype, cell_type(value));
+    set_datatype(&datatype, type);
     fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, &word);
 }
 

@@ -3,13 +3,18 @@
 #include "interpreter/natives/natives.h"
 #include "runtime/compare.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/predefined.h"
 
 namespace zol::natives {
@@ -52,16 +57,31 @@ bool same(const Cell* a, const Cell* b) {
     }
 }
 
-// Adds a value to the output of reduce or compose: appended to a block, inserted into another target.
-void add_value(Cell* out, const Cell* value, bool into) {
+// Adds a value to the output of reduce or compose: appended to a block, inserted into another target
+// (whose position moves past it). reduce drops the line break a value carries; compose keeps the layout
+// of the block it copies.
+void add_value(Cell* out, const Cell* value, bool into, bool keep_new_line) {
+    Cell v = *value;
+    if (!keep_new_line) v.header &= ~HDR_NEW_LINE;
     if (!into || cell_is(out, TYPE_BLOCK)) {
-        Cell v = *value;
-        v.header &= ~HDR_NEW_LINE;
         *block_alloc_tail(out) = v;
         return;
     }
-    GcRoot v(*value);
-    block_insert_value(out, v.get(), true, false);
+    GcRoot kept(v);
+    block_insert_value(out, kept.get(), true, false);
+}
+
+// The length of an /into block target before values are added to it.
+uint32_t into_block_length(const Cell* out, const Cell* into) {
+    return into && cell_is(out, TYPE_BLOCK) ? cell_series(out)->used() : 0;
+}
+
+// Tells the owner of an /into block target about the values added at its tail. The result stays the
+// target as it was given, at its own position.
+void report_added(const Cell* out, const Cell* into, uint32_t before) {
+    if (!into || !cell_is(out, TYPE_BLOCK)) return;
+    uint32_t after = cell_series(out)->used();
+    if (after > before) ownership_check(out, W_APPENDED, int32_t(before), int32_t(after - before));
 }
 
 }  // namespace
@@ -102,6 +122,7 @@ uint32_t native_reduce(bool, const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* into = ref_arg(refs, 0);
     GcRoot out(into ? *into : g_none_value);
+    uint32_t before = into_block_length(out.get(), into);
     stack_mark_call(&g_word[W_BODY]);
     if (cell_is(value.get(), TYPE_BLOCK)) {
         uint32_t start = series_index(value.get());
@@ -111,11 +132,10 @@ uint32_t native_reduce(bool, const int32_t* refs) {
             stack_reset();
             position = eval_next(value.get(), position, end, false, true, false);
             if (unwind_pending()) return 0;
-            add_value(out.get(), stack_top(), into != nullptr);
+            add_value(out.get(), stack_top(), into != nullptr, false);
             uint32_t now = cell_series(value.get())->used();
             if (now < end) end = now;
         }
-        if (into && cell_is(out.get(), TYPE_BLOCK)) out->w1 = 0;
     } else if (is_any_function(cell_type(value.get()))) {
         *out = *value;
     } else {
@@ -126,11 +146,12 @@ uint32_t native_reduce(bool, const int32_t* refs) {
         eval_next(block.get(), 0, 1, false, true, false);
         if (unwind_pending()) return 0;
         if (into) {
-            add_value(out.get(), stack_top(), true);
+            add_value(out.get(), stack_top(), true, false);
         } else {
             *out = *stack_top();
         }
     }
+    report_added(out.get(), into, before);
     stack_set_only_result(out.get());
     unwind_frame_return();
     return 0;
@@ -138,8 +159,12 @@ uint32_t native_reduce(bool, const int32_t* refs) {
 
 namespace {
 
+// Walks the values the block holds when composing starts (an /into target may be the block itself, and
+// what is added to it is not composed again); a paren that shortens the block ends the walk sooner.
 void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into) {
-    for (uint32_t i = series_index(block); i < cell_series(block)->used(); i++) {
+    stack_check_native();  // /deep follows nested blocks by recursion
+    uint32_t end = cell_series(block)->used();
+    for (uint32_t i = series_index(block); i < end && i < cell_series(block)->used(); i++) {
         Cell v = cell_series(block)->cells()[i];
         if (cell_is(&v, TYPE_BLOCK) && deep) {
             GcRoot inner(v), composed;
@@ -147,7 +172,7 @@ void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into)
             composed->header |= v.header & HDR_NEW_LINE;
             compose_into(composed.get(), inner.get(), deep, only, false);
             if (unwind_pending()) return;
-            add_value(out, composed.get(), into);
+            add_value(out, composed.get(), into, true);
         } else if (cell_is(&v, TYPE_PAREN)) {
             if (series_index(&v) >= cell_series(&v)->used()) continue;
             GcRoot paren(v);
@@ -158,13 +183,13 @@ void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into)
             if (cell_is(r.get(), TYPE_UNSET)) continue;
             if (cell_is(r.get(), TYPE_BLOCK) && !only) {
                 for (uint32_t k = series_index(r.get()); k < cell_series(r.get())->used(); k++) {
-                    add_value(out, cell_series(r.get())->cells() + k, into);
+                    add_value(out, cell_series(r.get())->cells() + k, into, true);
                 }
             } else {
-                add_value(out, r.get(), into);
+                add_value(out, r.get(), into, false);
             }
         } else {
-            add_value(out, &v, into);
+            add_value(out, &v, into, true);
         }
     }
 }
@@ -175,10 +200,11 @@ uint32_t native_compose(bool, const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* into = ref_arg(refs, 2);
     GcRoot out(into ? *into : g_none_value);
+    uint32_t before = into_block_length(out.get(), into);
     if (!into) set_series(out.get(), TYPE_BLOCK, series_alloc_cells(block_rs_length(value.get()) + 1));
     compose_into(out.get(), value.get(), present(refs, 0), present(refs, 1), into != nullptr);
     if (unwind_pending()) return 0;
-    if (into && cell_is(out.get(), TYPE_BLOCK)) out->w1 = 0;
+    report_added(out.get(), into, before);
     stack_set_only_result(out.get());
     return 0;
 }
@@ -208,12 +234,14 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
             block_set_op(skip, case_sensitive, SetOp(op));
             stack_keep_result();
             return 0;
+        case TYPE_STRING: {
+            GcRoot r;
+            string_set_op(r.get(), a, b, case_sensitive, skip, SetOp(op));
+            stack_set_only_result(r.get());
+            return 0;
+        }
         case TYPE_TYPESET: {
             Cell r = *a;
-            if (op == 8) {
-                stack_set_only_result(&r);
-                return 0;
-            }
             if (op == 9) r.w1 |= b->w1, r.w2 |= b->w2, r.w3 |= b->w3;
             if (op == 10) r.w1 &= b->w1, r.w2 &= b->w2, r.w3 &= b->w3;
             if (op == 11) r.w1 &= ~b->w1, r.w2 &= ~b->w2, r.w3 &= ~b->w3;
@@ -221,8 +249,24 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
             stack_set_only_result(&r);
             return 0;
         }
-        default: fire(ERR_INTERNAL_NOT_DONE);  // strings, bitsets and dates come with their datatypes
+        case TYPE_DATE: {
+            // Dates have one set operation: their difference, in seconds.
+            if (op != SET_DIFFERENCE) break;
+            double seconds = (double(date_to_days(date_year(a), date_month(a), date_day(a))) -
+                              double(date_to_days(date_year(b), date_month(b), date_day(b)))) * 86400.0 +
+                             date_time(a) - date_time(b);
+            Cell r;
+            time_make_at(&r, seconds);
+            stack_set_only_result(&r);
+            return 0;
+        }
+        case TYPE_BITSET: fire(ERR_INTERNAL_NOT_DONE);  // combined by bitset!, not built yet
+        default: break;
     }
+    Cell call, type, word = word_load("set1");
+    stack_get_call_word(&call);
+    set_datatype(&type, ta);
+    fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "logic.h"
+#include "object.h"
 #include "registry.h"
 #include "interpreter/eval.h"
+#include "interpreter/lexer/lexer.h"
 #include "runtime/compare.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -22,6 +24,7 @@
 #include "series.h"
 #include "string.h"
 #include "symbol.h"
+#include "typeset.h"
 
 namespace zol {
 
@@ -146,6 +149,11 @@ struct Match {
     uint32_t after = 0;     // past the matched cell or sequence
 };
 
+// Whether a datatype id is the datatype! value's, or a member of the typeset! value.
+bool is_of_kind(const Cell* kind, uint32_t type) {
+    return cell_is(kind, TYPE_TYPESET) ? typeset_has(kind, type) : datatype_id(kind) == type;
+}
+
 [[noreturn]] void hash_search() { fire(ERR_INTERNAL_NOT_DONE); }  // hash! looks keys up in its table
 
 // The search of find, select and put (the /any and /with refinements do not apply to cells).
@@ -182,8 +190,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
     uint32_t type = cell_type(value);
     bool sequence = is_block_kind(type) && !args.only;
-    bool by_type = type == TYPE_DATATYPE && !args.only;
-    if (type == TYPE_TYPESET && !args.only) fire(ERR_INTERNAL_NOT_DONE);  // typeset! is a later unit
+    bool by_type = (type == TYPE_DATATYPE || type == TYPE_TYPESET) && !args.only;
     if (cell_is(series, TYPE_HASH) && !sequence && !by_type && !args.match && (type != TYPE_OBJECT || args.same)) {
         hash_search();
     }
@@ -192,7 +199,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
     auto matches = [&](uint64_t p) {
         if (p + width > length) return false;
         const Cell* at = cells_of(series) + p;
-        if (by_type) return cell_type(at) == datatype_id(value);
+        if (by_type) return is_of_kind(value, cell_type(at));
         if (!sequence) return compare_values(value, at, op);
         const Cell* seq = cells_of(value) + series_index(value);
         for (uint64_t i = 0; i < width; i++) {
@@ -226,6 +233,17 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
 // --- make and to
 
+namespace {
+
+// An object's body, pushed.
+Cell* object_body_pushed(const Cell* object) {
+    GcRoot source(*object), body;
+    object_body(source.get(), body.get());
+    return stack_push(body.get());
+}
+
+}  // namespace
+
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
@@ -237,8 +255,8 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
             result = block_push_new(n);
             break;
         }
-        case TYPE_OBJECT:   // their bodies come with their units
-        case TYPE_MAP:
+        case TYPE_OBJECT: result = object_body_pushed(source); break;
+        case TYPE_MAP:  // their bodies come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (!is_block_kind(cell_type(source))) fire_bad_make(type, source);
@@ -252,11 +270,22 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
 const Cell* block_to(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
-        case TYPE_OBJECT:  // bodies and values come with their units
-        case TYPE_MAP:
-        case TYPE_VECTOR:
-        case TYPE_TYPESET:
-        case TYPE_STRING: fire(ERR_INTERNAL_NOT_DONE);  // text is read by the lexer
+        case TYPE_OBJECT: result = object_body_pushed(source); break;
+        case TYPE_TYPESET: {
+            GcRoot block;
+            typeset_to_block(source, block.get());
+            result = stack_push(block.get());
+            break;
+        }
+        case TYPE_STRING: {
+            // The text is read as source: the values it holds, words bound globally.
+            GcRoot text(*source), loaded;
+            load_source(loaded.get(), text.get(), -1, false, true, true, true, nullptr, nullptr, nullptr);
+            result = stack_push(loaded.get());
+            break;
+        }
+        case TYPE_MAP:  // bodies and values come with their units
+        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (is_block_kind(cell_type(source))) {
                 result = block_clone(source, false, false);
@@ -407,18 +436,27 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
 
 void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
     GcRoot target(*series), item(*value);
-    SourceCells source(item.get(), only, series_node(series));
-    if (part >= 0) source.limit(uint32_t(part));
+    std::optional<SourceCells> source(std::in_place, item.get(), only, series_node(series));
+    if (part >= 0) source->limit(uint32_t(part));
     uint64_t copies = copies_of(dup);
-    uint64_t total = total_cells(source, copies);
+    uint64_t total = total_cells(*source, copies);
     uint32_t head = clamp_head(target.get());
     uint32_t length = length_of(target.get());
     uint32_t place = append || head == length ? length : head;
     OwnershipReport report(target.get(), append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED,
                            int32_t(place), int32_t(total));
+    if (report.told()) {
+        // The handler may have changed the target or the value: read both again.
+        source.emplace(item.get(), only, series_node(target.get()));
+        if (part >= 0) source->limit(uint32_t(part));
+        total = total_cells(*source, copies);
+        head = clamp_head(target.get());
+        length = length_of(target.get());
+        place = append || head >= length ? length : head;
+    }
     if (total > 0) {
         open_cells(series_node(target.get()), place, total, copies < 5);
-        write_cells(series_node(target.get()), place, source, copies);
+        write_cells(series_node(target.get()), place, *source, copies);
         hash_upkeep(target.get(), HashEdit::inserted, place, total);
     }
     report.done();
@@ -430,19 +468,27 @@ void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool 
 void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
     GcRoot target(*series), item(*value);
     uint32_t node = series_node(series);
-    SourceCells source(item.get(), only, node);
+    std::optional<SourceCells> source(std::in_place, item.get(), only, node);
     uint64_t copies = copies_of(dup);
-    uint64_t total = total_cells(source, copies);
+    uint64_t total = total_cells(*source, copies);
     uint32_t head = clamp_head(target.get());
     uint32_t room = length_of(target.get()) - head;
     uint64_t replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
     OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total));
+    if (report.told()) {
+        // The handler may have changed the target or the value: read both again.
+        source.emplace(item.get(), only, node);
+        total = total_cells(*source, copies);
+        head = clamp_head(target.get());
+        room = length_of(target.get()) - head;
+        replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
+    }
     if (total > replaced) {
         open_cells(node, head + uint32_t(replaced), total - replaced, copies < 5);
     } else if (total < replaced) {
         series_remove_units(node, head + uint32_t(total), uint32_t(replaced - total));
     }
-    if (total > 0) write_cells(node, head, source, copies);
+    if (total > 0) write_cells(node, head, *source, copies);
     hash_upkeep(target.get(), HashEdit::rebuilt, 0, 0);
     report.done();
     Cell result = *target;
@@ -617,6 +663,12 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
+    if (report.told()) {
+        // Sort no more than the records the block still holds.
+        int64_t now = length_of(series);
+        int64_t room = now > start ? now - start : 0;
+        if (count > room) count = room / size * size;
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);
@@ -643,9 +695,12 @@ void block_swap(Cell* series1, Cell* series2) {
         uint32_t i = series_index(series1), j = series_index(series2);
         OwnershipReport first(series1, W_SWAP, W_SWAPED, int32_t(i), 1);
         OwnershipReport second(series2, W_SWAP, W_SWAPED, int32_t(j), 1);
-        std::swap(cells_of(series1)[i], cells_of(series2)[j]);
-        hash_upkeep(series1, HashEdit::swapped, i, 1);
-        hash_upkeep(series2, HashEdit::swapped, j, 1);
+        // Handlers may have emptied either block: swap only what is still there.
+        if (i < length_of(series1) && j < length_of(series2)) {
+            std::swap(cells_of(series1)[i], cells_of(series2)[j]);
+            hash_upkeep(series1, HashEdit::swapped, i, 1);
+            hash_upkeep(series2, HashEdit::swapped, j, 1);
+        }
         second.done();
         first.done();
     }
@@ -655,9 +710,11 @@ void block_swap(Cell* series1, Cell* series2) {
 void block_trim(Cell* series, const TrimArgs&) {
     Cell result = *series;
     uint32_t head = clamp_head(&result);
+    OwnershipReport report(&result, W_TRIM, W_TRIMMED, int32_t(head), int32_t(length_of(&result) - head));
+    // Read after the report: the owner's handler may have changed the block or replaced its buffer.
+    head = clamp_head(&result);
     Series* s = cell_series(&result);
     uint32_t length = s->used();
-    OwnershipReport report(&result, W_TRIM, W_TRIMMED, int32_t(head), int32_t(length - head));
     Cell* cells = s->cells();
     uint32_t kept = head;
     for (uint32_t i = head; i < length; i++) {
@@ -907,14 +964,13 @@ int block_mold_items(const Cell* block, Cell* out, const MoldArgs& args, int bud
 }
 
 void block_copy_types(const Cell* block, uint32_t start, uint32_t count, uint32_t step, bool deep, const Cell* kind) {
-    if (cell_is(kind, TYPE_TYPESET)) fire(ERR_INTERNAL_NOT_DONE);  // typeset! is a later unit
-    if (!cell_is(kind, TYPE_DATATYPE)) fire(ERR_SCRIPT_INVALID_ARG, kind);
+    if (!cell_is(kind, TYPE_DATATYPE) && !cell_is(kind, TYPE_TYPESET)) fire(ERR_SCRIPT_INVALID_ARG, kind);
     GcRoot kept(*block), wanted(*kind);
     uint64_t end = std::min<uint64_t>(uint64_t(start) + count, length_of(block));
     for (uint64_t i = start; i < end && i < length_of(kept.get()); i += step ? step : 1) {
         uint32_t t = cell_type(cells_of(kept.get()) + i);
         bool copyable = is_series_kind(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
-        if (!copyable || t != datatype_id(wanted.get())) continue;
+        if (!copyable || !is_of_kind(wanted.get(), t)) continue;
         GcRoot item(cells_of(kept.get())[i]), copied;
         auto copy = copy_action_of(t);
         if (!copy) fire(ERR_INTERNAL_NOT_DONE);

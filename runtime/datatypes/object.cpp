@@ -519,6 +519,23 @@ int object_mold_fields(const Cell* object, Cell* out, const MoldArgs& args, int 
 
 // --- actions
 
+void object_body(const Cell* object, Cell* out) {
+    uint32_t context = object->w1;
+    uint32_t n = context_word_count(context);
+    block_make_at(out, int64_t(n) * 2);
+    for (uint32_t i = 0; i < n; i++) {
+        Cell word = field_word(context, i);
+        word.header = TYPE_SET_WORD | HDR_NEW_LINE;
+        *block_alloc_tail(out) = word;
+        // Words and paths would be evaluated when the body is read back: quote them.
+        Cell v = *field_value(context, i);
+        v.header &= ~HDR_NEW_LINE;
+        if (cell_is(&v, TYPE_WORD)) cell_set_type(&v, TYPE_LIT_WORD);
+        if (cell_is(&v, TYPE_PATH)) cell_set_type(&v, TYPE_LIT_PATH);
+        *block_alloc_tail(out) = v;
+    }
+}
+
 namespace {
 
 void remake_functions(uint32_t context) {
@@ -599,18 +616,7 @@ void object_reflect(Cell* value, uint32_t field) {
     } else if (f == g_sym[SYM_VALUES]) {
         object_values_block(object.get(), result.get());
     } else if (f == g_sym[SYM_BODY]) {
-        block_make_at(result.get(), int64_t(n) * 2);
-        for (uint32_t i = 0; i < n; i++) {
-            Cell word = field_word(context, i);
-            word.header = TYPE_SET_WORD | HDR_NEW_LINE;
-            *block_alloc_tail(result.get()) = word;
-            // Words and paths would be evaluated when the body is read back: quote them.
-            Cell v = *field_value(context, i);
-            v.header &= ~HDR_NEW_LINE;
-            if (cell_is(&v, TYPE_WORD)) cell_set_type(&v, TYPE_LIT_WORD);
-            if (cell_is(&v, TYPE_PATH)) cell_set_type(&v, TYPE_LIT_PATH);
-            *block_alloc_tail(result.get()) = v;
-        }
+        object_body(object.get(), result.get());
     } else if (f == g_sym[SYM_CLASS]) {
         set_integer(result.get(), int32_t(object->w2));
     } else if (f == g_sym[SYM_OWNER]) {

@@ -52,6 +52,9 @@ Cell* object_construct(const Cell* spec, const Cell* prototype, bool only);
 void object_set_values(const Cell* object, const Cell* value, bool any, bool only, bool some);
 // A new block of the object's values (shallow copy), into the cell (which must stay reachable).
 void object_values_block(const Cell* object, Cell* out);
+// A new block that reads back as the object: each field as a set-word starting a new line, then its value
+// (a word or path value quoted), into the cell (which must stay reachable).
+void object_body(const Cell* object, Cell* out);
 
 // --- change handlers (both call language code, and turn a pending break, return or throw left by the
 // handler into PendingUnwind)

@@ -2,6 +2,7 @@
 // argument base) is the series and becomes the result unless said otherwise.
 #include "series.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -167,13 +168,15 @@ const Cell* series_pick(Cell* series, int index, Cell*) {
     return item_at(series, uint32_t(position));
 }
 
+[[noreturn]] void poke_out_of_range(int index, const Cell* index_cell) {
+    Cell bad;
+    set_integer(&bad, index);
+    fire(ERR_SCRIPT_OUT_OF_RANGE, cell_is(index_cell, TYPE_INTEGER) ? index_cell : &bad);
+}
+
 const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) {
     int64_t position = index_position(series, index);
-    if (index == 0 || position < 0 || position >= series_buffer_length(series)) {
-        Cell bad;
-        set_integer(&bad, index);
-        fire(ERR_SCRIPT_OUT_OF_RANGE, cell_is(index_cell, TYPE_INTEGER) ? index_cell : &bad);
-    }
+    if (index == 0 || position < 0 || position >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     uint32_t t = cell_type(series);
     uint32_t at = uint32_t(position);
     if (is_string_kind(t) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
@@ -185,6 +188,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
         byte = uint32_t(v);
     }
     OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1);
+    if (report.told() && at >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     if (is_block_kind(t)) {
         cell_series(series)->cells()[at] = *value;
     } else if (is_string_kind(t)) {
@@ -255,6 +259,11 @@ void series_reverse(Cell* series, Cell* part, Cell* skip) {
     }
     uint32_t index = series_index(series);
     OwnershipReport report(series, W_REVERSE, W_REVERSED, int32_t(index), int32_t(count));
+    if (report.told()) {
+        uint32_t now = series_buffer_length(series);
+        int64_t room = now > index ? int64_t(now - index) : 0;
+        if (count > room) count = room / size * size;
+    }
     Series* s = cell_series(series);
     uint32_t record = uint32_t(size) * s->unit();
     uint8_t* first = s->head_ptr() + uint64_t(index) * s->unit();
@@ -316,7 +325,15 @@ void series_take(Cell* series, Cell* part, bool, bool last) {
     GcRoot result;
     make_like(result.get(), series, uint32_t(n));
     OwnershipReport report(source.get(), W_TAKE, W_TAKEN, int32_t(index), int32_t(n));
-    if (given < 1) {
+    if (report.told()) {
+        // Take no more than the series now holds on the side taken from.
+        uint32_t now = series_buffer_length(source.get());
+        int64_t room = given < 0 && !last ? (index <= now ? index : 0) : (now > index ? now - index : 0);
+        if (n > room) n = room;
+    }
+    if (n == 0) {
+        // The handler left nothing to take.
+    } else if (given < 1) {
         // Nothing asked for (0) gives an empty result; a negative count takes the items before the head.
         if (given < 0 && !last && index >= n) move_units(source.get(), index - uint32_t(n), uint32_t(n), result.get());
     } else if (last) {
@@ -327,6 +344,9 @@ void series_take(Cell* series, Cell* part, bool, bool last) {
     report.done();
     if (part) {
         stack_set_only_result(result.get());
+    } else if (n == 0) {
+        none_set_result();
+        keep_result();
     } else {
         GcRoot item(*item_at(result.get(), 0));
         stack_set_only_result(item.get());
@@ -383,6 +403,16 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         if (to > series_buffer_length(target)) to = series_buffer_length(target);
         if (to == from || (to > from && to < from + n)) return origin;
         OwnershipReport report(origin, W_MOVE, W_MOVED, int32_t(from), int32_t(n));
+        if (report.told()) {
+            uint32_t now = series_buffer_length(origin);
+            if (from >= now) n = 0;
+            if (n > now - from) n = now - from;
+            if (to > now) to = now;
+            if (n == 0 || to == from || (to > from && to < from + n)) {
+                report.done();
+                return origin;
+            }
+        }
         Series* s = cell_series(origin);
         uint32_t unit = s->unit();
         std::vector<uint8_t> moved(uint64_t(n) * unit);
@@ -403,6 +433,10 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         fire(ERR_SCRIPT_MOVE_BAD, &a, &b);
     }
     OwnershipReport report(origin, W_MOVE, W_MOVED, int32_t(from), int32_t(n));
+    if (report.told()) {
+        uint32_t now = series_buffer_length(source.get());
+        n = from < now ? std::min(n, now - from) : 0;
+    }
     uint32_t to = series_index(dest.get());
     if (to > series_buffer_length(dest.get())) to = series_buffer_length(dest.get());
     if (strings) {
@@ -440,6 +474,8 @@ void series_random(Cell* value, bool seed, bool secure, bool only) {
         return stack_set_only_result(item.get());
     }
     OwnershipReport report(value, W_RANDOM, W_RANDOMIZED, int32_t(index), int32_t(left));
+    s = cell_series(value);  // the owner's handler may have changed the buffer
+    if (report.told()) left = s->used() > index ? std::min(left, s->used() - index) : 0;
     uint32_t unit = s->unit();
     std::vector<uint8_t> temp(unit);
     for (uint32_t p = index, n = left; n > 1; p++, n--) {

@@ -153,8 +153,8 @@ bool string_head_in_bitset(const Cell* str, const Cell* bitset);
 bool string_tag_delims(const Cell* str, const Cell* tag);
 
 // The string side of unique, union, intersect, exclude and difference over records of skip units (a null skip
-// means 1): a new string made in result (which may be the first argument's own cell). Records are compared
-// whole, folding case unless case_sensitive.
+// means 1): a new string made in result (which may be the first argument's own cell). A record is known by
+// its first code point (folded unless case_sensitive) and kept whole.
 void string_set_op(Cell* result, const Cell* first, const Cell* second, bool case_sensitive, const Cell* skip, SetOp op);
 
 // --- case conversion (string_edit.cpp)

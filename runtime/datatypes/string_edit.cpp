@@ -77,6 +77,7 @@ void string_append(Cell* series, Cell* value, int part, bool, int dup, bool appe
     uint32_t at = append ? cell_series(series)->used() : head;
     OwnershipReport report(series, append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED, int32_t(at),
                            added_length(text, count, times));
+    if (report.told()) head = clamped_head(series);  // the owner's handler may have shortened the text
     uint32_t written = string_concatenate(series, text, count, 0, false, append ? JoinMode::append : JoinMode::insert, times);
     report.done();
     series->w1 = append ? 0 : head + written;
@@ -99,6 +100,11 @@ void string_change(Cell* series, Cell* value, int part, bool, int dup) {
         }
     }
     OwnershipReport report(series, W_CHANGE, W_CHANGED, int32_t(head), part >= 0 ? int32_t(replaced) : added_length(text, count, times));
+    if (report.told()) {
+        // The owner's handler may have shortened the text.
+        head = clamped_head(series);
+        if (part >= 0 && replaced > string_length(series)) replaced = string_length(series);
+    }
     uint32_t written;
     if (part < 0) {
         written = string_concatenate(series, text, count, 0, false, JoinMode::overwrite, times);
@@ -127,8 +133,11 @@ void string_swap(Cell* series1, Cell* series2) {
     }
     OwnershipReport first(series1, W_SWAP, W_SWAPED, int32_t(h1), 1);
     OwnershipReport second(series2, W_SWAP, W_SWAPED, int32_t(h2), 1);
-    string_put_char(series_node(series1), h1, c2);
-    string_put_char(series_node(series2), h2, c1);
+    // Handlers may have shortened either text: swap only what is still there.
+    if (h1 < cell_series(series1)->used() && h2 < cell_series(series2)->used()) {
+        string_put_char(series_node(series1), h1, c2);
+        string_put_char(series_node(series2), h2, c1);
+    }
     first.done();
     second.done();
 }
@@ -248,6 +257,7 @@ void string_trim(Cell* series, const TrimArgs& args) {
     if (args.all || args.with) set = trim_set(args.with);
     uint32_t head = clamped_head(series);
     OwnershipReport report(series, W_TRIM, W_TRIMMED, int32_t(head), int32_t(string_length(series)));
+    head = clamped_head(series);  // the owner's handler may have shortened the text
     Series* s = cell_series(series);
     Units u{s->head_ptr(), s->unit()};
     uint32_t used = s->used();
@@ -351,6 +361,12 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     if (count < 2 * int64_t(size)) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(head), int32_t(count));
+    if (report.told()) {
+        // Sort no more than the records the text still holds.
+        int64_t now = cell_series(series)->used();
+        int64_t room = now > head ? now - head : 0;
+        if (count > room) count = room / size * size;
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, head, uint32_t(count), size, args);
         report.done();

@@ -358,25 +358,20 @@ bool string_tag_delims(const Cell* str, const Cell* tag) {
 
 namespace {
 
-using RecordKeys = std::unordered_set<std::u32string>;
+using RecordKeys = std::unordered_set<uint32_t>;
 
-// The record of up to `size` units at a unit index, as a key (folded unless case_sensitive).
-std::u32string record_key(const Cell* str, uint32_t at, uint32_t size, bool case_sensitive) {
+// The key of the record at a unit index: its first code point (folded unless case_sensitive). The rest of
+// a record follows its key, as the cells of a block record follow theirs.
+uint32_t record_key(const Cell* str, uint32_t at, bool case_sensitive) {
     Series* s = cell_series(str);
-    uint32_t used = s->used(), unit = s->unit();
-    uint32_t n = used - at < size ? used - at : size;
-    std::u32string key(n, U'\0');
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t c = string_get_char(s->head_ptr() + uint64_t(at + i) * unit, unit);
-        key[i] = char32_t(case_sensitive ? c : fold_cp(c));
-    }
-    return key;
+    uint32_t c = string_get_char(s->head_ptr() + uint64_t(at) * s->unit(), s->unit());
+    return case_sensitive ? c : fold_cp(c);
 }
 
 RecordKeys records_of(const Cell* str, uint32_t size, bool case_sensitive) {
     RecordKeys keys;
     uint32_t used = cell_series(str)->used();
-    for (uint32_t at = clamped_head(str); at < used; at += size) keys.insert(record_key(str, at, size, case_sensitive));
+    for (uint32_t at = clamped_head(str); at < used; at += size) keys.insert(record_key(str, at, case_sensitive));
     return keys;
 }
 
@@ -386,7 +381,7 @@ void keep_records(const Cell* str, uint32_t size, bool case_sensitive, const Rec
                   RecordKeys& kept, std::vector<uint32_t>& out) {
     uint32_t used = cell_series(str)->used();
     for (uint32_t at = clamped_head(str); at < used; at += size) {
-        std::u32string key = record_key(str, at, size, case_sensitive);
+        uint32_t key = record_key(str, at, case_sensitive);
         if (other && (other->count(key) != 0) != want_found) continue;
         if (!kept.insert(key).second) continue;
         uint32_t n = used - at < size ? used - at : size;

@@ -87,6 +87,7 @@ int word_mold(const Cell* value, Cell* out, const MoldArgs&, int budget) {
 
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
     Cell* result = stack_push_cell();
+    set_none(result);  // marked from now on, and word_make_global allocates
     switch (cell_type(spec)) {
         case TYPE_DATATYPE: *result = g_types.row(datatype_id(spec)).word; break;
         case TYPE_LOGIC: *result = word_make_global(g_sym[logic_get(spec) ? SYM_TRUE : SYM_FALSE]); break;

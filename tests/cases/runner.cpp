@@ -107,6 +107,18 @@ std::string mold_text_of(const Cell* value) { return mold_text(value); }
 
 std::string word_text(const Cell* w) { return cell_is(w, TYPE_WORD) ? mold_text_of(w) : "?"; }
 
+// The formed text of an error; an error raised while forming it (an argument that cannot be molded) is
+// reported instead of ending the run.
+std::string formed_error(const Cell* error) {
+    std::string text;
+    GcRoot keep(*error), inner;
+    if (catch_error([&] { text = error_form_text(keep.get()); }, inner.get()) != ERR_COUNT) {
+        g_system.pending = UNWIND_NONE;
+        return "(forming the error raised " + word_text(error_field(inner.get(), ERROR_FIELD_ID)) + ")";
+    }
+    return text;
+}
+
 // Runs one case; returns an empty string when it gives what it should, else what went wrong.
 std::string run_case(const Case& c) {
     g_printed.clear();
@@ -117,7 +129,7 @@ std::string run_case(const Case& c) {
         load_global(reinterpret_cast<const uint8_t*>(c.code.data()), c.code.size(), block.get());
         loaded = true;
     }, error.get());
-    if (!loaded) return "does not load: " + (load_error == ERR_COUNT ? std::string("?") : error_form_text(error.get()));
+    if (!loaded) return "does not load: " + (load_error == ERR_COUNT ? std::string("?") : formed_error(error.get()));
     ErrorId raised = catch_error([&] {
         eval_block(block.get(), false);
         *result = *stack_top();
@@ -126,7 +138,7 @@ std::string run_case(const Case& c) {
     std::string printed = g_printed;
     if (!printed.empty() && printed.back() == '\n') printed.pop_back();
     bool failed = raised != ERR_COUNT;
-    std::string error_text = failed ? error_form_text(error.get()) : "";
+    std::string error_text = failed ? formed_error(error.get()) : "";
     switch (c.kind) {
         case Expect::result: {
             if (failed) return "raised " + error_text;

@@ -592,9 +592,10 @@ TEST_F(BlockTest, MakeAndTo) {
 
     EXPECT_EQ(mold(*to(&proto, &c, TYPE_BLOCK)), "[#\"c\"]") << "any other value: a block of one";
     EXPECT_EQ(mold(*to(&proto, &model, TYPE_PAREN)), "(a [i])");
-    Cell text;
-    string_make(&text);
-    EXPECT_EQ(catch_error([&] { to(&proto, &text, TYPE_BLOCK); }), ERR_INTERNAL_NOT_DONE) << "needs the lexer";
+    GcRoot text;
+    string_make(text.get());
+    string_append_ascii(text.get(), "a [1 b/c] 'd");
+    EXPECT_EQ(mold(*to(&proto, text.get(), TYPE_BLOCK)), "[a [1 b/c] 'd]") << "text is read as source";
 }
 
 TEST_F(BlockTest, SetOperations) {

@@ -254,7 +254,9 @@ TEST_F(StringSearchTest, SetOperations) {
         {SET_DIFFERENCE, "abc", "bcd", false, 0, "ad"},
         {SET_UNIQUE, "aAbBa", "", false, 0, "ab"},
         {SET_UNIQUE, "aAbBa", "", true, 0, "aAbB"},
-        {SET_UNIQUE, "abacab", "", false, 2, "abac"},  // whole records, not their first letters
+        {SET_UNIQUE, "abacab", "", false, 2, "ab"},  // a record is known by its first letter
+        {SET_UNIQUE, "abcdab", "", false, 2, "abcd"},
+        {SET_EXCLUDE, "abcd", "cx", false, 2, "ab"},
         {SET_UNION, "ab", "AbCd", false, 2, "abCd"},
         {SET_INTERSECT, "abcd", "xxcd", false, 2, "cd"},
         {SET_DIFFERENCE, "\xC3\xA9x", "\xC3\x89y", false, 0, "xy"},
