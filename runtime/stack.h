@@ -158,10 +158,13 @@ inline void unwind_to_loop(bool keep) { unwind_to_kind(FRAME_LOOP, keep); }
 void frame_pop_restore();
 
 // --- argument cells
+// A new cell on top, holding none until the caller fills it: the collector scans every cell up to the top,
+// and what an earlier call left in the slot may name a buffer freed since.
 inline Cell* stack_push_cell() {
     Cell* slot = g_args.top;
     if (slot + 1 >= g_args.end) stack_overflow(slot + 1);
     g_args.top = slot + 1;
+    slot->header = TYPE_NONE;
     return slot;
 }
 inline Cell* stack_push(const Cell* c) {
