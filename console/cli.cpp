@@ -35,8 +35,11 @@ int run_script(const std::string& path) {
         platform::write_stderr(message.data(), message.size());
         return 254;
     }
-    GcRoot code;
-    load_script(reinterpret_cast<const uint8_t*>(source.data()), source.size(), code.get(), nullptr);
+    GcRoot code, file;
+    string_make(file.get());
+    string_append_utf8(file.get(), reinterpret_cast<const uint8_t*>(path.data()), path.size());
+    cell_set_type(file.get(), TYPE_FILE);
+    load_script(reinterpret_cast<const uint8_t*>(source.data()), source.size(), code.get(), nullptr, file.get());
     // No try frame: an error that the script does not catch is reported and ends the process.
     eval_block(code.get(), true);
     if (unwind_pending()) g_system.pending = UNWIND_NONE;

@@ -35,12 +35,12 @@ void load_global(const uint8_t* text, size_t length, Cell* out) {
     lexer_scan(out, text, uint32_t(length), false, true, true, true, nullptr, nullptr, nullptr, nullptr);
 }
 
-void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header) {
+void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header, const Cell* source) {
     const uint8_t* start = find_header(text, length);
     if (!start) {
-        Cell none_file;
-        set_none(&none_file);
-        fire(ERR_SYNTAX_NO_HEADER, &none_file);
+        Cell none;
+        set_none(&none);
+        fire(ERR_SYNTAX_NO_HEADER, source ? source : &none);
     }
     load_global(start, length - size_t(start - text), out);
     // The header found above always loads as the word and its block: step over both.

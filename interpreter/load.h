@@ -12,8 +12,9 @@ namespace zol {
 void load_global(const uint8_t* text, size_t length, Cell* out);
 
 // The code of a script: the values after its header, the word Zol followed by a block, which may come
-// after other text such as a shebang line. Raises a syntax error when there is no header. out must be a
-// rooted cell; header receives the header block when not null.
-void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header);
+// after other text such as a shebang line. Raises syntax error no-header naming the script (source: a
+// file! or other value, or null for none) when there is no header. out must be a rooted cell; header
+// receives the header block when not null.
+void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header, const Cell* source = nullptr);
 
 }  // namespace zol

@@ -53,8 +53,12 @@ inline Cell* own_base(const CallFrame* f) {
 uintptr_t g_native_limit = 0;
 
 void stack_overflow(Cell* from) {
-    Cell* t = from - 5;
-    g_args.top = t < g_args.start ? g_args.start : t;
+    // A full argument stack gives up a few cells so that raising the error has room; the other limits leave
+    // the cells of the calls that are running as they are.
+    if (from + 5 >= g_args.end) {
+        Cell* t = from - 5;
+        g_args.top = t < g_args.start ? g_args.start : t;
+    }
     cycles_reset();
     fire(ERR_INTERNAL_STACK_OVERFLOW);
 }
