@@ -15,6 +15,7 @@ namespace zol {
 
 bool g_trace_active = false;
 bool g_trace_enabled = false;
+bool g_trace_callback_running = false;
 uint32_t g_trace_callback_bits = 0;
 
 namespace {
@@ -79,6 +80,11 @@ void report(uint32_t event, const Cell* series, int64_t position, const Cell* re
     for (int i = 0; i < 6; i++) cells[i] = *args[i];
     GcRoot callback(g_callback);
     g_trace_active = false;
+    struct Running {
+        bool saved = g_trace_callback_running;
+        Running() { g_trace_callback_running = true; }
+        ~Running() { g_trace_callback_running = saved; }
+    } running;
     stack_mark_try_all(&g_word[W_INTERP_CALLBACK]);
     try {
         interp_call(callback.get(), cells, 6, &g_word[W_INTERP_CALLBACK], 0);

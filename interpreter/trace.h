@@ -31,6 +31,8 @@ constexpr uint32_t TRACE_ALL_EVENTS = 0x1FFFF;
 extern bool g_trace_active;
 // Set while a do/trace is in force; functions marked trace copy it into the active flag for their bodies.
 extern bool g_trace_enabled;
+// Set while the callback runs: nothing it evaluates is traced, functions marked trace included.
+extern bool g_trace_callback_running;
 // Which datatype callbacks (bits by callback kind: 1 lexer, 2 Parse, 4 sort, 8 on-change*, 16
 // on-deep-change*, 32 port) are traced; the others run with tracing off.
 extern uint32_t g_trace_callback_bits;
