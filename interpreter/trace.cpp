@@ -68,8 +68,9 @@ void report(uint32_t event, const Cell* series, int64_t position, const Cell* re
         }
     }
     set_integer(args[2].get(), offset);
-    if (value) *args[3] = *value;
-    if (ref && (event & EVENTS_WITH_REF)) *args[4] = *ref;
+    // An unset value or reference reaches the callback as none, which its untyped arguments accept.
+    if (value && !cell_is(value, TYPE_UNSET)) *args[3] = *value;
+    if (ref && (event & EVENTS_WITH_REF) && !cell_is(ref, TYPE_UNSET)) *args[4] = *ref;
     // frame: a pair! of the argument base and top as stack indexes (x in word 2, y in word 3).
     Cell* frame = args[5].get();
     frame->header = TYPE_PAIR;
