@@ -215,6 +215,9 @@ void unwind_to_kind_return(uint32_t kind) {
 Cell* stack_push_cell() {
     Cell* slot = g_args.top;
     if (slot + 1 >= g_args.end) overflow(slot + 1);
+    // The collector marks every cell up to the top: a cell filled only after an allocation (a new
+    // string's cell, for one) must not show it what an earlier call left there.
+    set_none(slot);
     g_args.top = slot + 1;
     return slot;
 }
