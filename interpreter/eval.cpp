@@ -551,7 +551,7 @@ void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t ca
     if (g_trace_active) {
         uint32_t saved = g_system.pending;
         g_system.pending = UNWIND_NONE;
-        trace_event(TRACE_EPILOG, body.get(), -1, name, fn.get());
+        trace_event_during_exit(saved, TRACE_EPILOG, body.get(), -1, name, fn.get());
         g_system.pending = saved;
     }
     if (unwind_pending()) {

@@ -135,6 +135,31 @@ void trace_event(uint32_t event, const Cell* series, int64_t position, const Cel
     report(event, series, position, ref, value, true);
 }
 
+namespace {
+
+// Calls report with the cell at the stack top kept out of the callback's way when an exit left its value
+// there (the unwinder makes the target's result slot the top).
+void report_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                        const Cell* value, bool raise_errors) {
+    bool keep = pending == UNWIND_BREAK || pending == UNWIND_CONTINUE || pending == UNWIND_RETURN || pending == UNWIND_EXIT;
+    if (keep && g_args.top + 1 >= g_args.end) keep = false;  // no room: the callback's push overflows anyway
+    if (keep) g_args.top++;
+    struct Lower {
+        bool on;
+        ~Lower() {
+            if (on) g_args.top--;
+        }
+    } lower{keep};
+    report(event, series, position, ref, value, raise_errors);
+}
+
+}  // namespace
+
+void trace_event_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                             const Cell* value) {
+    report_during_exit(pending, event, series, position, ref, value, true);
+}
+
 bool trace_start(const Cell* callback) {
     if (g_trace_enabled) return false;
     g_mask = trace_mask(callback);
@@ -161,7 +186,7 @@ void trace_stop() {
         }
     } remove;
     // With a code pending (an error or another exit on its way out) an error of the callback is dropped.
-    report(TRACE_END, nullptr, -1, nullptr, nullptr, saved == UNWIND_NONE);
+    report_during_exit(saved, TRACE_END, nullptr, -1, nullptr, nullptr, saved == UNWIND_NONE);
     g_system.pending = saved;
 }
 

@@ -48,6 +48,12 @@ uint32_t trace_mask(const Cell* callback);
 // raised on from here.
 void trace_event(uint32_t event, const Cell* series, int64_t position, const Cell* ref, const Cell* value);
 
+// Reports an event while an exit is on its way, its code (pending) kept aside by the caller: break,
+// continue, return and exit have left their value in the cell at the stack top, which must survive the
+// callback's cells.
+void trace_event_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                             const Cell* value);
+
 inline void trace(uint32_t event, const Cell* series, int64_t position, const Cell* ref, const Cell* value) {
     if (g_trace_active) trace_event(event, series, position, ref, value);
 }
