@@ -172,13 +172,18 @@ private:
     GcRoot saved_;
 };
 
-// Delivers a value: pushed in push mode, else the frame's only result.
-inline void deliver(const Cell* value, bool push, const Cell* block, uint32_t position) {
-    trace(TRACE_PUSH, block, position, nullptr, value);
+// Delivers a value: pushed in push mode, else the frame's only result. The value is copied first: it may
+// sit in a context's values, which the trace callback can grow (and so move).
+inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t position) {
+    Cell value = *value_in;
+    if (g_trace_active) {
+        GcRoot keep(value);
+        trace_event(TRACE_PUSH, block, position, nullptr, keep.get());
+    }
     if (push) {
-        stack_push(value);
+        stack_push(&value);
     } else {
-        stack_set_only_result(value);
+        stack_set_only_result(&value);
     }
 }
 
