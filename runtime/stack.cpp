@@ -38,9 +38,14 @@ inline bool is_stack_context(uint32_t context) {
 
 inline bool hidden(uint32_t symbol) { return symbol == g_sym_body || symbol == g_sym_anon; }
 
-[[noreturn]] void overflow(Cell* from) {
-    Cell* t = from - 5;
-    g_args.top = t < g_args.start ? g_args.start : t;
+// Raises stack-overflow. Only a full argument stack gives up a few cells at its top, so that raising the
+// error has room; when the frame stack or the machine stack runs out, the cells up to the top still
+// belong to the calls in progress (a set-word waiting for its value, a try's result slot) and stay.
+[[noreturn]] void overflow(bool args_full) {
+    if (args_full) {
+        Cell* t = g_args.top - 4;
+        g_args.top = t < g_args.start ? g_args.start : t;
+    }
     cycles_reset();
     fire(ERR_INTERNAL_STACK_OVERFLOW);
 }
@@ -69,11 +74,11 @@ void stack_init() {
 
 void stack_check_native() {
     char probe;
-    if (reinterpret_cast<uintptr_t>(&probe) < g_native_limit) overflow(g_args.top);
+    if (reinterpret_cast<uintptr_t>(&probe) < g_native_limit) overflow(false);
 }
 
 void mark_frame(uint32_t symbol, uint32_t word_ctx, uint32_t kind_header) {
-    if (g_frames.top >= g_frames.end) overflow(g_args.top);
+    if (g_frames.top >= g_frames.end) overflow(false);
     stack_check_native();
     CallFrame* f = g_frames.top++;
     f->header = (symbol & FRAME_SYMBOL_MASK) | kind_header;
@@ -214,7 +219,7 @@ void unwind_to_kind_return(uint32_t kind) {
 
 Cell* stack_push_cell() {
     Cell* slot = g_args.top;
-    if (slot + 1 >= g_args.end) overflow(slot + 1);
+    if (slot + 1 >= g_args.end) overflow(true);
     // The collector marks every cell up to the top: a cell filled only after an allocation (a new
     // string's cell, for one) must not show it what an earlier call left there.
     set_none(slot);
