@@ -194,13 +194,18 @@ private:
     GcRoot saved_;
 };
 
-// Delivers a value: pushed in push mode, else the frame's only result.
-inline void deliver(const Cell* value, bool push, const Cell* block, uint32_t position) {
-    trace(TRACE_PUSH, block, position, nullptr, value);
+// Delivers a value: pushed in push mode, else the frame's only result. The value is copied first: it may
+// sit in a context's values, which the trace callback can grow (and so move).
+inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t position) {
+    Cell value = *value_in;
+    if (g_trace_active) {
+        GcRoot keep(value);
+        trace_event(TRACE_PUSH, block, position, nullptr, keep.get());
+    }
     if (push) {
-        stack_push(value);
+        stack_push(&value);
     } else {
-        stack_set_only_result(value);
+        stack_set_only_result(&value);
     }
 }
 
@@ -367,7 +372,9 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
             }
             argc++;
         } else {
-            if (base_mode == 1 && position < end) {
+            // apply/all lists a value for every argument, those of refinements that are off too; with a
+            // path the refinements come from the path and the block holds no such values.
+            if (base_mode == 1 && by_position && position < end) {
                 position = fetch_one(p, block, position, end, false, mode, name);
                 if (unwind_pending()) return position;
                 stack_pop(1);
@@ -403,6 +410,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
                 } else {
                     on = false;
                 }
+                position = at;  // the refinement's arguments follow its flag expression
             } else if (cell_is(&element, TYPE_GET_WORD)) {
                 on = logic_cell_true(word_value_cell(&element), false, &element);
             }
@@ -426,7 +434,8 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
                 if (unwind_pending()) return position;
                 if (on) typecheck(name, stack_top(), a);
                 if (is_function) {
-                    g_args.base[k] = *stack_top();
+                    // A refinement that is off keeps none in its arguments, as when it is not named at all.
+                    if (on) g_args.base[k] = *stack_top();
                     stack_pop(1);
                 } else if (on) {
                     argc++;
@@ -762,7 +771,7 @@ void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t ca
     // Callbacks of datatypes are traced only when asked for; bodies marked trace or no-trace set their own.
     bool active = g_trace_active;
     if (active && callback_kind && !(g_trace_callback_bits & callback_kind)) active = false;
-    if (fn->header & FN_TRACE) active = g_trace_enabled;
+    if (fn->header & FN_TRACE) active = g_trace_enabled && !g_trace_callback_running;
     if (fn->header & FN_NO_TRACE) active = false;
     TraceScope tracing(active);
     const Cell* info = node_series(fn->w3)->cells();
@@ -783,7 +792,7 @@ void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t ca
     if (g_trace_active) {
         uint32_t saved = g_system.pending;
         g_system.pending = UNWIND_NONE;
-        trace_event(TRACE_EPILOG, &body, -1, name, fn);
+        trace_event_during_exit(saved, TRACE_EPILOG, &body, -1, name, fn);
         g_system.pending = saved;
     }
     if (unwind_pending()) {
@@ -1037,10 +1046,12 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
     // Infix operators: each takes the value so far as its left operand.
     while (position < end) {
         const Cell* next = cells_of(block.get()) + position;
-        if (!cell_is(next, TYPE_WORD) || !word_context(next)) break;
+        // Only a word that has a value now can name an operator: a word of a function whose call has
+        // ended is left to be the next expression (and to raise its error there).
+        if (!cell_is(next, TYPE_WORD)) break;
         Cell op_word = *next;
-        const Cell* value = word_value_cell(&op_word);
-        if (!cell_is(value, TYPE_OP)) break;
+        const Cell* value = peek_word_value(&op_word);
+        if (!value || !cell_is(value, TYPE_OP)) break;
         Cell op = *value;
         if (g_trace_active) trace_event(TRACE_FETCH, block.get(), position, nullptr, &op_word);
         g_args.top = start_top;

@@ -15,6 +15,7 @@ namespace zol {
 
 bool g_trace_active = false;
 bool g_trace_enabled = false;
+bool g_trace_callback_running = false;
 uint32_t g_trace_callback_bits = 0;
 
 namespace {
@@ -67,8 +68,9 @@ void report(uint32_t event, const Cell* series, int64_t position, const Cell* re
         }
     }
     set_integer(args[2].get(), offset);
-    if (value) *args[3] = *value;
-    if (ref && (event & EVENTS_WITH_REF)) *args[4] = *ref;
+    // An unset value or reference reaches the callback as none, which its untyped arguments accept.
+    if (value && !cell_is(value, TYPE_UNSET)) *args[3] = *value;
+    if (ref && (event & EVENTS_WITH_REF) && !cell_is(ref, TYPE_UNSET)) *args[4] = *ref;
     // frame: a pair! of the argument base and top as stack indexes (x in word 2, y in word 3).
     Cell* frame = args[5].get();
     frame->header = TYPE_PAIR;
@@ -79,23 +81,27 @@ void report(uint32_t event, const Cell* series, int64_t position, const Cell* re
     for (int i = 0; i < 6; i++) cells[i] = *args[i];
     GcRoot callback(g_callback);
     g_trace_active = false;
+    bool was_running = g_trace_callback_running;
+    g_trace_callback_running = true;
     stack_mark_try_all(&g_word[W_INTERP_CALLBACK]);
+    GcRoot error;
+    bool failed = false;
     try {
         interp_call(callback.get(), cells, 6, &g_word[W_INTERP_CALLBACK], 0);
     } catch (const ErrorUnwind&) {
-        GcRoot error(*stack_top());
-        g_args.base = base;
-        g_args.top = top;
-        g_frames.top = frames;
-        g_trace_active = true;
-        g_system.pending = UNWIND_NONE;
-        if (raise_errors) error_rethrow(error.get());
-        return;
+        *error = *stack_top();
+        failed = true;
     }
     g_args.base = base;
     g_args.top = top;
     g_frames.top = frames;
     g_trace_active = true;
+    g_trace_callback_running = was_running;
+    if (!failed) return;
+    g_system.pending = UNWIND_NONE;
+    // Raised after the handler has ended: thrown from inside it, the compiler skips the clean-up of this
+    // frame's scope guards on the way out.
+    if (raise_errors) error_rethrow(error.get());
 }
 
 }  // namespace
@@ -128,6 +134,31 @@ void trace_event(uint32_t event, const Cell* series, int64_t position, const Cel
     report(event, series, position, ref, value, true);
 }
 
+namespace {
+
+// Calls report with the cell at the stack top kept out of the callback's way when an exit left its value
+// there (the unwinder makes the target's result slot the top).
+void report_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                        const Cell* value, bool raise_errors) {
+    bool keep = pending == UNWIND_BREAK || pending == UNWIND_CONTINUE || pending == UNWIND_RETURN || pending == UNWIND_EXIT;
+    if (keep && g_args.top + 1 >= g_args.end) keep = false;  // no room: the callback's push overflows anyway
+    if (keep) g_args.top++;
+    struct Lower {
+        bool on;
+        ~Lower() {
+            if (on) g_args.top--;
+        }
+    } lower{keep};
+    report(event, series, position, ref, value, raise_errors);
+}
+
+}  // namespace
+
+void trace_event_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                             const Cell* value) {
+    report_during_exit(pending, event, series, position, ref, value, true);
+}
+
 bool trace_start(const Cell* callback) {
     if (g_trace_enabled) return false;
     g_mask = trace_mask(callback);
@@ -154,7 +185,7 @@ void trace_stop() {
         }
     } remove;
     // With a code pending (an error or another exit on its way out) an error of the callback is dropped.
-    report(TRACE_END, nullptr, -1, nullptr, nullptr, saved == UNWIND_NONE);
+    report_during_exit(saved, TRACE_END, nullptr, -1, nullptr, nullptr, saved == UNWIND_NONE);
     g_system.pending = saved;
 }
 

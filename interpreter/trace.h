@@ -31,6 +31,8 @@ constexpr uint32_t TRACE_ALL_EVENTS = 0x1FFFF;
 extern bool g_trace_active;
 // Set while a do/trace is in force; functions marked trace copy it into the active flag for their bodies.
 extern bool g_trace_enabled;
+// Set while the callback runs: nothing it evaluates is traced, functions marked trace included.
+extern bool g_trace_callback_running;
 // Which datatype callbacks (bits by callback kind: 1 lexer, 2 Parse, 4 sort, 8 on-change*, 16
 // on-deep-change*, 32 port) are traced; the others run with tracing off.
 extern uint32_t g_trace_callback_bits;
@@ -45,6 +47,12 @@ uint32_t trace_mask(const Cell* callback);
 // tracing off; the stacks are restored exactly before it returns, and an error raised by the callback is
 // raised on from here.
 void trace_event(uint32_t event, const Cell* series, int64_t position, const Cell* ref, const Cell* value);
+
+// Reports an event while an exit is on its way, its code (pending) kept aside by the caller: break,
+// continue, return and exit have left their value in the cell at the stack top, which must survive the
+// callback's cells.
+void trace_event_during_exit(uint32_t pending, uint32_t event, const Cell* series, int64_t position, const Cell* ref,
+                             const Cell* value);
 
 inline void trace(uint32_t event, const Cell* series, int64_t position, const Cell* ref, const Cell* value) {
     if (g_trace_active) trace_event(event, series, position, ref, value);

@@ -1,6 +1,7 @@
 // Natives that read, set and bind words, make objects and function values and apply them: func, function,
 // does, has, get, set, unset, value?, bind, in, context?, construct and apply.
 #include "interpreter/natives/natives.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
@@ -214,7 +215,10 @@ uint32_t native_bind(bool, const int32_t* refs) {
         stack_set_only_result(target.get());
         return 0;
     }
-    if (present(refs, 0)) fire(ERR_INTERNAL_NOT_DONE);  // /copy needs block cloning
+    if (present(refs, 0)) {
+        // /copy binds a deep copy (nested blocks, parens and paths too) and leaves the original alone.
+        *target = *block_clone(target.get(), true, true);
+    }
     context_bind_block(target.get(), context, object);
     stack_set_only_result(target.get());
     return 0;
