@@ -52,6 +52,30 @@ bool incomplete(const Cell* error) {
     return cell_is(id, TYPE_WORD) && mold_text(id) == "missing";
 }
 
+// Runs `step` inside a try frame: false, with the error in `error`, when it raised one.
+template <class Step>
+bool guarded(Step step, Cell* error) {
+    stack_mark_try(&g_word[W_TRY]);
+    try {
+        step();
+        unwind_frame_drop();
+        return true;
+    } catch (const ErrorUnwind&) {
+        *error = *stack_top();
+        try_set_error_result();
+        g_system.pending = UNWIND_NONE;
+        return false;
+    }
+}
+
+// Molding a result or forming an error runs user code (handlers, bad values) and can raise in turn.
+std::string error_text(const Cell* error) {
+    std::string text;
+    GcRoot again;
+    if (guarded([&] { text = error_form_text(error); }, again.get())) return text;
+    return "*** Error: the error could not be formed";
+}
+
 void run_console() {
     std::string input, line;
     for (;;) {
@@ -63,27 +87,24 @@ void run_console() {
         input += line + "\n";
         GcRoot code, result, error;
         stack_reset();
-        stack_mark_try(&g_word[W_TRY]);
-        try {
-            load_global(reinterpret_cast<const uint8_t*>(input.data()), input.size(), code.get());
-            eval_block(code.get(), false);
-            *result = *stack_top();
-            unwind_frame_drop();
-        } catch (const ErrorUnwind&) {
-            *error = *stack_top();
-            try_set_error_result();
-            g_system.pending = UNWIND_NONE;
-            if (incomplete(error.get())) continue;
-            input.clear();
-            write_line(error_form_text(error.get()));
-            continue;
-        }
+        bool loaded = guarded(
+            [&] { load_global(reinterpret_cast<const uint8_t*>(input.data()), input.size(), code.get()); },
+            error.get());
+        // Only the typed text itself being unfinished waits for more lines.
+        if (!loaded && incomplete(error.get())) continue;
         input.clear();
-        if (unwind_pending()) {
-            g_system.pending = UNWIND_NONE;
-            continue;
+        std::string text;
+        if (loaded && guarded([&] { eval_block(code.get(), false); *result = *stack_top(); }, error.get())) {
+            if (unwind_pending()) {
+                g_system.pending = UNWIND_NONE;
+                continue;
+            }
+            if (cell_is(result.get(), TYPE_UNSET)) continue;
+            if (!guarded([&] { text = "== " + mold_text(result.get()); }, error.get())) text = error_text(error.get());
+        } else {
+            text = error_text(error.get());
         }
-        if (!cell_is(result.get(), TYPE_UNSET)) write_line("== " + mold_text(result.get()));
+        write_line(text);
     }
 }
 

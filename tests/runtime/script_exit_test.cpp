@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "interpreter/eval.h"
 #include "interpreter/load.h"
@@ -28,13 +29,15 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs the program on a script with the given text; the shell records the exit status.
-Outcome run_script(const std::string& name, const std::string& text) {
+// Runs the program on a script with the given text, or (console) on the console with the text as its
+// typed input; the shell records the exit status.
+Outcome run_script(const std::string& name, const std::string& text, bool console = false) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zol-script-test-" + name);
     std::filesystem::create_directories(dir);
     std::filesystem::path script = dir / "script.zol", out = dir / "out", err = dir / "err", status = dir / "status";
     std::ofstream(script, std::ios::binary) << text;
-    std::string command = "'" + std::string(ZOL_EXE) + "' '" + script.string() + "' >'" + out.string() + "' 2>'" +
+    std::string args = console ? " --cli <'" + script.string() + "'" : " '" + script.string() + "'";
+    std::string command = "'" + std::string(ZOL_EXE) + "'" + args + " >'" + out.string() + "' 2>'" +
                           err.string() + "'; echo $? >'" + status.string() + "'";
     int shell = std::system(command.c_str());
     EXPECT_EQ(shell, 0) << command;
@@ -96,6 +99,28 @@ TEST_F(FormedStack, TheStackLineNamesTheCallsOfTheRaise) {
     *error_state_stack_trace() = saved;
     EXPECT_EQ(plain, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0") << "no setting, no line";
     EXPECT_EQ(report, plain + "\n*** Stack: g f");
+}
+
+TEST(Console, ErrorsWhileRunningMoldingOrFormingAreReportedAndTheSessionGoesOn) {
+    Outcome o = run_script("console",
+                           "[1\n2]\n"               // unfinished input waits for the next line
+                           "do \"[1\"\n"            // a load error while running is an error, not more input
+                           "o: make object! [a: 1]\n"
+                           "b: [] loop 100000 [b: reduce [b]] ()\n"
+                           "b\n"                    // a result that cannot be molded
+                           "1 + 1\n",
+                           true);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    std::istringstream lines(o.out);
+    std::string line;
+    std::vector<std::string> got;
+    while (std::getline(lines, line))
+        if (line.rfind("*** Where", 0) != 0 && line.rfind("*** Near", 0) != 0) got.push_back(line);
+    std::vector<std::string> want = {"== [1", "2]", "*** Syntax Error: missing ] at [1 (line 1)",
+                                     "== make object! [", "    a: 1", "]",
+                                     "*** Internal Error: block or paren series is too deep to process", "== 2"};
+    EXPECT_EQ(got, want) << o.out;
 }
 
 }  // namespace
