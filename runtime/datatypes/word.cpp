@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "context.h"
+#include "interpreter/lexer/lexer.h"
+#include "runtime/gc.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -85,21 +87,61 @@ int word_mold(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     return append_name(value, out, budget - 1);
 }
 
+namespace {
+
+bool is_word_family(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+
+// The datatype the name of a symbol reads as, lexed alone.
+int32_t word_lex_spelling(uint32_t symbol) {
+    uint32_t length;
+    const uint8_t* bytes = symbol_bytes(symbol, &length);
+    std::string name(reinterpret_cast<const char*>(bytes), length);  // the lexer may add symbols
+    GcRoot scanned;
+    return lexer_scan(scanned.get(), reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), true,
+                      true, false, false, nullptr, nullptr, nullptr, nullptr);
+}
+
+[[noreturn]] void fire_bad_to(TypeId type, const Cell* spec) {
+    Cell target;
+    set_datatype(&target, type);
+    fire(ERR_SCRIPT_BAD_TO_ARG, &target, spec);
+}
+
+}  // namespace
+
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
     Cell* result = stack_push_cell();
     set_none(result);  // marked from now on, and word_make_global allocates
     switch (cell_type(spec)) {
+        case TYPE_CHAR:
+        case TYPE_STRING: {
+            // The text is read as one value, which must be a word of some kind.
+            GcRoot text(*spec), loaded;
+            if (cell_is(spec, TYPE_CHAR)) {
+                uint32_t cp = spec->w2;
+                string_make(text.get());
+                string_append_char(series_node(text.get()), cp);
+            }
+            load_source(loaded.get(), text.get(), -1, true, true, true, false, nullptr, nullptr, nullptr);
+            if (!is_word_family(cell_type(loaded.get()))) fire(ERR_SCRIPT_INVALID_CHARS);
+            *result = *loaded;
+            break;
+        }
+        case TYPE_REFINEMENT:
+        case TYPE_ISSUE: {
+            int32_t read_as = word_lex_spelling(spec->w2);
+            if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_bad_to(type, spec);
+            *result = *spec;
+            context_bind_word(g_global_context, result);
+            break;
+        }
         case TYPE_DATATYPE: *result = g_types.row(datatype_id(spec)).word; break;
         case TYPE_LOGIC: *result = word_make_global(g_sym[logic_get(spec) ? SYM_TRUE : SYM_FALSE]); break;
         case TYPE_WORD:
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD: *result = *spec; break;
-        default: {
-            Cell target;
-            set_datatype(&target, type);
-            fire(ERR_SCRIPT_BAD_TO_ARG, &target, spec);
-        }
+        default: fire_bad_to(type, spec);
     }
     cell_set_type(result, type);
     return result;
