@@ -15,6 +15,7 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/mold.h"
+#include "runtime/output.h"
 #include "runtime/predefined.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -614,6 +615,16 @@ void error_init(DatatypeRegistry& registry) {
     r.own<ACT_EVAL_PATH>(error_eval_path).own<ACT_COMPARE>(error_compare);
     r.inherit(ACT_REFLECT).inherit(ACT_COPY).inherit(ACT_SELECT).inherit(ACT_FIND);
     registry.register_datatype(r);
+}
+
+void error_print(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    stack_mark_call(&g_word[W_BODY]);
+    GcRoot error(*error_create(id, arg1, arg2, arg3)), text;
+    std::string report = error_form_text(error.get());
+    string_make(text.get());
+    string_append_utf8(text.get(), reinterpret_cast<const uint8_t*>(report.data()), report.size());
+    output_hooks_fire_print(text.get(), true);
+    unwind_frame_drop();
 }
 
 }  // namespace zol

@@ -58,5 +58,8 @@ void error_fill_stack(Cell* value);
 // The report printed for an error: "*** <type>: <message>", then its Where and Near lines (and Stack and
 // Files when there are).
 std::string error_form_text(const Cell* error);
+// Reports an error without raising it, as print would show it: for code that runs outside any evaluation
+// that could catch it (drawing, window events).
+void error_print(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 
 }  // namespace zol

@@ -1,5 +1,7 @@
 // error!: the catalog built from errors.def and its templates, make error! in every form, the formed report
 // with its fallbacks, limits and optional lines, filling the stack field, mold, paths, compare and copy.
+#include <vector>
+
 #include "interpreter/eval.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -12,6 +14,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/mold.h"
+#include "runtime/output.h"
 #include "tests/support.h"
 
 namespace zol::test {
@@ -264,6 +267,21 @@ TEST_F(ErrorTest, TheReportOfEachKindOfTemplate) {
     *error_field(e, ERROR_FIELD_NEAR) = g_none_value;
     *error_field(e, ERROR_FIELD_FILES) = *pair.get();
     EXPECT_EQ(tail_lines(error_form_text(e)), "\n*** Where: ???\n*** Near : none\n*** Files: 1 2");
+}
+
+std::vector<std::string> g_printed;
+void capture_print(const Cell* text, bool newline) { g_printed.push_back(string_to_utf8(text) + (newline ? "|" : "")); }
+
+TEST_F(ErrorTest, AnErrorIsPrintedWithoutBeingRaised) {
+    output_hooks_register(capture_print, nullptr);
+    g_printed.clear();
+    Cell foo = word_load("foo");
+    uint32_t top = stack_index(stack_top());
+    EXPECT_NO_THROW(error_print(ERR_SCRIPT_NO_VALUE, &foo, nullptr, nullptr));
+    output_hooks_unregister(capture_print, nullptr);
+    EXPECT_EQ(stack_index(stack_top()), top) << "the frame it used is gone";
+    ASSERT_EQ(g_printed.size(), 1u);
+    EXPECT_EQ(g_printed[0], "*** Script Error: foo has no value\n*** Where: ???\n*** Near : none|");
 }
 
 TEST_F(ErrorTest, AnErrorThatNoLongerNamesItsEntryIsReportedAsInvalid) {

@@ -220,7 +220,9 @@ TEST(LexerScanners, TupleAndMoneyOverTextUnits) {
             int error;
             scan_tuple(reinterpret_cast<const uint8_t*>(u.data()), unit, std::strlen(c.text), &error, &t);
             EXPECT_EQ(error == SCAN_OK, c.ok) << c.text << " unit " << unit;
-            if (c.ok) EXPECT_GE(tuple_length(&t), 3u) << "tuples are padded to three bytes";
+            if (c.ok) {
+                EXPECT_GE(tuple_length(&t), 3u) << "tuples are padded to three bytes";
+            }
         }
         for (Case c : {Case{"$1,50", true}, Case{"CHF$2", true}, Case{"-$3.5", true}, Case{"$", false}, Case{"1", false}, Case{"$1,", false}}) {
             std::string u = units(c.text);

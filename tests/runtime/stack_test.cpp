@@ -151,8 +151,7 @@ TEST_F(StackTest, TheArgumentStackHoldsItsCapacityLessOne) {
     uint32_t pushed = 0;
     ErrorId id = catch_error(
         [&] {
-            Cell v;
-            set_none(&v);
+            Cell v = g_none_value;
             for (;;) {
                 stack_push(&v);
                 pushed++;
