@@ -73,6 +73,14 @@ extern Cell* g_cells;
 inline Cell* cell_at(uint32_t index) { return g_cells + index; }
 // A new cell at the tail: unset, with the new-line marker when a line break came before the token.
 Cell* push_cell(State& s);
+// Pushes a value built in a local cell, keeping the new-line marker of the pushed cell.
+inline void push_value(State& s, const Cell& value) {
+    Cell* c = push_cell(s);
+    c->header = (c->header & HDR_NEW_LINE) | (value.header & ~HDR_NEW_LINE);
+    c->w1 = value.w1;
+    c->w2 = value.w2;
+    c->w3 = value.w3;
+}
 // Drops the cell at the tail.
 inline void pop_cell(State& s) { s.tail--; }
 

@@ -29,14 +29,6 @@ bool read_int(const uint8_t* p, const uint8_t* end, int32_t* out, bool separator
 
 namespace {
 
-void push_value(State& s, const Cell& value) {
-    Cell* c = push_cell(s);
-    c->header = (c->header & HDR_NEW_LINE) | (value.header & ~HDR_NEW_LINE);
-    c->w1 = value.w1;
-    c->w2 = value.w2;
-    c->w3 = value.w3;
-}
-
 bool has_double_apostrophe(const uint8_t* p, const uint8_t* end) {
     for (; p + 1 < end; p++) {
         if (p[0] == '\'' && p[1] == '\'') return true;

@@ -31,15 +31,6 @@ bool equal_no_case(const uint8_t* p, const uint8_t* end, const char* word) {
     return true;
 }
 
-// Pushes a value built in a local cell, keeping the new-line marker of the pushed cell.
-void push_value(State& s, const Cell& value) {
-    Cell* c = push_cell(s);
-    c->header = (c->header & HDR_NEW_LINE) | (value.header & ~HDR_NEW_LINE);
-    c->w1 = value.w1;
-    c->w2 = value.w2;
-    c->w3 = value.w3;
-}
-
 bool valid_utf8(const uint8_t* p, const uint8_t* end) {
     while (p < end) {
         if (*p < 0x80) {

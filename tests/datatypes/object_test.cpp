@@ -14,51 +14,11 @@
 #include "runtime/gc.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
+#include "tests/block_builder.h"
 #include "tests/support.h"
 
 namespace zol::test {
 namespace {
-
-// A block built by hand, held in a root.
-struct B {
-    GcRoot block;
-    B() { block_make_at(block.get(), 4); }
-    B& add(const Cell& c) {
-        *block_alloc_tail(block.get()) = c;
-        return *this;
-    }
-    B& word(const char* name, TypeId t) {
-        Cell w = word_load(name);
-        cell_set_type(&w, t);
-        return add(w);
-    }
-    B& w(const char* name) { return word(name, TYPE_WORD); }
-    B& sw(const char* name) { return word(name, TYPE_SET_WORD); }
-    B& lw(const char* name) { return word(name, TYPE_LIT_WORD); }
-    B& gw(const char* name) { return word(name, TYPE_GET_WORD); }
-    B& ref(const char* name) { return add(refinement_load(name)); }
-    B& i(int32_t v) {
-        Cell c{};
-        set_integer(&c, v);
-        return add(c);
-    }
-    B& b(B& inner) { return add(*inner.get()); }
-    B& b(B&& inner) { return add(*inner.get()); }
-    B& paren(B&& inner) {
-        Cell p = *inner.get();
-        cell_set_type(&p, TYPE_PAREN);
-        return add(p);
-    }
-    // A path of words: o/a, :o/a (get) or o/a: (set).
-    B& path(TypeId t, std::initializer_list<const char*> names) {
-        B p;
-        for (const char* n : names) p.w(n);
-        Cell c = *p.get();
-        cell_set_type(&c, t);
-        return add(c);
-    }
-    Cell* get() { return block.get(); }
-};
 
 // The natives and actions the tests evaluate, bound to their words once.
 void install_words() {
