@@ -1,6 +1,7 @@
 // The evaluator.
 #include "eval.h"
 
+#include <array>
 #include <cstring>
 
 #include "runtime/datatypes/context.h"
@@ -67,6 +68,12 @@ inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
 
 // Every refinement absent. An entry reads as many as its own signature has, whatever the spec it was made
 // with says, so all of them are set.
+// The refinements of a call that uses none: every slot absent.
+constexpr std::array<int32_t, MAX_REFINEMENTS> NO_REFINEMENTS = [] {
+    std::array<int32_t, MAX_REFINEMENTS> a{};
+    a.fill(-1);
+    return a;
+}();
 inline void clear_refinements(int32_t* refs) { std::memset(refs, 0xFF, MAX_REFINEMENTS * sizeof(int32_t)); }
 
 inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
@@ -640,30 +647,39 @@ bool simple_paren(const Cell* paren, Cell* out, int depth);
     return simple_operators(cells, start + 1, end, out, &next, depth + 1) && next == end;
 }
 
-// A simple expression whose first operand is known: pushes its value, returns the position after it, or 0.
-[[gnu::noinline]] uint32_t push_simple_chain(const Cell* first, const Cell* cells, uint32_t at, uint32_t end) {
+// A simple expression whose first operand is known: its value goes to out; returns the position after it,
+// or 0.
+[[gnu::noinline]] uint32_t simple_chain(const Cell* first, const Cell* cells, uint32_t at, uint32_t end, Cell* out) {
     Cell result = *first;
     uint32_t next;
     if (!simple_operators(cells, at, end, &result, &next, 0)) return 0;
-    stack_push(&result);
+    *out = result;
     return next;
 }
 
 // Evaluates a simple expression without an evaluation step (`k - 1`, `n < 2`, `s + (i * j) % 7`): an
-// operand followed by operators as above. Pushes its value and returns the position after it, or returns 0
-// when the expression is not simple (nothing pushed).
-inline uint32_t push_simple_expression(const Cell* cells, uint32_t position, uint32_t end) {
+// operand followed by operators as above. Its value goes to out; returns the position after it, or 0 when
+// the expression is not simple.
+inline uint32_t simple_expression(const Cell* cells, uint32_t position, uint32_t end, Cell* out) {
     const Cell* first = simple_value(cells + position);
     if (first) {
         if (position + 1 >= end || !may_be_operator(cells + position + 1)) {
-            stack_push(first);
+            *out = *first;
             return position + 1;
         }
-        return push_simple_chain(first, cells, position + 1, end);
+        return simple_chain(first, cells, position + 1, end, out);
     }
     Cell value;
     if (!cell_is(cells + position, TYPE_PAREN) || !simple_paren(cells + position, &value, 0)) return 0;
-    return push_simple_chain(&value, cells, position + 1, end);
+    return simple_chain(&value, cells, position + 1, end, out);
+}
+
+// The same, pushing the value (nothing pushed when it returns 0).
+inline uint32_t push_simple_expression(const Cell* cells, uint32_t position, uint32_t end) {
+    Cell value;
+    uint32_t next = simple_expression(cells, position, end, &value);
+    if (next) stack_push(&value);
+    return next;
 }
 
 // A call from code of a function whose arguments before any refinement are all evaluated ones, with tracing
@@ -722,9 +738,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
             frame_clear_return_target(g_frames.top - 1);
         }
     } else {
-        int32_t refs[MAX_REFINEMENTS];
-        clear_refinements(refs);
-        call_entry(type, copy->w1, refs);
+        call_entry(type, copy->w1, NO_REFINEMENTS.data());
     }
     if (unwind_pending()) return position;
     pop_call(push);
@@ -916,7 +930,35 @@ struct BlockRef {
     return position + 1;
 }
 
+// The slot of a word bound to a context without change handlers (a function's or the global one), or null.
+inline Cell* plain_word_slot(const Cell* word) {
+    uint32_t context = word_context(word), index = word_index(word);
+    if (!context || index == WORD_UNRESOLVED) return nullptr;
+    const Cell* c = context_cell(context);
+    if (!c->w2) return nullptr;
+    if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
+    if (((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) != CONTEXT_KIND_PLAIN) return nullptr;
+    return node_series(c->w2)->cells() + index;
+}
+
 [[gnu::noinline]] uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
+    // A simple value stored into a plain context: nothing in between can raise an error, run code or be
+    // traced, so the frame that would name the assignment is never seen and is left out.
+    if (!g_trace_active && position + 1 < end) {
+        if (Cell* slot = plain_word_slot(v)) {
+            Cell value;
+            uint32_t next = simple_expression(cells_of(block), position + 1, end, &value);
+            if (next && !cell_is(&value, TYPE_UNSET)) {
+                *slot = value;
+                if (push) {
+                    stack_push(&value);
+                } else {
+                    stack_set_only_result(&value);
+                }
+                return next;
+            }
+        }
+    }
     Cell word = *v;
     mark_frame(&word, KH_INTERP_CALL);
     stack_push(&word);
