@@ -1,5 +1,5 @@
-// Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, and
-// helpers to run code that raises errors.
+// Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, makers of
+// scalar cells, and helpers to run code that raises errors.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -22,6 +22,29 @@ protected:
     }
     void TearDown() override { g_system.pending = UNWIND_NONE; }
 };
+
+inline Cell integer(int32_t v) {
+    Cell c{};
+    set_integer(&c, v);
+    return c;
+}
+// A float!, or a percent! or time! value, which share its payload.
+inline Cell real(double v, TypeId t = TYPE_FLOAT) {
+    Cell c{};
+    set_float(&c, v, t);
+    return c;
+}
+inline Cell chr(uint32_t cp) {
+    Cell c{};
+    set_char(&c, cp);
+    return c;
+}
+// A cell of a type that has no values of its own yet: only its header is looked at.
+inline Cell bare(TypeId t) {
+    Cell c{};
+    c.header = t;
+    return c;
+}
 
 // Runs body inside a try frame, as the try native does. Returns the catalog entry of the error it raised
 // (ERR_COUNT when it raised none) and leaves the stacks as the try site finds them: the error stops at the
