@@ -9,7 +9,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/mold.h"
@@ -25,32 +24,13 @@ void install_words() {
     static bool done = false;
     if (done) return;
     done = true;
-    Cell any_type;  // any-type!: every datatype, unset! included
-    typeset_make_any(&any_type);
-    typeset_set(&any_type, TYPE_UNSET);
-    auto define = [&](const char* name, uint32_t index, TypeId type, std::initializer_list<const char*> params) {
-        B spec;
-        for (const char* p : params) {
-            if (p[0] == '/') {
-                spec.ref(p + 1);
-            } else if (p[0] == '*') {
-                spec.w(p + 1).b(B().add(any_type));
-            } else {
-                spec.w(p);
-            }
-        }
-        native_make(spec.get(), index, type);
-        Cell w = word_load(name);
-        word_set_value(&w, stack_top());
-        stack_pop(1);
-    };
-    define("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
-    define("append", ACT_APPEND, TYPE_ACTION, {"series", "*value", "/part", "length", "/only", "/dup", "count"});
-    define("func", NAT_FUNC, TYPE_NATIVE, {"spec", "body"});
-    define("set", NAT_SET, TYPE_NATIVE, {"word", "*value", "/any", "/case", "/only", "/some"});
-    define("construct", NAT_CONSTRUCT, TYPE_NATIVE, {"block", "/with", "object", "/only"});
-    define("loop", NAT_LOOP, TYPE_NATIVE, {"count", "block"});
-    define("break", NAT_BREAK, TYPE_NATIVE, {"/return", "value"});
+    define_native("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
+    define_native("append", ACT_APPEND, TYPE_ACTION, {"series", "*value", "/part", "length", "/only", "/dup", "count"});
+    define_native("func", NAT_FUNC, TYPE_NATIVE, {"spec", "body"});
+    define_native("set", NAT_SET, TYPE_NATIVE, {"word", "*value", "/any", "/case", "/only", "/some"});
+    define_native("construct", NAT_CONSTRUCT, TYPE_NATIVE, {"block", "/with", "object", "/only"});
+    define_native("loop", NAT_LOOP, TYPE_NATIVE, {"count", "block"});
+    define_native("break", NAT_BREAK, TYPE_NATIVE, {"/return", "value"});
     Cell object_type = word_load("object!"), datatype;
     set_datatype(&datatype, TYPE_OBJECT);
     word_set_value(&object_type, &datatype);
