@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "runtime/cell.h"
@@ -44,6 +46,12 @@ inline Cell bare(TypeId t) {
     Cell c{};
     c.header = t;
     return c;
+}
+
+// A path in the temporary folder that no other test run uses: test binaries of several build trees may run at
+// once on one machine.
+inline std::filesystem::path unique_temporary_path(const std::string& stem) {
+    return std::filesystem::temp_directory_path() / (stem + "-" + std::to_string(std::random_device{}()));
 }
 
 // Runs body inside a try frame, as the try native does. Returns the catalog entry of the error it raised
