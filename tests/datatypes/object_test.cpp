@@ -100,7 +100,8 @@ protected:
         Cell w = word_load(name);
         return *object_find_value(&object, &w);
     }
-    int32_t integer(const Cell& c) {
+    // The integer a result holds.
+    int32_t int_of(const Cell& c) {
         EXPECT_TRUE(cell_is(&c, TYPE_INTEGER)) << mold(c);
         return cell_int(&c);
     }
@@ -122,10 +123,10 @@ TEST_F(ObjectTest, ClassIdsComeFromTheCounterAndPrototypesKeepTheirs) {
     EXPECT_EQ(p.w2, o1.w2) << "no new field: the prototype's class";
     EXPECT_NE(q.w2, o1.w2);
     EXPECT_GT(q.w2, o2.w2);
-    EXPECT_EQ(integer(field(p, "a")), 2);
-    EXPECT_EQ(integer(field(o1, "a")), 1) << "the prototype is left as it was";
-    EXPECT_EQ(integer(field(q, "a")), 1);
-    EXPECT_EQ(integer(field(q, "b")), 2);
+    EXPECT_EQ(int_of(field(p, "a")), 2);
+    EXPECT_EQ(int_of(field(o1, "a")), 1) << "the prototype is left as it was";
+    EXPECT_EQ(int_of(field(q, "a")), 1);
+    EXPECT_EQ(int_of(field(q, "b")), 2);
 }
 
 TEST_F(ObjectTest, MakeFromAPrototypeCopiesItsBlocksAndRemakesItsMethods) {
@@ -142,7 +143,7 @@ TEST_F(ObjectTest, MakeFromAPrototypeCopiesItsBlocksAndRemakesItsMethods) {
     EXPECT_NE(series_node(&p_blk), series_node(&o_blk)) << "a deep copy, not the prototype's block";
     Cell word_in_copy = cell_series(&p_blk)->cells()[0];
     EXPECT_EQ(word_context(&word_in_copy), object_context(&p)) << "the copy is rebound to the new object";
-    EXPECT_EQ(integer(*word_value_cell(&word_in_copy)), 2);
+    EXPECT_EQ(int_of(*word_value_cell(&word_in_copy)), 2);
 
     Cell o_fn = field(o, "get-blk"), p_fn = field(p, "get-blk");
     EXPECT_NE(p_fn.w1, o_fn.w1) << "the method has a context of its own";
@@ -251,9 +252,9 @@ TEST_F(ObjectTest, ABreakInAHandlerReachesTheLoopAroundTheSet) {
     B code;
     code.w("loop").i(3).b(B().w("set").w("o").i(4)).i(42);
     Cell result = run(code);
-    EXPECT_EQ(integer(result), 42);
+    EXPECT_EQ(int_of(result), 42);
     EXPECT_EQ(mold(get("log")), "[a]") << "the first handler call left the loop";
-    EXPECT_EQ(integer(field(o, "a")), 4);
+    EXPECT_EQ(int_of(field(o, "a")), 4);
 
     // From C++, the pending break comes back as PendingUnwind.
     stack_reset();
@@ -311,7 +312,7 @@ TEST_F(ObjectTest, ReflectorsAndTheChangedMarks) {
     Cell words = reflect(o, "words");
     EXPECT_EQ(word_context(cell_series(&words)->cells()), object_context(&o));
     EXPECT_EQ(mold(reflect(o, "values")), "[1 c]");
-    EXPECT_EQ(integer(reflect(o, "class")), int32_t(o.w2));
+    EXPECT_EQ(int_of(reflect(o, "class")), int32_t(o.w2));
     EXPECT_EQ(mold(reflect(o, "owner")), "false");
     EXPECT_EQ(mold(reflect(o, "events?")), "false");
     EXPECT_EQ(mold(reflect(o, "changed")), "[]") << "make clears the marks its own spec set";
@@ -407,7 +408,7 @@ TEST_F(ObjectTest, PathsSelectAndPut) {
     Cell seven;
     set_integer(&seven, 7);
     put(obj.get(), key_a.get(), &seven, false);
-    EXPECT_EQ(integer(field(o, "a")), 7);
+    EXPECT_EQ(int_of(field(o, "a")), 7);
     EXPECT_EQ(fails([&] { put(obj.get(), &seven, &seven, false); }, &error), ERR_SCRIPT_INVALID_KEY_TYPE);
 }
 
