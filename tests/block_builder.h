@@ -1,5 +1,5 @@
 // A block built by hand in C++ tests, held in a root: B().w("a").i(1).b(B().sw("x")); and natives bound to
-// their words from such a spec, for the tests that evaluate blocks before the boot code can define them.
+// their words with parameters given by name, for the tests that evaluate blocks before the boot code defines them.
 #pragma once
 #include <initializer_list>
 
