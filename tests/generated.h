@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support.h"
+
 namespace zol::test {
 
 // The repository's root, from this header's place in it.
@@ -27,8 +29,7 @@ inline void expect_fresh_generation(const std::string& tool, const std::string& 
     if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
     namespace fs = std::filesystem;
     const fs::path root = repository_root();
-    const fs::path fresh = fs::temp_directory_path() /
-                           (tool + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".out");
+    const fs::path fresh = unique_temporary_path(tool + ".out");
     std::string command = "python3 \"" + (root / "tools" / tool).string() + "\" --output \"" + fresh.string() + "\"";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     std::string generated = read_whole(fresh);

@@ -1,9 +1,11 @@
-// Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, and
-// helpers to run code that raises errors.
+// Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, makers of
+// scalar cells, and helpers to run code that raises errors.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "runtime/cell.h"
@@ -22,6 +24,35 @@ protected:
     }
     void TearDown() override { g_system.pending = UNWIND_NONE; }
 };
+
+inline Cell integer(int32_t v) {
+    Cell c{};
+    set_integer(&c, v);
+    return c;
+}
+// A float!, or a percent! or time! value, which share its payload.
+inline Cell real(double v, TypeId t = TYPE_FLOAT) {
+    Cell c{};
+    set_float(&c, v, t);
+    return c;
+}
+inline Cell chr(uint32_t cp) {
+    Cell c{};
+    set_char(&c, cp);
+    return c;
+}
+// A cell of a type that has no values of its own yet: only its header is looked at.
+inline Cell bare(TypeId t) {
+    Cell c{};
+    c.header = t;
+    return c;
+}
+
+// A path in the temporary folder that no other test run uses: test binaries of several build trees may run at
+// once on one machine.
+inline std::filesystem::path unique_temporary_path(const std::string& stem) {
+    return std::filesystem::temp_directory_path() / (stem + "-" + std::to_string(std::random_device{}()));
+}
 
 // Runs body inside a try frame, as the try native does. Returns the catalog entry of the error it raised
 // (ERR_COUNT when it raised none) and leaves the stacks as the try site finds them: the error stops at the

@@ -103,9 +103,7 @@ void capture_print(const Cell* text, bool newline) {
     if (newline) g_printed += '\n';
 }
 
-std::string mold_text_of(const Cell* value) { return mold_text(value); }
-
-std::string word_text(const Cell* w) { return cell_is(w, TYPE_WORD) ? mold_text_of(w) : "?"; }
+std::string word_text(const Cell* w) { return cell_is(w, TYPE_WORD) ? mold_text(w) : "?"; }
 
 // The formed text of an error; an error raised while forming it (an argument that cannot be molded) is
 // reported instead of ending the run.
@@ -142,20 +140,20 @@ std::string run_case(const Case& c) {
     switch (c.kind) {
         case Expect::result: {
             if (failed) return "raised " + error_text;
-            std::string got = mold_text_of(result.get());
+            std::string got = mold_text(result.get());
             return got == c.expected ? "" : "gave " + got;
         }
         case Expect::output:
             if (failed) return "raised " + error_text;
             return printed == c.expected ? "" : "printed \"" + printed + "\"";
         case Expect::error: {
-            if (!failed) return "gave " + mold_text_of(result.get());
+            if (!failed) return "gave " + mold_text(result.get());
             std::string got = word_text(error_field(error.get(), ERROR_FIELD_TYPE)) + " " +
                               word_text(error_field(error.get(), ERROR_FIELD_ID));
             return got == c.expected ? "" : "raised " + got + ": " + error_text;
         }
         case Expect::error_text:
-            if (!failed) return "gave " + mold_text_of(result.get());
+            if (!failed) return "gave " + mold_text(result.get());
             return error_text == c.expected ? "" : "raised \"" + error_text + "\"";
     }
     return "";

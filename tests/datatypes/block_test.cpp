@@ -36,11 +36,6 @@ protected:
         set_word(&x, t, 0, symbol_make_flagged(name));
         return x;
     }
-    static Cell integer(int v) {
-        Cell x;
-        set_integer(&x, v);
-        return x;
-    }
     static Cell type(TypeId t) {
         Cell x;
         set_datatype(&x, t);

@@ -7,76 +7,31 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
 #include "runtime/unicode.h"
-#include "tests/support.h"
+#include "tests/outcome.h"
 
 namespace zol::test {
 namespace {
 
-Cell chr(uint32_t cp) {
-    Cell c{};
-    set_char(&c, cp);
-    return c;
-}
-Cell integer(int32_t v) {
-    Cell c{};
-    set_integer(&c, v);
-    return c;
-}
-Cell real(double v, TypeId t = TYPE_FLOAT) {
-    Cell c{};
-    set_float(&c, v, t);
-    return c;
-}
-
-// What an action gave: a code point, or the error it raised.
-struct Outcome {
-    ErrorId error = ERR_COUNT;
-    uint32_t cp = 0;
-    Cell arg1{}, arg2{};
-};
-bool operator==(const Outcome& a, const Outcome& b) { return a.error == b.error && (a.error != ERR_COUNT || a.cp == b.cp); }
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    if (o.error != ERR_COUNT) return os << "error " << error_info(o.error).word;
-    return os << "char " << std::hex << o.cp;
-}
-Outcome gives(uint32_t cp) { return {ERR_COUNT, cp}; }
-Outcome fails(ErrorId e) { return {e, 0}; }
+// A char! value as an action's outcome.
+Outcome gives(uint32_t cp) { return test::gives(chr(cp)); }
 
 class CharTest : public RuntimeTest {
 protected:
     Outcome to(const Cell& source) {
-        Outcome out;
-        Cell error;
-        out.error = catch_error(
-            [&] {
-                Cell proto = g_none_value, arg = source;
-                const Cell* r = g_types.get<ACT_TO>(TYPE_CHAR)(&proto, &arg, TYPE_CHAR);
-                EXPECT_TRUE(cell_is(r, TYPE_CHAR));
-                out.cp = cell_char(r);
-            },
-            &error);
-        if (out.error != ERR_COUNT) {
-            out.arg1 = *error_field(&error, ERROR_FIELD_ARG1);
-            out.arg2 = *error_field(&error, ERROR_FIELD_ARG2);
-        }
-        stack_reset();
-        return out;
+        return attempt([&] {
+            Cell proto = g_none_value, arg = source;
+            const Cell* r = g_types.get<ACT_TO>(TYPE_CHAR)(&proto, &arg, TYPE_CHAR);
+            EXPECT_TRUE(cell_is(r, TYPE_CHAR));
+            *g_args.base = *r;
+        });
     }
     Outcome math(Action act, const Cell& a, const Cell& b) {
-        Outcome out;
-        Cell error;
-        out.error = catch_error(
-            [&] {
-                stack_push(&a);
-                stack_push(&b);
-                reinterpret_cast<void (*)()>(g_types.action(TYPE_CHAR, act))();
-                EXPECT_TRUE(cell_is(g_args.base, TYPE_CHAR));
-                out.cp = cell_char(g_args.base);
-            },
-            &error);
-        if (out.error != ERR_COUNT) out.arg1 = *error_field(&error, ERROR_FIELD_ARG1);
-        stack_reset();
-        return out;
+        return attempt([&] {
+            stack_push(&a);
+            stack_push(&b);
+            reinterpret_cast<void (*)()>(g_types.action(TYPE_CHAR, act))();
+            EXPECT_TRUE(cell_is(g_args.base, TYPE_CHAR));
+        });
     }
     std::string text(const Cell& v, Action act, bool all, GcRoot& out) {
         string_make(out.get());

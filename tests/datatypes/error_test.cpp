@@ -34,11 +34,6 @@ protected:
         RuntimeTest::TearDown();
     }
 
-    Cell integer(int32_t v) {
-        Cell c{};
-        set_integer(&c, v);
-        return c;
-    }
     Cell text(const char* s) {
         Cell c;
         string_make(&c);
@@ -347,22 +342,8 @@ TEST_F(ErrorTest, TheStackLineFollowsTheStackTraceSetting) {
 
 TEST_F(ErrorTest, TryWithKeepFillsTheStackOfTheErrorItCatches) {
     // f: func [] [try/keep [make error! 1000]] -- and the same without /keep.
-    auto define = [](const char* name, uint32_t index, TypeId type, std::initializer_list<const char*> params) {
-        B spec;
-        for (const char* p : params) {
-            if (p[0] == '/') {
-                spec.add(refinement_load(p + 1));
-            } else {
-                spec.w(p);
-            }
-        }
-        native_make(spec.get(), index, type);
-        Cell w = word_load(name);
-        word_set_value(&w, stack_top());
-        stack_pop(1);
-    };
-    define("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
-    define("try", NAT_TRY, TYPE_NATIVE, {"block", "/all", "/keep"});
+    define_native("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
+    define_native("try", NAT_TRY, TYPE_NATIVE, {"block", "/all", "/keep"});
     Cell type_word = word_load("error!"), type;
     set_datatype(&type, TYPE_ERROR);
     word_set_value(&type_word, &type);

@@ -14,7 +14,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
-#include "tests/support.h"
+#include "tests/outcome.h"
 
 namespace zol::test {
 namespace {
@@ -22,62 +22,14 @@ namespace {
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double DMAX = std::numeric_limits<double>::max();
 
-Cell integer(int32_t v) {
-    Cell c{};
-    set_integer(&c, v);
-    return c;
-}
-Cell real(double v, TypeId t = TYPE_FLOAT) {
-    Cell c{};
-    set_float(&c, v, t);
-    return c;
-}
 Cell pct(double v) { return real(v, TYPE_PERCENT); }
 Cell tm(double v) { return real(v, TYPE_TIME); }
-Cell chr(uint32_t cp) {
-    Cell c{};
-    set_char(&c, cp);
-    return c;
-}
-Cell bare(TypeId t) {
-    Cell c{};
-    c.header = t;
-    return c;
-}
 
 double step(double d, int ulps) {
     for (; ulps > 0; ulps--) d = std::nextafter(d, INF);
     for (; ulps < 0; ulps++) d = std::nextafter(d, -INF);
     return d;
 }
-
-// What an action gave: a value (compared by type and bits, NaN equal to NaN), or the error it raised.
-struct Outcome {
-    ErrorId error = ERR_COUNT;
-    Cell value{};
-    Cell arg1{}, arg2{};
-};
-bool operator==(const Outcome& a, const Outcome& b) {
-    if (a.error != b.error) return false;
-    if (a.error != ERR_COUNT) return true;
-    TypeId t = cell_type(&a.value);
-    if (t != cell_type(&b.value)) return false;
-    if (t == TYPE_INTEGER) return a.value.w2 == b.value.w2;
-    if (t != TYPE_FLOAT && t != TYPE_PERCENT && t != TYPE_TIME) return true;
-    double x = cell_float(&a.value), y = cell_float(&b.value);
-    return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y) || (std::isnan(x) && std::isnan(y));
-}
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    if (o.error != ERR_COUNT) return os << "error " << error_info(o.error).word;
-    TypeId t = cell_type(&o.value);
-    os << type_name(t) << " ";
-    if (t == TYPE_INTEGER) return os << cell_int(&o.value);
-    if (t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME) return os << std::setprecision(17) << cell_float(&o.value);
-    return os;
-}
-Outcome gives(const Cell& v) { return {ERR_COUNT, v}; }
-Outcome fails(ErrorId e) { return {e, {}}; }
-std::string describe(const Cell& c) { return testing::PrintToString(gives(c)); }
 
 // A block of the given cells, rooted by the caller.
 void make_block(GcRoot& block, std::initializer_list<Cell> cells, TypeId type = TYPE_BLOCK) {
@@ -95,32 +47,16 @@ protected:
         g_float_pretty = saved_pretty_;
         RuntimeTest::TearDown();
     }
-    Outcome run(const std::function<void()>& body) {
-        Outcome out;
-        Cell error;
-        out.error = catch_error(
-            [&] {
-                body();
-                out.value = *g_args.base;
-            },
-            &error);
-        if (out.error != ERR_COUNT) {
-            out.arg1 = *error_field(&error, ERROR_FIELD_ARG1);
-            out.arg2 = *error_field(&error, ERROR_FIELD_ARG2);
-        }
-        stack_reset();
-        return out;
-    }
     // The routine float! registers for the action, on a value of any of the three floating types.
     Outcome math(Action act, const Cell& a, const Cell& b) {
-        return run([&] {
+        return attempt([&] {
             stack_push(&a);
             stack_push(&b);
             reinterpret_cast<void (*)()>(g_types.action(TYPE_FLOAT, act))();
         });
     }
     Outcome to(const Cell& spec, TypeId target = TYPE_FLOAT, Action act = ACT_TO) {
-        return run([&] {
+        return attempt([&] {
             Cell* proto = stack_push(&g_none_value);
             Cell* arg = stack_push(&spec);
             auto fn = reinterpret_cast<ActionFn<ACT_TO>>(g_types.action(TYPE_FLOAT, act));
@@ -128,7 +64,7 @@ protected:
         });
     }
     Outcome round(const Cell& value, const Cell* scale, const RoundArgs& flags) {
-        return run([&] {
+        return attempt([&] {
             Cell* v = stack_push(&value);
             Cell* s = scale ? stack_push(scale) : nullptr;
             RoundArgs args = flags;
@@ -539,7 +475,7 @@ TEST_F(FloatTest, ArithmeticAndResultTypes) {
             EXPECT_TRUE(cell_is(&got.arg2, TYPE_DATATYPE) && datatype_id(&got.arg2) == cell_type(&c.b));
         }
     }
-    Outcome got = run([] { float_op(1.0, 2.0, ARITH_OR); });
+    Outcome got = attempt([] { float_op(1.0, 2.0, ARITH_OR); });
     EXPECT_EQ(got, fails(ERR_SCRIPT_CANNOT_USE));
     EXPECT_TRUE(cell_is(&got.arg2, TYPE_DATATYPE) && datatype_id(&got.arg2) == TYPE_FLOAT);
 }
@@ -583,7 +519,7 @@ TEST_F(FloatTest, Power) {
 
 TEST_F(FloatTest, AbsoluteNegateEvenOdd) {
     auto unary = [&](Action act, const Cell& v) {
-        return run([&] {
+        return attempt([&] {
             Cell* c = stack_push(&v);
             if (act == ACT_ABSOLUTE) {
                 g_types.get<ACT_ABSOLUTE>(TYPE_FLOAT)();
@@ -707,7 +643,7 @@ TEST_F(FloatTest, RoundToASubnormalScale) {
 
 TEST_F(FloatTest, Random) {
     auto random = [&](const Cell& v, bool seed, bool secure) {
-        Outcome r = run([&] { g_types.get<ACT_RANDOM>(TYPE_FLOAT)(stack_push(&v), seed, secure, false); });
+        Outcome r = attempt([&] { g_types.get<ACT_RANDOM>(TYPE_FLOAT)(stack_push(&v), seed, secure, false); });
         EXPECT_EQ(r.error, ERR_COUNT);
         return r.value;
     };

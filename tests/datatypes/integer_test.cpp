@@ -1,8 +1,6 @@
 // integer!: make and to, text, compare, arithmetic with overflow into float!, mixed operands, power, round
 // and the slots char! shares.
-#include <bit>
 #include <cmath>
-#include <iomanip>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +11,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/random.h"
-#include "tests/support.h"
+#include "tests/outcome.h"
 
 namespace zol::test {
 namespace {
@@ -21,95 +19,21 @@ namespace {
 constexpr int32_t MIN = -2147483647 - 1;
 constexpr int32_t MAX = 2147483647;
 
-Cell integer(int32_t v) {
-    Cell c{};
-    set_integer(&c, v);
-    return c;
-}
-Cell real(double v, TypeId t = TYPE_FLOAT) {
-    Cell c{};
-    set_float(&c, v, t);
-    return c;
-}
-Cell chr(uint32_t cp) {
-    Cell c{};
-    set_char(&c, cp);
-    return c;
-}
-// A cell of a type that has no values of its own yet: only its header is looked at.
-Cell bare(TypeId t) {
-    Cell c{};
-    c.header = t;
-    return c;
-}
-
-// What an action gave: a value (compared by type and payload, NaN equal to NaN), or the error it raised.
-struct Outcome {
-    ErrorId error = ERR_COUNT;
-    Cell value{};
-    Cell arg1{}, arg2{};
-};
-bool operator==(const Outcome& a, const Outcome& b) {
-    if (a.error != b.error) return false;
-    if (a.error != ERR_COUNT) return true;
-    TypeId t = cell_type(&a.value);
-    if (t != cell_type(&b.value)) return false;
-    switch (t) {
-        case TYPE_INTEGER:
-        case TYPE_CHAR: return a.value.w2 == b.value.w2;
-        case TYPE_FLOAT:
-        case TYPE_PERCENT:
-        case TYPE_TIME: {
-            double x = cell_float(&a.value), y = cell_float(&b.value);
-            return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y) || (std::isnan(x) && std::isnan(y));
-        }
-        default: return true;
-    }
-}
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    if (o.error != ERR_COUNT) return os << "error " << error_info(o.error).word;
-    TypeId t = cell_type(&o.value);
-    os << type_name(t) << " ";
-    if (t == TYPE_INTEGER || t == TYPE_CHAR) return os << cell_int(&o.value);
-    if (t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME) return os << std::setprecision(17) << cell_float(&o.value);
-    return os;
-}
-Outcome gives(const Cell& v) { return {ERR_COUNT, v}; }
 Outcome gives_int(int32_t v) { return gives(integer(v)); }
 Outcome gives_float(double d, TypeId t = TYPE_FLOAT) { return gives(real(d, t)); }
-Outcome fails(ErrorId e) { return {e, {}}; }
-
-std::string describe(const Cell& c) { return testing::PrintToString(gives(c)); }
 
 class IntegerTest : public RuntimeTest {
 protected:
-    // Runs body inside a try and takes the result slot, or the error and its first two arguments.
-    Outcome run(const std::function<void()>& body) {
-        Outcome out;
-        Cell error;
-        out.error = catch_error(
-            [&] {
-                body();
-                out.value = *g_args.base;
-            },
-            &error);
-        if (out.error != ERR_COUNT) {
-            out.arg1 = *error_field(&error, ERROR_FIELD_ARG1);
-            out.arg2 = *error_field(&error, ERROR_FIELD_ARG2);
-        }
-        stack_reset();
-        return out;
-    }
     // A "by first argument" action of the left operand's type.
     Outcome math(Action act, const Cell& a, const Cell& b) {
-        return run([&] {
+        return attempt([&] {
             stack_push(&a);
             stack_push(&b);
             reinterpret_cast<void (*)()>(g_types.action(cell_type(&a), act))();
         });
     }
     Outcome to(const Cell& spec, Action act = ACT_TO) {
-        return run([&] {
+        return attempt([&] {
             Cell* proto = stack_push(&g_none_value);
             Cell* arg = stack_push(&spec);
             auto fn = reinterpret_cast<ActionFn<ACT_TO>>(g_types.action(TYPE_INTEGER, act));
@@ -117,7 +41,7 @@ protected:
         });
     }
     Outcome round(const Cell& value, const Cell* scale, const RoundArgs& flags) {
-        return run([&] {
+        return attempt([&] {
             Cell* v = stack_push(&value);
             Cell* s = scale ? stack_push(scale) : nullptr;
             RoundArgs args = flags;
@@ -577,7 +501,7 @@ TEST_F(IntegerTest, Round) {
 
 TEST_F(IntegerTest, AbsoluteNegateComplementEvenOdd) {
     auto unary = [&](Action act, const Cell& v) {
-        return run([&] {
+        return attempt([&] {
             Cell* c = stack_push(&v);
             switch (act) {
                 case ACT_ABSOLUTE: g_types.get<ACT_ABSOLUTE>(cell_type(c))(); break;
@@ -621,7 +545,7 @@ TEST_F(IntegerTest, AbsoluteNegateComplementEvenOdd) {
 TEST_F(IntegerTest, Random) {
     // The value the action left in the result slot.
     auto random = [&](const Cell& v, bool seed) {
-        Outcome r = run([&] { g_types.get<ACT_RANDOM>(cell_type(&v))(stack_push(&v), seed, false, false); });
+        Outcome r = attempt([&] { g_types.get<ACT_RANDOM>(cell_type(&v))(stack_push(&v), seed, false, false); });
         EXPECT_EQ(r.error, ERR_COUNT);
         return r.value;
     };

@@ -9,7 +9,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/mold.h"
@@ -25,32 +24,13 @@ void install_words() {
     static bool done = false;
     if (done) return;
     done = true;
-    Cell any_type;  // any-type!: every datatype, unset! included
-    typeset_make_any(&any_type);
-    typeset_set(&any_type, TYPE_UNSET);
-    auto define = [&](const char* name, uint32_t index, TypeId type, std::initializer_list<const char*> params) {
-        B spec;
-        for (const char* p : params) {
-            if (p[0] == '/') {
-                spec.ref(p + 1);
-            } else if (p[0] == '*') {
-                spec.w(p + 1).b(B().add(any_type));
-            } else {
-                spec.w(p);
-            }
-        }
-        native_make(spec.get(), index, type);
-        Cell w = word_load(name);
-        word_set_value(&w, stack_top());
-        stack_pop(1);
-    };
-    define("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
-    define("append", ACT_APPEND, TYPE_ACTION, {"series", "*value", "/part", "length", "/only", "/dup", "count"});
-    define("func", NAT_FUNC, TYPE_NATIVE, {"spec", "body"});
-    define("set", NAT_SET, TYPE_NATIVE, {"word", "*value", "/any", "/case", "/only", "/some"});
-    define("construct", NAT_CONSTRUCT, TYPE_NATIVE, {"block", "/with", "object", "/only"});
-    define("loop", NAT_LOOP, TYPE_NATIVE, {"count", "block"});
-    define("break", NAT_BREAK, TYPE_NATIVE, {"/return", "value"});
+    define_native("make", ACT_MAKE, TYPE_ACTION, {"type", "spec"});
+    define_native("append", ACT_APPEND, TYPE_ACTION, {"series", "*value", "/part", "length", "/only", "/dup", "count"});
+    define_native("func", NAT_FUNC, TYPE_NATIVE, {"spec", "body"});
+    define_native("set", NAT_SET, TYPE_NATIVE, {"word", "*value", "/any", "/case", "/only", "/some"});
+    define_native("construct", NAT_CONSTRUCT, TYPE_NATIVE, {"block", "/with", "object", "/only"});
+    define_native("loop", NAT_LOOP, TYPE_NATIVE, {"count", "block"});
+    define_native("break", NAT_BREAK, TYPE_NATIVE, {"/return", "value"});
     Cell object_type = word_load("object!"), datatype;
     set_datatype(&datatype, TYPE_OBJECT);
     word_set_value(&object_type, &datatype);
@@ -120,7 +100,8 @@ protected:
         Cell w = word_load(name);
         return *object_find_value(&object, &w);
     }
-    int32_t integer(const Cell& c) {
+    // The integer a result holds.
+    int32_t int_of(const Cell& c) {
         EXPECT_TRUE(cell_is(&c, TYPE_INTEGER)) << mold(c);
         return cell_int(&c);
     }
@@ -142,10 +123,10 @@ TEST_F(ObjectTest, ClassIdsComeFromTheCounterAndPrototypesKeepTheirs) {
     EXPECT_EQ(p.w2, o1.w2) << "no new field: the prototype's class";
     EXPECT_NE(q.w2, o1.w2);
     EXPECT_GT(q.w2, o2.w2);
-    EXPECT_EQ(integer(field(p, "a")), 2);
-    EXPECT_EQ(integer(field(o1, "a")), 1) << "the prototype is left as it was";
-    EXPECT_EQ(integer(field(q, "a")), 1);
-    EXPECT_EQ(integer(field(q, "b")), 2);
+    EXPECT_EQ(int_of(field(p, "a")), 2);
+    EXPECT_EQ(int_of(field(o1, "a")), 1) << "the prototype is left as it was";
+    EXPECT_EQ(int_of(field(q, "a")), 1);
+    EXPECT_EQ(int_of(field(q, "b")), 2);
 }
 
 TEST_F(ObjectTest, MakeFromAPrototypeCopiesItsBlocksAndRemakesItsMethods) {
@@ -162,7 +143,7 @@ TEST_F(ObjectTest, MakeFromAPrototypeCopiesItsBlocksAndRemakesItsMethods) {
     EXPECT_NE(series_node(&p_blk), series_node(&o_blk)) << "a deep copy, not the prototype's block";
     Cell word_in_copy = cell_series(&p_blk)->cells()[0];
     EXPECT_EQ(word_context(&word_in_copy), object_context(&p)) << "the copy is rebound to the new object";
-    EXPECT_EQ(integer(*word_value_cell(&word_in_copy)), 2);
+    EXPECT_EQ(int_of(*word_value_cell(&word_in_copy)), 2);
 
     Cell o_fn = field(o, "get-blk"), p_fn = field(p, "get-blk");
     EXPECT_NE(p_fn.w1, o_fn.w1) << "the method has a context of its own";
@@ -271,9 +252,9 @@ TEST_F(ObjectTest, ABreakInAHandlerReachesTheLoopAroundTheSet) {
     B code;
     code.w("loop").i(3).b(B().w("set").w("o").i(4)).i(42);
     Cell result = run(code);
-    EXPECT_EQ(integer(result), 42);
+    EXPECT_EQ(int_of(result), 42);
     EXPECT_EQ(mold(get("log")), "[a]") << "the first handler call left the loop";
-    EXPECT_EQ(integer(field(o, "a")), 4);
+    EXPECT_EQ(int_of(field(o, "a")), 4);
 
     // From C++, the pending break comes back as PendingUnwind.
     stack_reset();
@@ -331,7 +312,7 @@ TEST_F(ObjectTest, ReflectorsAndTheChangedMarks) {
     Cell words = reflect(o, "words");
     EXPECT_EQ(word_context(cell_series(&words)->cells()), object_context(&o));
     EXPECT_EQ(mold(reflect(o, "values")), "[1 c]");
-    EXPECT_EQ(integer(reflect(o, "class")), int32_t(o.w2));
+    EXPECT_EQ(int_of(reflect(o, "class")), int32_t(o.w2));
     EXPECT_EQ(mold(reflect(o, "owner")), "false");
     EXPECT_EQ(mold(reflect(o, "events?")), "false");
     EXPECT_EQ(mold(reflect(o, "changed")), "[]") << "make clears the marks its own spec set";
@@ -427,7 +408,7 @@ TEST_F(ObjectTest, PathsSelectAndPut) {
     Cell seven;
     set_integer(&seven, 7);
     put(obj.get(), key_a.get(), &seven, false);
-    EXPECT_EQ(integer(field(o, "a")), 7);
+    EXPECT_EQ(int_of(field(o, "a")), 7);
     EXPECT_EQ(fails([&] { put(obj.get(), &seven, &seven, false); }, &error), ERR_SCRIPT_INVALID_KEY_TYPE);
 }
 

@@ -32,16 +32,6 @@ protected:
         set_datatype(&c, t);
         return c;
     }
-    Cell integer(int32_t v) {
-        Cell c;
-        set_integer(&c, v);
-        return c;
-    }
-    Cell real(double v) {
-        Cell c;
-        set_float(&c, v);
-        return c;
-    }
 };
 
 TEST_F(ScalarsTest, FormAndMold) {

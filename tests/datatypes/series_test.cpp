@@ -35,11 +35,6 @@ protected:
         }
         return string_to_utf8(series);
     }
-    Cell integer(int v) {
-        Cell c;
-        set_integer(&c, v);
-        return c;
-    }
     // Runs an action that reads its arguments from the stack; returns the result slot.
     Cell run(Action a, std::initializer_list<Cell> args) {
         stack_reset();

@@ -140,7 +140,10 @@ TEST_F(StringEditTest, Swap) {
     string_swap(bin, text("\xC3\xA9"));
     EXPECT_EQ(cell_series(bin)->head_ptr()[0], 0xE9) << "a code point below 256 is a byte";
     EXPECT_EQ(unit(bin), 1u);
-    EXPECT_EQ(error_of([&] { string_swap(text("x"), bin); }), ERR_COUNT);
+    Cell* x = text("x");
+    EXPECT_EQ(error_of([&] { string_swap(x, bin); }), ERR_COUNT);
+    EXPECT_EQ(all_text(x), "\xC3\xA9") << "the byte comes back as its code point";
+    EXPECT_EQ(cell_series(bin)->head_ptr()[0], 'x');
     EXPECT_EQ(error_of([&] { string_swap(bin, wide("\xE2\x82\xAC", 2)); }), ERR_SCRIPT_OUT_OF_RANGE)
         << "a binary! never takes a wider code point";
     EXPECT_EQ(unit(bin), 1u);

@@ -1,5 +1,5 @@
 // Shared by the string! tests: rooted test values (strings of a chosen unit size, blocks, binaries, bitsets)
-// and the outcome of a call that may raise an error.
+// and the error a call raised, if any.
 #pragma once
 #include <string>
 #include <vector>
@@ -9,7 +9,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/unicode.h"
-#include "tests/support.h"
+#include "tests/outcome.h"
 
 namespace zol::test {
 
@@ -71,16 +71,6 @@ protected:
         for (const Cell& item : items) *block_alloc_tail(held) = item;
         return held;
     }
-    static Cell chr(uint32_t cp) {
-        Cell c{};
-        set_char(&c, cp);
-        return c;
-    }
-    static Cell integer(int32_t v) {
-        Cell c{};
-        set_integer(&c, v);
-        return c;
-    }
     static Cell word(const char* name) { return word_load(name); }
     static uint32_t unit(const Cell* s) { return cell_series(s)->unit(); }
     // The whole buffer's text, ignoring the head.
@@ -90,22 +80,6 @@ protected:
         return string_to_utf8(&head);
     }
 
-    // A call that either gives a value or raises an error: the error's id and arguments are kept.
-    struct Outcome {
-        ErrorId error = ERR_COUNT;
-        Cell arg1{}, arg2{};
-    };
-    Outcome attempt(const std::function<void()>& body) {
-        Outcome out;
-        Cell error;
-        out.error = catch_error(body, &error);
-        if (out.error != ERR_COUNT) {
-            out.arg1 = *error_field(&error, ERROR_FIELD_ARG1);
-            out.arg2 = *error_field(&error, ERROR_FIELD_ARG2);
-        }
-        stack_reset();
-        return out;
-    }
     ErrorId error_of(const std::function<void()>& body) { return attempt(body).error; }
 
 private:

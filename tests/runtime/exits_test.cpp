@@ -13,11 +13,6 @@ protected:
         set_word(&w, TYPE_WORD, 0, symbol);
         return w;
     }
-    Cell integer(int32_t v) {
-        Cell c;
-        set_integer(&c, v);
-        return c;
-    }
 };
 
 TEST_F(ExitsTest, BreakReachesTheNearestLoopWithItsValue) {

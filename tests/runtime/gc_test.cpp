@@ -114,17 +114,10 @@ TEST_F(GcTest, DeepNestingDoesNotRecurse) {
 TEST_F(GcTest, AHashIndexKeepsTheBlockItIndexes) {
     GcRoot keys;
     uint32_t keys_node = new_block(keys.get());
-    for (int i = 0; i < 4; i++) {
-        Cell v;
-        set_integer(&v, i);
-        append(keys.get(), v);
-    }
+    for (int i = 0; i < 4; i++) append(keys.get(), integer(i));
     uint32_t table = hashtable_make(4, keys_node, HASH_MAP, 1);
     GcRoot map;
-    map->header = TYPE_MAP;
-    map->w1 = 0;
-    map->w2 = 0;
-    map->w3 = table;
+    set_series(map.get(), TYPE_MAP, 0, 0, table);  // no cells of its own: only the index
     set_none(keys.get());  // from here the keys are reachable through the index alone
     gc_collect();
     EXPECT_TRUE(node_in_use(table));

@@ -14,6 +14,7 @@
 #include "runtime/memory.h"
 #include "runtime/mold.h"
 #include "runtime/ownership.h"
+#include "tests/block_builder.h"
 #include "tests/support.h"
 
 namespace zol::test {
@@ -191,33 +192,11 @@ TEST_F(OwnershipTest, AnOwnerWithoutAHandlerHearsNothing) {
 TEST_F(OwnershipTest, AHandlerHearsEachChangeBeforeAndAfter) {
     // on-deep-change*: func [owner word target action new index part] [append log word append log action ...],
     // built directly, with append bound to its action.
-    auto w = [](const char* n, TypeId t = TYPE_WORD) {
-        Cell c = word_load(n);
-        cell_set_type(&c, t);
-        return c;
-    };
-    GcRoot append_spec, spec, body, log;
-    block_make_at(append_spec.get(), 2);
-    for (const char* p : {"series", "value"}) {
-        Cell c = w(p);
-        block_rs_append(append_spec.get(), &c);
-    }
-    native_make(append_spec.get(), ACT_APPEND, TYPE_ACTION);
-    Cell append_word = word_load("append");
-    word_set_value(&append_word, stack_top());
-    stack_pop(1);
-    block_make_at(spec.get(), 8);
-    for (const char* p : {"owner", "word", "target", "action", "new", "index", "part"}) {
-        Cell c = w(p);
-        block_rs_append(spec.get(), &c);
-    }
-    block_make_at(body.get(), 16);
-    for (const char* p : {"word", "action", "new", "index", "part"}) {
-        Cell a = w("append"), l = w("log"), v = w(p);
-        block_rs_append(body.get(), &a);
-        block_rs_append(body.get(), &l);
-        block_rs_append(body.get(), &v);
-    }
+    define_native("append", ACT_APPEND, TYPE_ACTION, {"series", "value"});
+    B spec, body;
+    for (const char* p : {"owner", "word", "target", "action", "new", "index", "part"}) spec.w(p);
+    for (const char* p : {"word", "action", "new", "index", "part"}) body.w("append").w("log").w(p);
+    GcRoot log;
     block_make_at(log.get(), 4);
     Cell log_word = word_load("log");
     word_set_value(&log_word, log.get());

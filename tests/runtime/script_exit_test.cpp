@@ -32,7 +32,7 @@ struct Outcome {
 // Runs the program on a script with the given text, or (console) on the console with the text as its
 // typed input; the shell records the exit status.
 Outcome run_script(const std::string& name, const std::string& text, bool console = false) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zol-script-test-" + name);
+    std::filesystem::path dir = unique_temporary_path("zol-script-test-" + name);
     std::filesystem::create_directories(dir);
     std::filesystem::path script = dir / "script.zol", out = dir / "out", err = dir / "err", status = dir / "status";
     std::ofstream(script, std::ios::binary) << text;
