@@ -37,7 +37,6 @@ inline bool is_stack_context(uint32_t context) {
 
 inline bool hidden(uint32_t symbol) { return symbol == g_sym_body || symbol == g_sym_anon; }
 
-
 inline void restore_context(const CallFrame* f) {
     if (f->function_context) context_values(f->function_context) = f->saved_values;
 }
@@ -208,8 +207,9 @@ void stack_get_call_word(Cell* out) {
         set_word(out, TYPE_WORD, context, sym, index);
         return;
     }
-    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found);
-    if (g_global_context && g_sym_not_found) out->w3 = context_add_word(g_global_context, g_sym_not_found);
+    bool bindable = g_global_context && g_sym_not_found;
+    uint32_t index = bindable ? context_add_word(g_global_context, g_sym_not_found) : WORD_UNRESOLVED;
+    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found, index);
 }
 
 void stack_collect_calls(Cell* block) {
