@@ -194,7 +194,7 @@ void occupy(View& v, uint32_t bucket, uint32_t value) {
 }
 
 // Places a key known to be absent (rehashing) in the first free bucket of its probe; returns that bucket.
-uint32_t place(View& v, uint32_t hash, uint32_t value) {
+inline uint32_t place(View& v, uint32_t hash, uint32_t value) {
     uint32_t slot = NO_BUCKET;
     probe(v, hash, [](uint32_t) { return false; }, &slot);
     occupy(v, slot, value);
