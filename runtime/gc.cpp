@@ -246,5 +246,4 @@ Cell* root_block_append() { return series_alloc_tail(g_root_block); }
 
 void gc_register_root(Cell* cell) { g_global_roots.push_back(cell); }
 
-
 }  // namespace zol

@@ -40,6 +40,42 @@ inline uint64_t table_bytes(uint32_t buckets) {
     return sizeof(Header) + uint64_t(flag_words(buckets)) * 4 + uint64_t(buckets) * 4;
 }
 
+// Bucket states, two bits per bucket in an array of flag words (bit 1 empty, bit 0 deleted, neither: live).
+// Tables and word maps share them and the probe.
+inline uint32_t bucket_state(const uint32_t* flags, uint32_t i) { return (flags[i >> 4] >> ((i & 15) * 2)) & 3; }
+inline void set_bucket_state(uint32_t* flags, uint32_t i, uint32_t s) {
+    uint32_t shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (s << shift);
+}
+// Marks every bucket empty.
+inline void clear_flags(uint32_t* flags, uint32_t buckets) { std::memset(flags, 0xAA, size_t(flag_words(buckets)) * 4); }
+
+// Probes for a bucket: `match(i)` decides whether live bucket i holds the key. Returns the matching bucket,
+// or NO_BUCKET with *slot the first deleted bucket met or else the empty bucket that ended the probe.
+template <typename Match>
+uint32_t probe_buckets(const uint32_t* flags, uint32_t bucket_count, uint32_t hash, Match match, uint32_t* slot) {
+    uint32_t mask = bucket_count - 1;
+    uint32_t i = hash & mask;
+    uint32_t first = i;
+    uint32_t free_slot = NO_BUCKET;
+    for (uint32_t k = 1;; k++) {
+        uint32_t state = bucket_state(flags, i);
+        if (state & 2) {
+            if (free_slot == NO_BUCKET) free_slot = i;
+            break;
+        }
+        if (state & 1) {
+            if (free_slot == NO_BUCKET) free_slot = i;
+        } else if (match(i)) {
+            return i;
+        }
+        i = (i + k) & mask;
+        if (i == first) break;
+    }
+    if (slot) *slot = free_slot;
+    return NO_BUCKET;
+}
+
 // A view of a table's buffer; good until the next allocation that may grow the table.
 struct View {
     Header* h;
@@ -51,14 +87,10 @@ struct View {
         flags = reinterpret_cast<uint32_t*>(h + 1);
         buckets = flags + flag_words(h->bucket_count);
     }
-    uint32_t state(uint32_t i) const { return (flags[i >> 4] >> ((i & 15) * 2)) & 3; }
-    bool empty(uint32_t i) const { return state(i) & 2; }
-    bool deleted(uint32_t i) const { return state(i) & 1; }
-    bool live(uint32_t i) const { return state(i) == 0; }
-    void set_state(uint32_t i, uint32_t s) {
-        uint32_t shift = (i & 15) * 2;
-        flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (s << shift);
-    }
+    bool empty(uint32_t i) const { return bucket_state(flags, i) & 2; }
+    bool deleted(uint32_t i) const { return bucket_state(flags, i) & 1; }
+    bool live(uint32_t i) const { return bucket_state(flags, i) == 0; }
+    void set_state(uint32_t i, uint32_t s) { set_bucket_state(flags, i, s); }
 };
 
 uint32_t next_pow2(uint64_t v) {
@@ -86,21 +118,26 @@ inline uint32_t fmix(uint32_t h) {
     return h;
 }
 
+constexpr uint32_t MURMUR_C1 = 0xCC9E2D51, MURMUR_C2 = 0x1B873593;
+
+// One whole 32-bit block of MurmurHash3 x86 32-bit mixed into h.
+inline uint32_t murmur_block(uint32_t h, uint32_t k) {
+    k *= MURMUR_C1;
+    k = rotl(k, 15);
+    k *= MURMUR_C2;
+    h ^= k;
+    h = rotl(h, 13);
+    return h * 5 + 0xE6546B64;
+}
+
 // MurmurHash3 x86 32-bit over bytes passed through a byte mapping (identity or ASCII lowering).
 template <typename Map>
 uint32_t murmur(const uint8_t* data, size_t len, Map map) {
-    const uint32_t c1 = 0xCC9E2D51, c2 = 0x1B873593;
     uint32_t h = g_hash_seed;
     size_t blocks = len / 4;
     for (size_t i = 0; i < blocks; i++) {
         const uint8_t* p = data + i * 4;
-        uint32_t k = uint32_t(map(p[0])) | uint32_t(map(p[1])) << 8 | uint32_t(map(p[2])) << 16 | uint32_t(map(p[3])) << 24;
-        k *= c1;
-        k = rotl(k, 15);
-        k *= c2;
-        h ^= k;
-        h = rotl(h, 13);
-        h = h * 5 + 0xE6546B64;
+        h = murmur_block(h, uint32_t(map(p[0])) | uint32_t(map(p[1])) << 8 | uint32_t(map(p[2])) << 16 | uint32_t(map(p[3])) << 24);
     }
     const uint8_t* tail = data + blocks * 4;
     uint32_t k = 0;
@@ -109,9 +146,9 @@ uint32_t murmur(const uint8_t* data, size_t len, Map map) {
         case 2: k ^= uint32_t(map(tail[1])) << 8; [[fallthrough]];
         case 1:
             k ^= map(tail[0]);
-            k *= c1;
+            k *= MURMUR_C1;
             k = rotl(k, 15);
-            k *= c2;
+            k *= MURMUR_C2;
             h ^= k;
     }
     h ^= uint32_t(len);
@@ -143,29 +180,10 @@ uint32_t stored_hash(const Header* h, uint32_t v) {
 
 // --- probing
 
-// Probes for a bucket: `match(value)` decides whether a live bucket holds the key. Returns the matching
-// bucket, or NO_BUCKET with *slot the first deleted bucket met or else the empty bucket that ended the probe.
+// The table's probe: `match(value)` decides whether a live bucket holds the key, by its stored value.
 template <typename Match>
 uint32_t probe(const View& v, uint32_t hash, Match match, uint32_t* slot) {
-    uint32_t mask = v.h->bucket_count - 1;
-    uint32_t i = hash & mask;
-    uint32_t first = i;
-    uint32_t free_slot = NO_BUCKET;
-    for (uint32_t k = 1;; k++) {
-        if (v.empty(i)) {
-            if (free_slot == NO_BUCKET) free_slot = i;
-            break;
-        }
-        if (v.deleted(i)) {
-            if (free_slot == NO_BUCKET) free_slot = i;
-        } else if (match(v.buckets[i])) {
-            return i;
-        }
-        i = (i + k) & mask;
-        if (i == first) break;
-    }
-    if (slot) *slot = free_slot;
-    return NO_BUCKET;
+    return probe_buckets(v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return match(v.buckets[i]); }, slot);
 }
 
 void occupy(View& v, uint32_t bucket, uint32_t value) {
@@ -175,17 +193,17 @@ void occupy(View& v, uint32_t bucket, uint32_t value) {
     v.h->count++;
 }
 
-// Places a key known to be absent (rehashing): the first free bucket of its probe.
-void place(View& v, uint32_t hash, uint32_t value) {
+// Places a key known to be absent (rehashing) in the first free bucket of its probe; returns that bucket.
+inline uint32_t place(View& v, uint32_t hash, uint32_t value) {
     uint32_t slot = NO_BUCKET;
     probe(v, hash, [](uint32_t) { return false; }, &slot);
     occupy(v, slot, value);
+    return slot;
 }
 
 void init_buffer(uint32_t table, uint32_t buckets) {
     Series* s = node_series(table);
-    View v(table);
-    std::memset(v.flags, 0xAA, size_t(flag_words(buckets)) * 4);
+    clear_flags(View(table).flags, buckets);
     s->tail = s->head + uint32_t(table_bytes(buckets));
 }
 
@@ -218,10 +236,7 @@ void resize(uint32_t table, uint32_t buckets) {
             chain = words_of(node);
             chain_length = word_count(node);
         }
-        uint32_t hash = stored_hash(&saved, chain ? chain[0] : value);
-        uint32_t slot = NO_BUCKET;
-        probe(fresh, hash, [](uint32_t) { return false; }, &slot);
-        occupy(fresh, slot, value);
+        uint32_t slot = place(fresh, stored_hash(&saved, chain ? chain[0] : value), value);
         if (chain) fresh.h->count += chain_length - 1;  // every position of a chain counts as a key
         if (saved.kind == HASH_BLOCK) {
             if (chain) {
@@ -274,8 +289,7 @@ void ensure_positions(uint32_t table, uint32_t position) {
     if (s->size - s->head >= need) return;
     uint64_t size = s->size;
     while (size < need) size *= 2;
-    Series* fresh = series_expand_filled(positions, size, 0xFF);
-    (void)fresh;
+    series_expand_filled(positions, size, 0xFF);
 }
 
 uint32_t position_bucket(uint32_t table, uint32_t position) {
@@ -471,7 +485,7 @@ void hashtable_delete(uint32_t table, uint32_t position) {
 
 void hashtable_clear(uint32_t table) {
     View v(table);
-    std::memset(v.flags, 0xAA, size_t(flag_words(v.h->bucket_count)) * 4);
+    clear_flags(v.flags, v.h->bucket_count);
     v.h->count = 0;
     v.h->occupied = 0;
     if (v.h->kind == HASH_BLOCK) {
@@ -485,14 +499,10 @@ void hashtable_clear(uint32_t table) {
 
 void hashtable_rebuild(uint32_t table, uint32_t size) {
     uint32_t buckets = next_pow2(uint64_t(double(size) * 1.5));
-    View v(table);
-    if (buckets != v.h->bucket_count) {
-        hashtable_clear(table);
-        resize(table, buckets);
-    }
     hashtable_clear(table);
-    View w(table);
-    hashtable_index_block(table, 0, w.h->kind == HASH_MAP ? 2 : 1);
+    // Emptied first, so the resize has no key to carry over.
+    if (buckets != View(table).h->bucket_count) resize(table, buckets);
+    hashtable_index_block(table, 0, View(table).h->kind == HASH_MAP ? 2 : 1);
 }
 
 // --- node-keyed tables
@@ -699,7 +709,6 @@ uint32_t hash_murmur3(const uint8_t* bytes, size_t length) {
 uint32_t hash_mix(uint32_t value) { return fmix(value); }
 
 uint32_t hash_string(const Cell* string, bool case_sensitive) {
-    const uint32_t c1 = 0xCC9E2D51, c2 = 0x1B873593;
     Series* s = cell_series(string);
     uint32_t unit = s->unit();
     const uint8_t* p = s->head_ptr() + uint64_t(series_index(string)) * unit;
@@ -709,12 +718,7 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
     for (; p < end; p += unit, count++) {
         uint32_t cp = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
         if (!case_sensitive) cp = case_convert_char(cp, true);
-        uint32_t k = cp * c1;
-        k = rotl(k, 15);
-        k *= c2;
-        h ^= k;
-        h = rotl(h, 13);
-        h = h * 5 + 0xE6546B64;
+        h = murmur_block(h, cp);
     }
     h ^= count * 4;
     return fmix(h);
@@ -809,36 +813,16 @@ void wordmap_alloc(WordMap* m, uint32_t buckets) {
     m->upper = upper_bound_of(buckets);
     m->count = m->occupied = 0;
     m->flags = static_cast<uint32_t*>(tracked_alloc(size_t(flag_words(buckets)) * 4));
-    std::memset(m->flags, 0xAA, size_t(flag_words(buckets)) * 4);
+    clear_flags(m->flags, buckets);
     m->pairs = static_cast<uint32_t*>(tracked_alloc(size_t(buckets) * 8));
 }
 
-inline uint32_t wm_state(const WordMap* m, uint32_t i) { return (m->flags[i >> 4] >> ((i & 15) * 2)) & 3; }
-inline void wm_set(WordMap* m, uint32_t i, uint32_t s) {
-    uint32_t shift = (i & 15) * 2;
-    m->flags[i >> 4] = (m->flags[i >> 4] & ~(3u << shift)) | (s << shift);
-}
+inline uint32_t wm_state(const WordMap* m, uint32_t i) { return bucket_state(m->flags, i); }
+inline void wm_set(WordMap* m, uint32_t i, uint32_t s) { set_bucket_state(m->flags, i, s); }
 
 // The bucket holding key, or NO_BUCKET with *slot where it would go.
 uint32_t wm_find(const WordMap* m, uint32_t key, uint32_t* slot) {
-    uint32_t mask = m->bucket_count - 1;
-    uint32_t i = hash_mix(key) & mask, first = i, free_slot = NO_BUCKET;
-    for (uint32_t k = 1;; k++) {
-        uint32_t s = wm_state(m, i);
-        if (s & 2) {
-            if (free_slot == NO_BUCKET) free_slot = i;
-            break;
-        }
-        if (s & 1) {
-            if (free_slot == NO_BUCKET) free_slot = i;
-        } else if (m->pairs[2 * i] == key) {
-            return i;
-        }
-        i = (i + k) & mask;
-        if (i == first) break;
-    }
-    if (slot) *slot = free_slot;
-    return NO_BUCKET;
+    return probe_buckets(m->flags, m->bucket_count, hash_mix(key), [&](uint32_t i) { return m->pairs[2 * i] == key; }, slot);
 }
 
 void wm_resize(WordMap* m, uint32_t buckets) {
@@ -897,7 +881,7 @@ void wordmap_delete(WordMap* m, uint32_t key) {
 }
 
 void wordmap_clear(WordMap* m) {
-    std::memset(m->flags, 0xAA, size_t(flag_words(m->bucket_count)) * 4);
+    clear_flags(m->flags, m->bucket_count);
     m->count = m->occupied = 0;
 }
 

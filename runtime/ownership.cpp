@@ -3,6 +3,7 @@
 
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "cycles.h"
 #include "gc.h"
 #include "hashtable.h"
@@ -19,18 +20,12 @@ constexpr uint32_t ENTRY_WIDTH = 3;  // owned value, owner, field word
 
 uint32_t g_table = 0;
 
-void mark_table() {
-    if (g_table) hashtable_mark(g_table);
-}
+void mark_table() { hashtable_mark(g_table); }
 
-// Series whose cells are values that may hold further series.
-bool is_container(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-// Series whose units are not values. (image! keeps its owned mark in its cell and is not tracked yet.)
-bool is_leaf(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF ||
-           t == TYPE_BINARY || t == TYPE_VECTOR;
+// Series that get a record of their own: the block kinds, whose cells may hold further series, and those
+// whose units are not values. (image! keeps its owned mark in its cell and is not tracked yet.)
+bool is_tracked_series(uint32_t t) {
+    return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET;
 }
 
 inline uint32_t& context_header(uint32_t context) { return context_cell(context)->header; }
@@ -38,7 +33,7 @@ inline uint32_t& context_header(uint32_t context) { return context_cell(context)
 void bind(const Cell* value, const Cell* owner, const Cell* word) {
     stack_check_native();
     uint32_t t = cell_type(value);
-    if (is_container(t) || is_leaf(t) || t == TYPE_BITSET) {
+    if (is_tracked_series(t)) {
         uint32_t node = series_node(value);
         if (!(node_series(node)->flags & SER_OWNED)) {
             node_series(node)->flags |= SER_OWNED;
@@ -48,7 +43,7 @@ void bind(const Cell* value, const Cell* owner, const Cell* word) {
             entry[1] = o;
             entry[2] = w;
         }
-        if (!is_container(t) || cycles_find(node)) return;
+        if (!is_block_kind(t) || cycles_find(node)) return;
         VisitGuard guard(node);  // also holds the container while its cells are bound
         for (uint32_t i = series_index(value); i < node_series(node)->used(); i++) {
             Cell item = node_series(node)->cells()[i];
@@ -75,14 +70,14 @@ void bind(const Cell* value, const Cell* owner, const Cell* word) {
 void unbind(const Cell* value) {
     stack_check_native();
     uint32_t t = cell_type(value);
-    if (is_container(t) || is_leaf(t) || t == TYPE_BITSET) {
+    if (is_tracked_series(t)) {
         uint32_t node = series_node(value);
         node_series(node)->flags &= ~SER_OWNED;
         if (Cell* entry = hashtable_get_node(g_table, node)) {
             for (uint32_t i = 0; i < ENTRY_WIDTH; i++) set_unset(entry + i);
             hashtable_delete_node(g_table, node);
         }
-        if (!is_container(t) || cycles_find(node)) return;
+        if (!is_block_kind(t) || cycles_find(node)) return;
         VisitGuard guard(node);
         for (uint32_t i = series_index(value); i < node_series(node)->used(); i++) {
             Cell item = node_series(node)->cells()[i];
@@ -104,7 +99,7 @@ void unbind(const Cell* value) {
 // The node a value's record is kept under.
 uint32_t key_of(const Cell* value) {
     uint32_t t = cell_type(value);
-    if (is_container(t) || is_leaf(t) || t == TYPE_BITSET) return series_node(value);
+    if (is_tracked_series(t)) return series_node(value);
     if (t == TYPE_OBJECT) return object_context(value);
     return 0;
 }

@@ -6,6 +6,7 @@
 
 namespace zol {
 
+// Each enum takes one kind of entry from symbols.def and skips the others.
 enum PredefinedSymbol : uint32_t {
 #define ZOL_SYMBOL(name, text) SYM_##name,
 #define ZOL_SYMBOL_WORD(name)
@@ -18,11 +19,15 @@ enum PredefinedSymbol : uint32_t {
 #undef ZOL_SYMBOL
 #undef ZOL_SYMBOL_WORD
 #undef ZOL_WORD
+#undef ZOL_REFINEMENT
+#undef ZOL_ISSUE
 
 enum PredefinedWord : uint32_t {
 #define ZOL_SYMBOL(name, text)
 #define ZOL_SYMBOL_WORD(name) W_##name,
 #define ZOL_WORD(name, text) W_##name,
+#define ZOL_REFINEMENT(name, text)
+#define ZOL_ISSUE(name, text)
 #include "symbols.def"
     W_COUNT
 };
@@ -41,10 +46,16 @@ enum PredefinedRefinement : uint32_t {
 #include "symbols.def"
     R_COUNT
 };
+#undef ZOL_SYMBOL
+#undef ZOL_SYMBOL_WORD
+#undef ZOL_WORD
 #undef ZOL_REFINEMENT
 #undef ZOL_ISSUE
 
 enum PredefinedIssue : uint32_t {
+#define ZOL_SYMBOL(name, text)
+#define ZOL_SYMBOL_WORD(name)
+#define ZOL_WORD(name, text)
 #define ZOL_REFINEMENT(name, text)
 #define ZOL_ISSUE(name, text) I_##name,
 #include "symbols.def"

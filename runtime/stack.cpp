@@ -37,7 +37,6 @@ inline bool is_stack_context(uint32_t context) {
 
 inline bool hidden(uint32_t symbol) { return symbol == g_sym_body || symbol == g_sym_anon; }
 
-
 inline void restore_context(const CallFrame* f) {
     if (f->function_context) context_values(f->function_context) = f->saved_values;
 }
@@ -208,16 +207,26 @@ void stack_get_call_word(Cell* out) {
         set_word(out, TYPE_WORD, context, sym, index);
         return;
     }
-    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found);
-    if (g_global_context && g_sym_not_found) out->w3 = context_add_word(g_global_context, g_sym_not_found);
+    bool bindable = g_global_context && g_sym_not_found;
+    uint32_t index = bindable ? context_add_word(g_global_context, g_sym_not_found) : WORD_UNRESOLVED;
+    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found, index);
 }
+
+namespace {
+
+// Appends a word of the symbol bound to the context (finding the slot allocates nothing, so the new cell
+// stays valid).
+void append_bound_word(Cell* block, uint32_t context, uint32_t sym) {
+    set_word(block_alloc_tail(block), TYPE_WORD, context, sym, uint32_t(context_find_word(context, sym, true)));
+}
+
+}  // namespace
 
 void stack_collect_calls(Cell* block) {
     for (CallFrame* f = g_frames.top - 1; f > g_frames.start; f--) {
         uint32_t sym = frame_symbol(f);
         if (hidden(sym)) continue;
-        uint32_t context = f->function_context ? f->function_context : g_global_context;
-        set_word(block_alloc_tail(block), TYPE_WORD, context, sym, uint32_t(context_find_word(context, sym, true)));
+        append_bound_word(block, f->function_context ? f->function_context : g_global_context, sym);
         set_integer(block_alloc_tail(block), int32_t(f->prev_base - 1));
     }
 }
@@ -225,7 +234,7 @@ void stack_collect_calls(Cell* block) {
 namespace {
 
 // The frames an error trace names: visible frames below the end frame, and at level 1 only those whose
-// word names a function.
+// word names a function. Each is visited with its symbol and the context its word is read in.
 template <typename Visit>
 void walk_trace(uint32_t level, uint32_t end_frame, Visit visit) {
     CallFrame* end = g_frames.start + end_frame;
@@ -233,28 +242,25 @@ void walk_trace(uint32_t level, uint32_t end_frame, Visit visit) {
     for (CallFrame* f = g_frames.start; f < end; f++) {
         uint32_t sym = frame_symbol(f);
         if (hidden(sym)) continue;
+        uint32_t context = f->word_context ? f->word_context : g_global_context;
         if (level <= 1) {
-            uint32_t context = f->word_context ? f->word_context : g_global_context;
             if (!context) continue;
             const Cell* value = context_word_value_cell(sym, context);
             if (!value || !cell_is(value, TYPE_FUNCTION)) continue;
         }
-        visit(f, sym);
+        visit(sym, context);
     }
 }
 
 }  // namespace
 
 void stack_collect_trace(uint32_t level, Cell* block, uint32_t end_frame) {
-    walk_trace(level, end_frame, [&](CallFrame* f, uint32_t sym) {
-        uint32_t context = f->word_context ? f->word_context : g_global_context;
-        set_word(block_alloc_tail(block), TYPE_WORD, context, sym, uint32_t(context_find_word(context, sym, true)));
-    });
+    walk_trace(level, end_frame, [&](uint32_t sym, uint32_t context) { append_bound_word(block, context, sym); });
 }
 
 int stack_form_trace(uint32_t level, const Cell* stack_field, Cell* out, int part) {
     if (!cell_is(stack_field, TYPE_INTEGER)) return part;
-    walk_trace(level, uint32_t(cell_int(stack_field)), [&](CallFrame*, uint32_t sym) {
+    walk_trace(level, uint32_t(cell_int(stack_field)), [&](uint32_t sym, uint32_t) {
         Cell word;
         set_word(&word, TYPE_WORD, 0, sym);
         part = g_types.get<ACT_FORM>(TYPE_WORD)(&word, out, MoldArgs{}, part);

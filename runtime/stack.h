@@ -86,7 +86,8 @@ inline uint32_t stack_index(const Cell* c) { return uint32_t(c - g_args.start) +
 inline Cell* stack_cell(uint32_t index) { return g_args.start + (index - 1); }
 
 // --- pushing frames (each checks for overflow first)
-// Raises stack-overflow, first dropping a few cells so that raising it has room.
+// Raises stack-overflow; when the argument stack is the one full, first drops a few cells so that raising it
+// has room.
 [[noreturn]] void stack_overflow(Cell* from);
 // The lowest machine-stack address the interpreter may use before it raises stack-overflow.
 extern uintptr_t g_native_limit;

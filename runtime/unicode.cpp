@@ -101,7 +101,6 @@ int encode_checked(uint32_t cp, uint8_t* out) {
     return 4;
 }
 
-
 inline uint32_t utf16_unit(const uint8_t* src, uint32_t i) { return uint32_t(src[2 * i]) | uint32_t(src[2 * i + 1]) << 8; }
 
 void check_unit(uint32_t unit) {
