@@ -4,6 +4,7 @@
 
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/stack.h"
 
 namespace zol::natives {
@@ -14,6 +15,18 @@ inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.
 
 // Evaluates a block into the current frame's result slot.
 inline void eval_into_result(const Cell* block) { eval_block(block, true); }
+
+// Makes none, or unset, the current call's only result.
+inline void result_none() {
+    stack_reset();
+    none_set_result();
+    stack_keep_result();
+}
+inline void result_unset() {
+    stack_reset();
+    unset_set_result();
+    stack_keep_result();
+}
 
 // The entries, by group. Each is a NativeEntry.
 #define ZOL_NATIVE_ENTRY(name) uint32_t native_##name(bool check, const int32_t* refs);

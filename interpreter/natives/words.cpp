@@ -232,9 +232,7 @@ uint32_t native_in(bool, const int32_t*) {
         if (cell_is(&word, TYPE_REFINEMENT)) cell_set_type(&word, TYPE_WORD);
         stack_set_only_result(&word);
     } else {
-        stack_reset();
-        none_set_result();
-        stack_keep_result();
+        result_none();
     }
     return 0;
 }
@@ -242,9 +240,7 @@ uint32_t native_in(bool, const int32_t*) {
 uint32_t native_context_q(bool, const int32_t*) {
     uint32_t context = word_context(arg(0));
     if (!context || context == g_global_context) {
-        stack_reset();
-        none_set_result();
-        stack_keep_result();
+        result_none();
     } else {
         stack_set_only_result(context_owner(context));
     }
