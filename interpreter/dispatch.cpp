@@ -72,9 +72,7 @@ void form_or_mold(Action action, bool only, bool all, bool flat, const Cell* lim
         }
     }
     auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), arg(0), action));
-    // The slot is marked by the collector from the moment it is pushed: clear it before allocating.
     Cell* out = stack_push_cell();
-    set_none(out);
     string_make(out);
     MoldArgs args;
     args.only = only;
@@ -219,10 +217,8 @@ void entry_clear(const int32_t*) { action_of<ACT_CLEAR>(arg(0))(arg(0)); }
 void entry_copy(const int32_t* refs) {
     Cell* kind = ref_arg(refs, 2);
     if (kind && !cell_is(kind, TYPE_DATATYPE) && !cell_is(kind, TYPE_TYPESET)) {
-        Cell call, type, word = word_load("kind");
-        stack_get_call_word(&call);
-        set_datatype(&type, cell_type(kind));
-        fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
+        Cell word = word_load("kind");
+        fire_expect_arg_word(cell_type(kind), &word);
     }
     auto fn = action_of<ACT_COPY>(arg(0));
     Cell* out = stack_push_cell();
@@ -253,11 +249,7 @@ void entry_select(const int32_t* refs) { result(action_of<ACT_SELECT>(arg(0))(ar
 void entry_length_q(const int32_t*) {
     int n = action_of<ACT_LENGTH_Q>(arg(0))(arg(0));
     Cell r = g_none_value;
-    if (n < 0) {
-        set_none(&r);
-    } else {
-        set_integer(&r, n);
-    }
+    if (n >= 0) set_integer(&r, n);
     result(&r);
 }
 
@@ -348,10 +340,15 @@ AnyFn actions_get_action(uint32_t type, const Cell*, Action action) {
     AnyFn fn = g_types.action(type, action);
     if (fn) return fn;
     // make and to name the datatype asked for, every other action the value's own.
-    Cell call, datatype, word = first_argument_word(action);
+    Cell word = first_argument_word(action);
+    fire_expect_arg_word(type, &word);
+}
+
+void fire_expect_arg_word(uint32_t type, const Cell* argument) {
+    Cell call, datatype;
     stack_get_call_word(&call);
     set_datatype(&datatype, type);
-    fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, &word);
+    fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, argument);
 }
 
 ActionFn<ACT_EVAL_PATH> actions_get_path_action(const Cell* value, const Cell* path, const Cell* element, int index) {

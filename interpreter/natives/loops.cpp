@@ -220,12 +220,7 @@ uint32_t native_forall(bool, const int32_t*) {
     Cell word = *arg(0);
     const Cell* value = word_value_cell(&word);
     if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_NO_VALUE, &word);
-    if (!is_series_kind(cell_type(value))) {
-        Cell call, type;
-        stack_get_call_word(&call);
-        set_datatype(&type, cell_type(value));
-        fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
-    }
+    if (!is_series_kind(cell_type(value))) fire_expect_arg_word(cell_type(value), &word);
     GcRoot body(*arg(1));
     Cell* saved = stack_push(value);
     Cell* loop_word = stack_push(&word);
