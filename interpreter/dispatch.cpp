@@ -21,7 +21,7 @@ namespace zol {
 
 namespace {
 
-Cell g_action_values[ACTION_COUNT + 1];  // the action! value made for each number (registered roots)
+Cell g_action_values[ACTION_COUNT + 1];  // each action's action! value once an error has looked it up (roots)
 
 inline Cell* arg(int i) { return g_args.base + i; }
 inline bool present(const int32_t* refs, int i) { return refs[i] >= 0; }
@@ -30,13 +30,13 @@ inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.
 // The word of an action's first argument, read from the action! value, which is found under the action's
 // own name the first time and kept.
 Cell first_argument_word(Action action) {
-    if (!cell_is(&g_action_values[action], TYPE_ACTION)) {
+    Cell* kept = &g_action_values[action];
+    if (!cell_is(kept, TYPE_ACTION)) {
         Cell name = word_load(action_word(action));
         const Cell* value = context_global_value_cell(word_symbol(&name));
-        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) actions_remember(action, value);
+        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) *kept = *value;
     }
-    const Cell* value = &g_action_values[action];
-    return cell_is(value, TYPE_ACTION) ? error_get_call_argument(value, 0) : g_word[W_ANON];
+    return cell_is(kept, TYPE_ACTION) ? error_get_call_argument(kept, 0) : g_word[W_ANON];
 }
 
 void result(const Cell* value) { stack_set_only_result(value); }
@@ -373,20 +373,11 @@ int pick_index() {
     }
 }
 
-void actions_remember(uint32_t number, const Cell* action) {
-    if (number < 1 || number > ACTION_COUNT) return;
-    static bool rooted = false;
-    if (!rooted) {
-        for (auto& c : g_action_values) {
-            set_none(&c);
-            gc_register_root(&c);
-        }
-        rooted = true;
-    }
-    g_action_values[number] = *action;
-}
-
 void register_actions() {
+    for (Cell& c : g_action_values) {
+        set_none(&c);
+        gc_register_root(&c);
+    }
     ActionEntry* e = g_action_entries;
     e[ACT_MAKE] = entry_make;
     e[ACT_RANDOM] = entry_random;

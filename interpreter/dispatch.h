@@ -25,7 +25,4 @@ ActionFn<ACT_EVAL_PATH> actions_get_path_action(const Cell* value, const Cell* p
 // true and 2 for false, 0 for anything else.
 int pick_index();
 
-// Remembers each action! value made, so errors can name an action's arguments.
-void actions_remember(uint32_t number, const Cell* action);
-
 }  // namespace zol

@@ -120,8 +120,7 @@ void check_words(const Cell* words) {
     if (!cell_is(words, TYPE_BLOCK)) return;
     Series* s = cell_series(words);
     for (uint32_t i = series_index(words); i < s->used(); i++) {
-        uint32_t t = cell_type(s->cells() + i);
-        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
+        if (!is_variable_word(cell_type(s->cells() + i))) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
     }
 }
 
