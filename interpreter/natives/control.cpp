@@ -163,8 +163,8 @@ void do_value(const int32_t* refs) {
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH: {
+            clamp_head(value.get());
             uint32_t used = cell_series(value.get())->used();
-            if (series_index(value.get()) > used) value->w1 = used;
             if (next_word) {
                 if (series_index(value.get()) >= used) {
                     result_unset();

@@ -110,11 +110,7 @@ bool next_words(Cell* series, const Cell* words) {
     return true;
 }
 
-uint32_t word_count(const Cell* words) {
-    if (!cell_is(words, TYPE_BLOCK)) return 1;
-    uint32_t used = cell_series(words)->used();
-    return series_index(words) < used ? used - series_index(words) : 0;
-}
+uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? remaining(words) : 1; }
 
 void check_words(const Cell* words) {
     if (!cell_is(words, TYPE_BLOCK)) return;

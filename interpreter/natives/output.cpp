@@ -37,8 +37,7 @@ void print_core(bool newline) {
     }
     GcRoot text;
     if (cell_is(value.get(), TYPE_STRING)) {
-        uint32_t used = cell_series(value.get())->used();
-        if (series_index(value.get()) > used) value->w1 = used;
+        clamp_head(value.get());
         *text = *value;
     } else {
         string_make(text.get());

@@ -17,11 +17,6 @@ namespace zol::natives {
 
 namespace {
 
-void clamp_head(Cell* block) {
-    uint32_t used = cell_series(block)->used();
-    if (series_index(block) > used) block->w1 = used;
-}
-
 void make_function(Cell* spec, Cell* body) {
     clamp_head(spec);
     clamp_head(body);
