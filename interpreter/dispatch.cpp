@@ -34,7 +34,18 @@ Cell first_argument_word(Action action) {
     if (!cell_is(kept, TYPE_ACTION)) {
         Cell name = word_load(action_word(action));
         const Cell* value = context_global_value_cell(word_symbol(&name));
-        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) *kept = *value;
+        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) {
+            // Rooted on first use rather than at start-up: most runs never raise such an error.
+            static const bool rooted = [] {
+                for (Cell& c : g_action_values) {
+                    set_none(&c);
+                    gc_register_root(&c);
+                }
+                return true;
+            }();
+            (void)rooted;
+            *kept = *value;
+        }
     }
     return cell_is(kept, TYPE_ACTION) ? error_get_call_argument(kept, 0) : g_word[W_ANON];
 }
@@ -374,10 +385,6 @@ int pick_index() {
 }
 
 void register_actions() {
-    for (Cell& c : g_action_values) {
-        set_none(&c);
-        gc_register_root(&c);
-    }
     ActionEntry* e = g_action_entries;
     e[ACT_MAKE] = entry_make;
     e[ACT_RANDOM] = entry_random;
