@@ -50,6 +50,7 @@ bool run_loop(const Cell* body, More more) {
     return run_loop(body, more, [](Step) { return true; });
 }
 
+// The `more` of a loop that only break or another exit ends.
 constexpr auto always = [] { return true; };
 
 // A loop count: an integer!, or a float! truncated toward zero; a float beyond the 32-bit range is refused
