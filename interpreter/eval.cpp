@@ -68,7 +68,7 @@ inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
 }
 
 // The refinements of a call that uses none: every slot absent. An entry reads as many as its own signature
-// has, whatever the spec it was made with says, so all of them are set.
+// has, whatever refinements its native! value declares, so all of them are set.
 constexpr std::array<int32_t, MAX_REFINEMENTS> NO_REFINEMENTS = [] {
     std::array<int32_t, MAX_REFINEMENTS> a{};
     a.fill(-1);
