@@ -21,7 +21,7 @@ namespace zol {
 
 namespace {
 
-Cell g_action_values[ACTION_COUNT + 1];  // the action! value made for each number (registered roots)
+Cell g_action_values[ACTION_COUNT + 1];  // each action's action! value once an error has looked it up (roots)
 
 inline Cell* arg(int i) { return g_args.base + i; }
 inline bool present(const int32_t* refs, int i) { return refs[i] >= 0; }
@@ -30,13 +30,24 @@ inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.
 // The word of an action's first argument, read from the action! value, which is found under the action's
 // own name the first time and kept.
 Cell first_argument_word(Action action) {
-    if (!cell_is(&g_action_values[action], TYPE_ACTION)) {
+    Cell* kept = &g_action_values[action];
+    if (!cell_is(kept, TYPE_ACTION)) {
         Cell name = word_load(action_word(action));
         const Cell* value = context_global_value_cell(word_symbol(&name));
-        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) actions_remember(action, value);
+        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) {
+            // Rooted on first use rather than at start-up: most runs never raise such an error.
+            static const bool rooted = [] {
+                for (Cell& c : g_action_values) {
+                    set_none(&c);
+                    gc_register_root(&c);
+                }
+                return true;
+            }();
+            (void)rooted;
+            *kept = *value;
+        }
     }
-    const Cell* value = &g_action_values[action];
-    return cell_is(value, TYPE_ACTION) ? error_get_call_argument(value, 0) : g_word[W_ANON];
+    return cell_is(kept, TYPE_ACTION) ? error_get_call_argument(kept, 0) : g_word[W_ANON];
 }
 
 void result(const Cell* value) { stack_set_only_result(value); }
@@ -72,9 +83,7 @@ void form_or_mold(Action action, bool only, bool all, bool flat, const Cell* lim
         }
     }
     auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), arg(0), action));
-    // The slot is marked by the collector from the moment it is pushed: clear it before allocating.
     Cell* out = stack_push_cell();
-    set_none(out);
     string_make(out);
     MoldArgs args;
     args.only = only;
@@ -219,10 +228,8 @@ void entry_clear(const int32_t*) { action_of<ACT_CLEAR>(arg(0))(arg(0)); }
 void entry_copy(const int32_t* refs) {
     Cell* kind = ref_arg(refs, 2);
     if (kind && !cell_is(kind, TYPE_DATATYPE) && !cell_is(kind, TYPE_TYPESET)) {
-        Cell call, type, word = word_load("kind");
-        stack_get_call_word(&call);
-        set_datatype(&type, cell_type(kind));
-        fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
+        Cell word = word_load("kind");
+        fire_expect_arg_word(cell_type(kind), &word);
     }
     auto fn = action_of<ACT_COPY>(arg(0));
     Cell* out = stack_push_cell();
@@ -253,11 +260,7 @@ void entry_select(const int32_t* refs) { result(action_of<ACT_SELECT>(arg(0))(ar
 void entry_length_q(const int32_t*) {
     int n = action_of<ACT_LENGTH_Q>(arg(0))(arg(0));
     Cell r = g_none_value;
-    if (n < 0) {
-        set_none(&r);
-    } else {
-        set_integer(&r, n);
-    }
+    if (n >= 0) set_integer(&r, n);
     result(&r);
 }
 
@@ -348,10 +351,15 @@ AnyFn actions_get_action(uint32_t type, const Cell*, Action action) {
     AnyFn fn = g_types.action(type, action);
     if (fn) return fn;
     // make and to name the datatype asked for, every other action the value's own.
-    Cell call, datatype, word = first_argument_word(action);
+    Cell word = first_argument_word(action);
+    fire_expect_arg_word(type, &word);
+}
+
+void fire_expect_arg_word(uint32_t type, const Cell* argument) {
+    Cell call, datatype;
     stack_get_call_word(&call);
     set_datatype(&datatype, type);
-    fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, &word);
+    fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, argument);
 }
 
 ActionFn<ACT_EVAL_PATH> actions_get_path_action(const Cell* value, const Cell* path, const Cell* element, int index) {
@@ -374,19 +382,6 @@ int pick_index() {
         case TYPE_LOGIC: return logic_get(i) ? 1 : 2;
         default: return 0;
     }
-}
-
-void actions_remember(uint32_t number, const Cell* action) {
-    if (number < 1 || number > ACTION_COUNT) return;
-    static bool rooted = false;
-    if (!rooted) {
-        for (auto& c : g_action_values) {
-            set_none(&c);
-            gc_register_root(&c);
-        }
-        rooted = true;
-    }
-    g_action_values[number] = *action;
 }
 
 void register_actions() {

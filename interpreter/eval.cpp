@@ -8,6 +8,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
@@ -66,9 +67,8 @@ inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
     }
 }
 
-// Every refinement absent. An entry reads as many as its own signature has, whatever the spec it was made
-// with says, so all of them are set.
-// The refinements of a call that uses none: every slot absent.
+// The refinements of a call that uses none: every slot absent. An entry reads as many as its own signature
+// has, whatever refinements its native! value declares, so all of them are set.
 constexpr std::array<int32_t, MAX_REFINEMENTS> NO_REFINEMENTS = [] {
     std::array<int32_t, MAX_REFINEMENTS> a{};
     a.fill(-1);
@@ -603,9 +603,9 @@ inline uint32_t apply_call(const Cell* fn, uint32_t position, uint32_t end, cons
 
 namespace {
 
-// Evaluates, without an evaluation step, an expression made of a simple value followed by operators over
-// the arithmetic and comparison entries with simple right operands (`k - 1`, `n < 2`, `i * j + 1`), pushing
-// its value. Returns the position after it, or 0 when the expression is not of that kind (nothing pushed).
+// Evaluates, without an evaluation step, a paren holding nothing but a simple value followed by operators
+// over the arithmetic and comparison entries with simple right operands (`(k - 1)`, `(i * j + 1)`): its
+// value goes to out. False when the paren is not of that kind.
 bool simple_paren(const Cell* paren, Cell* out, int depth);
 
 // The value of an operand: a simple value, or a paren holding nothing but a simple expression.
@@ -1198,8 +1198,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         step.last = last;
         uint32_t pt = cell_type(parent.get());
         step.may_own = set && last && i - head >= 2 && have_parent &&
-                       (pt == TYPE_BLOCK || pt == TYPE_PAREN || pt == TYPE_HASH || (pt >= TYPE_PATH && pt <= TYPE_GET_PATH) ||
-                        (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
+                       (is_block_kind(pt) || (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
         auto fn = actions_get_path_action(current.get(), path.get(), &element, int(i - head));
         const Cell* reached;
         try {

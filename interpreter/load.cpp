@@ -37,11 +37,7 @@ void load_global(const uint8_t* text, size_t length, Cell* out) {
 
 void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header, const Cell* source) {
     const uint8_t* start = find_header(text, length);
-    if (!start) {
-        Cell none;
-        set_none(&none);
-        fire(ERR_SYNTAX_NO_HEADER, source ? source : &none);
-    }
+    if (!start) fire(ERR_SYNTAX_NO_HEADER, source ? source : &g_none_value);
     load_global(start, length - size_t(start - text), out);
     // The header found above always loads as the word and its block: step over both.
     Series* s = cell_series(out);

@@ -263,10 +263,8 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
         case TYPE_BITSET: fire(ERR_INTERNAL_NOT_DONE);  // combined by bitset!, not built yet
         default: break;
     }
-    Cell call, type, word = word_load("set1");
-    stack_get_call_word(&call);
-    set_datatype(&type, ta);
-    fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
+    Cell word = word_load("set1");
+    fire_expect_arg_word(ta, &word);
 }
 
 }  // namespace

@@ -17,16 +17,6 @@
 
 namespace zol::natives {
 
-namespace {
-
-void result_none() {
-    stack_reset();
-    none_set_result();
-    stack_keep_result();
-}
-
-}  // namespace
-
 uint32_t native_if(bool, const int32_t*) {
     if (logic_false()) {
         result_none();
@@ -173,13 +163,11 @@ void do_value(const int32_t* refs) {
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH: {
+            clamp_head(value.get());
             uint32_t used = cell_series(value.get())->used();
-            if (series_index(value.get()) > used) value->w1 = used;
             if (next_word) {
                 if (series_index(value.get()) >= used) {
-                    stack_reset();
-                    unset_set_result();
-                    stack_keep_result();
+                    result_unset();
                 } else {
                     stack_mark_interp_call(&g_word[W_BODY]);
                     uint32_t at = eval_next(value.get(), series_index(value.get()), used, false, false, false);

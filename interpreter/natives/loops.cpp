@@ -32,11 +32,26 @@ Step run_body(const Cell* body) {
     }
 }
 
-void loop_result_none() {
-    stack_reset();
-    none_set_result();
-    stack_keep_result();
+// Runs a loop's iterations in the loop frame that the native marked. `more` is asked before each
+// iteration, `after` after each one that ran to its end or continued (the step says which); either ends
+// the loop by answering false, and so does break. False when another exit (return, exit, throw)
+// passes through: the native then returns at once and leaves the stacks to it.
+template <class More, class After>
+bool run_loop(const Cell* body, More more, After after) {
+    while (more()) {
+        Step step = run_body(body);
+        if (step == Step::passed) return false;
+        if (step == Step::broke || !after(step)) break;
+    }
+    return true;
 }
+template <class More>
+bool run_loop(const Cell* body, More more) {
+    return run_loop(body, more, [](Step) { return true; });
+}
+
+// The `more` of a loop that only break or another exit ends.
+constexpr auto always = [] { return true; };
 
 // A loop count: an integer!, or a float! truncated toward zero; a float beyond the 32-bit range is refused
 // rather than running the loop 0 times.
@@ -46,8 +61,6 @@ int64_t loop_count(const Cell* value) {
     if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
     return int64_t(std::trunc(d));
 }
-
-bool is_loop_series(uint32_t t) { return is_series_kind(t); }
 
 // The number of units from the head of a loop series to its tail (0 at or past the tail).
 uint32_t remaining(const Cell* series) {
@@ -98,18 +111,13 @@ bool next_words(Cell* series, const Cell* words) {
     return true;
 }
 
-uint32_t word_count(const Cell* words) {
-    if (!cell_is(words, TYPE_BLOCK)) return 1;
-    uint32_t used = cell_series(words)->used();
-    return series_index(words) < used ? used - series_index(words) : 0;
-}
+uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? remaining(words) : 1; }
 
 void check_words(const Cell* words) {
     if (!cell_is(words, TYPE_BLOCK)) return;
     Series* s = cell_series(words);
     for (uint32_t i = series_index(words); i < s->used(); i++) {
-        uint32_t t = cell_type(s->cells() + i);
-        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
+        if (!is_variable_word(cell_type(s->cells() + i))) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
     }
 }
 
@@ -118,21 +126,18 @@ void check_words(const Cell* words) {
 uint32_t native_while(bool, const int32_t*) {
     GcRoot condition(*arg(0)), body(*arg(1));
     stack_mark_loop(&g_word[W_BODY]);
-    for (;;) {
+    auto holds = [&] {
         stack_reset();
         eval_block(condition.get(), true);
-        if (unwind_pending()) {
-            if (g_system.pending == UNWIND_BREAK || g_system.pending == UNWIND_CONTINUE) {
-                g_system.pending = UNWIND_NONE;
-                fire(ERR_THROW_WHILE_COND);
-            }
-            return 0;
+        if (!unwind_pending()) return logic_true();
+        if (g_system.pending == UNWIND_BREAK || g_system.pending == UNWIND_CONTINUE) {
+            g_system.pending = UNWIND_NONE;
+            fire(ERR_THROW_WHILE_COND);
         }
-        if (!logic_true()) break;
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-    }
+        return false;
+    };
+    // Another exit leaving the condition is still pending: it passes too.
+    if (!run_loop(body.get(), holds) || unwind_pending()) return 0;
     stack_reset();
     unset_set_result();
     unwind_frame_return();
@@ -142,13 +147,8 @@ uint32_t native_while(bool, const int32_t*) {
 uint32_t native_until(bool, const int32_t*) {
     GcRoot body(*arg(0));
     stack_mark_loop(&g_word[W_BODY]);
-    for (;;) {
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-        if (step == Step::next) continue;
-        if (logic_true()) break;
-    }
+    // continue skips the test of the body's value.
+    if (!run_loop(body.get(), always, [](Step step) { return step == Step::next || !logic_true(); })) return 0;
     unwind_frame_return();
     return 0;
 }
@@ -156,16 +156,13 @@ uint32_t native_until(bool, const int32_t*) {
 uint32_t native_loop(bool, const int32_t*) {
     int64_t count = loop_count(arg(0));
     if (count < 1) {
-        loop_result_none();
+        result_none();
         return 0;
     }
     GcRoot body(*arg(1));
     stack_mark_loop(&g_word[W_BODY]);
-    for (int64_t i = 0; i < count; i++) {
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-    }
+    int64_t done = 0;
+    if (!run_loop(body.get(), [&] { return done++ < count; })) return 0;
     unwind_frame_return();
     return 0;
 }
@@ -173,19 +170,20 @@ uint32_t native_loop(bool, const int32_t*) {
 uint32_t native_repeat(bool, const int32_t*) {
     int64_t count = loop_count(arg(1));
     if (count < 1) {
-        loop_result_none();
+        result_none();
         return 0;
     }
     GcRoot word(*arg(0)), body(*arg(2));
     stack_mark_loop(&g_word[W_BODY]);
-    for (int64_t i = 1; i <= count; i++) {
+    int64_t i = 0;
+    auto next_count = [&] {
+        if (i >= count) return false;
         Cell counter;
-        set_integer(&counter, int32_t(i));
+        set_integer(&counter, int32_t(++i));
         word_set_value(word.get(), &counter);
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-    }
+        return true;
+    };
+    if (!run_loop(body.get(), next_count)) return 0;
     unwind_frame_return();
     return 0;
 }
@@ -193,11 +191,7 @@ uint32_t native_repeat(bool, const int32_t*) {
 uint32_t native_forever(bool, const int32_t*) {
     GcRoot body(*arg(0));
     stack_mark_loop(&g_word[W_BODY]);
-    for (;;) {
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-    }
+    if (!run_loop(body.get(), always)) return 0;
     unwind_frame_return();
     return 0;
 }
@@ -213,11 +207,7 @@ uint32_t native_foreach(bool, const int32_t*) {
     stack_mark_loop(&g_word[W_BODY]);
     unset_set_result();
     stack_keep_result();
-    while (next_words(series, words)) {
-        Step step = run_body(body.get());
-        if (step == Step::passed) return 0;
-        if (step == Step::broke) break;
-    }
+    if (!run_loop(body.get(), [&] { return next_words(series, words); })) return 0;
     unwind_frame_return();
     return 0;
 }
@@ -226,33 +216,22 @@ uint32_t native_forall(bool, const int32_t*) {
     Cell word = *arg(0);
     const Cell* value = word_value_cell(&word);
     if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_NO_VALUE, &word);
-    if (!is_loop_series(cell_type(value))) {
-        Cell call, type;
-        stack_get_call_word(&call);
-        set_datatype(&type, cell_type(value));
-        fire(ERR_SCRIPT_EXPECT_ARG, &call, &type, &word);
-    }
+    if (!is_series_kind(cell_type(value))) fire_expect_arg_word(cell_type(value), &word);
     GcRoot body(*arg(1));
     Cell* saved = stack_push(value);
     Cell* loop_word = stack_push(&word);
     stack_mark_loop(&g_word[W_BODY]);
     unset_set_result();
     stack_keep_result();
-    bool passed = false;
-    while (remaining(word_value_cell(loop_word)) > 0) {
-        Step step = run_body(body.get());
-        if (step == Step::passed) {
-            passed = true;
-            break;
-        }
-        if (step == Step::broke) break;
+    auto advance = [&](Step) {
         Cell* current = word_value_cell(loop_word);
-        if (!is_loop_series(cell_type(current)) || series_node(current) != series_node(saved)) {
+        if (!is_series_kind(cell_type(current)) || series_node(current) != series_node(saved)) {
             fire(ERR_SCRIPT_BAD_LOOP_SERIES, current);
         }
         current->w1++;
-    }
-    if (passed) return 0;
+        return true;
+    };
+    if (!run_loop(body.get(), [&] { return remaining(word_value_cell(loop_word)) > 0; }, advance)) return 0;
     // The word goes back to the series at the position it had before the loop, after a break too.
     word_set_value(loop_word, saved);
     unwind_frame_return();
@@ -268,22 +247,19 @@ uint32_t native_remove_each(bool, const int32_t*) {
     GcRoot data(*arg(1));
     Cell* words = stack_push(arg(0));
     stack_mark_loop(&g_word[W_BODY]);
-    if (n > 0) {
-        while (next_words(series, words)) {
-            Step step = run_body(body.get());
-            if (step == Step::passed) return 0;
-            if (step == Step::broke) break;
-            if (step == Step::next || !cell_true(g_args.base)) continue;
-            // The body said yes: remove this iteration's values.
-            series->w1 -= n;
-            Cell part;
-            set_integer(&part, int32_t(n));
-            GcRoot target(*series);
-            Cell* top = g_args.top;
-            action_of<ACT_REMOVE>(target.get())(target.get(), n > 1 ? &part : nullptr, nullptr);
-            g_args.top = top;
-        }
-    }
+    // The body said yes: remove this iteration's values.
+    auto remove_if_true = [&](Step step) {
+        if (step == Step::next || !cell_true(g_args.base)) return true;
+        series->w1 -= n;
+        Cell part;
+        set_integer(&part, int32_t(n));
+        GcRoot target(*series);
+        Cell* top = g_args.top;
+        action_of<ACT_REMOVE>(target.get())(target.get(), n > 1 ? &part : nullptr, nullptr);
+        g_args.top = top;
+        return true;
+    };
+    if (n > 0 && !run_loop(body.get(), [&] { return next_words(series, words); }, remove_if_true)) return 0;
     stack_set_only_result(data.get());
     unwind_frame_return();
     return 0;

@@ -4,6 +4,8 @@
 
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 
 namespace zol::natives {
@@ -14,6 +16,28 @@ inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.
 
 // Evaluates a block into the current frame's result slot.
 inline void eval_into_result(const Cell* block) { eval_block(block, true); }
+
+// Moves a series value's head back to the tail when it stands past it (the buffer has shrunk since).
+inline void clamp_head(Cell* series) {
+    uint32_t used = cell_series(series)->used();
+    if (series_index(series) > used) series->w1 = used;
+}
+
+// word!, set-word!, lit-word! and get-word!: the words that name a variable.
+inline bool is_variable_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+static_assert(TYPE_SET_WORD == TYPE_WORD + 1 && TYPE_LIT_WORD == TYPE_WORD + 2 && TYPE_GET_WORD == TYPE_WORD + 3);
+
+// Makes none, or unset, the current call's only result.
+inline void result_none() {
+    stack_reset();
+    none_set_result();
+    stack_keep_result();
+}
+inline void result_unset() {
+    stack_reset();
+    unset_set_result();
+    stack_keep_result();
+}
 
 // The entries, by group. Each is a NativeEntry.
 #define ZOL_NATIVE_ENTRY(name) uint32_t native_##name(bool check, const int32_t* refs);
@@ -82,8 +106,5 @@ ZOL_NATIVE_ENTRY(new_line_q)
 ZOL_NATIVE_ENTRY(recycle)
 ZOL_NATIVE_ENTRY(stats)
 #undef ZOL_NATIVE_ENTRY
-
-// Sets words from values by position (foreach over blocks, and set with a block of words).
-void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none);
 
 }  // namespace zol::natives

@@ -37,8 +37,7 @@ void print_core(bool newline) {
     }
     GcRoot text;
     if (cell_is(value.get(), TYPE_STRING)) {
-        uint32_t used = cell_series(value.get())->used();
-        if (series_index(value.get()) > used) value->w1 = used;
+        clamp_head(value.get());
         *text = *value;
     } else {
         string_make(text.get());
@@ -46,9 +45,7 @@ void print_core(bool newline) {
         form_value(value.get(), text.get(), args, 0x7FFFFFFF);
     }
     output_hooks_fire_print(text.get(), newline);
-    stack_reset();
-    unset_set_result();
-    stack_keep_result();
+    result_unset();
 }
 
 }  // namespace
@@ -119,9 +116,7 @@ uint32_t native_stats(bool, const int32_t* refs) {
     if (!is_any_function(cell_type(printer.get()))) fire(ERR_SCRIPT_NO_VALUE, &word);
     interp_call(printer.get(), report.get(), 1, &word, 0);
     if (unwind_pending()) return 0;
-    stack_reset();
-    unset_set_result();
-    stack_keep_result();
+    result_unset();
     return 0;
 }
 

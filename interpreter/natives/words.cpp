@@ -17,11 +17,6 @@ namespace zol::natives {
 
 namespace {
 
-void clamp_head(Cell* block) {
-    uint32_t used = cell_series(block)->used();
-    if (series_index(block) > used) block->w1 = used;
-}
-
 void make_function(Cell* spec, Cell* body) {
     clamp_head(spec);
     clamp_head(body);
@@ -89,14 +84,16 @@ uint32_t native_get(bool, const int32_t* refs) {
     return 0;
 }
 
-void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none) {
+namespace {
+
+// set with a block of words: sets them from the values of a block by position, or each to one value.
+void set_words_by_position(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none) {
     bool list = is_block_kind(cell_type(values));
     Series* ws = cell_series(words);
     if (list && !single) {
         for (uint32_t i = 0; i < count; i++) {
             const Cell* w = ws->cells() + series_index(words) + i;
-            uint32_t t = cell_type(w);
-            if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) fire(ERR_SCRIPT_INVALID_ARG, w);
+            if (!is_variable_word(cell_type(w))) fire(ERR_SCRIPT_INVALID_ARG, w);
             uint32_t at = series_index(values) + i;
             if (!unset_allowed && at < cell_series(values)->used() && cell_is(cell_series(values)->cells() + at, TYPE_UNSET)) {
                 fire(ERR_SCRIPT_NEED_VALUE, w);
@@ -121,8 +118,6 @@ void foreach_set_words(const Cell* words, const Cell* values, uint32_t count, bo
     }
 }
 
-namespace {
-
 void set_target(Cell* target, Cell* value, const int32_t* refs) {
     bool any = present(refs, 0);
     uint32_t t = cell_type(target);
@@ -138,7 +133,7 @@ void set_target(Cell* target, Cell* value, const int32_t* refs) {
     } else if (t == TYPE_BLOCK) {
         stack_mark_call(&g_word[W_ANON]);
         uint32_t n = cell_series(target)->used() - series_index(target);
-        foreach_set_words(target, value, n, any, present(refs, 2), present(refs, 3));
+        set_words_by_position(target, value, n, any, present(refs, 2), present(refs, 3));
         unwind_frame_drop();
     } else {
         word_set_value(target, value);
@@ -185,8 +180,7 @@ uint32_t native_unset(bool, const int32_t*) {
 
 uint32_t native_value_q(bool, const int32_t*) {
     const Cell* v = arg(0);
-    uint32_t t = cell_type(v);
-    if (t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) v = word_value_cell(v);
+    if (is_variable_word(cell_type(v))) v = word_value_cell(v);
     logic_set_result(!cell_is(v, TYPE_UNSET));
     stack_keep_result();
     return 0;
@@ -232,9 +226,7 @@ uint32_t native_in(bool, const int32_t*) {
         if (cell_is(&word, TYPE_REFINEMENT)) cell_set_type(&word, TYPE_WORD);
         stack_set_only_result(&word);
     } else {
-        stack_reset();
-        none_set_result();
-        stack_keep_result();
+        result_none();
     }
     return 0;
 }
@@ -242,9 +234,7 @@ uint32_t native_in(bool, const int32_t*) {
 uint32_t native_context_q(bool, const int32_t*) {
     uint32_t context = word_context(arg(0));
     if (!context || context == g_global_context) {
-        stack_reset();
-        none_set_result();
-        stack_keep_result();
+        result_none();
     } else {
         stack_set_only_result(context_owner(context));
     }
