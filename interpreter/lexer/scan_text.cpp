@@ -31,15 +31,17 @@ bool equal_no_case(const uint8_t* p, const uint8_t* end, const char* word) {
     return true;
 }
 
+// The code point of the UTF-8 sequence at p, moving p past it; -1 when it is invalid.
+inline int32_t plain_char(const uint8_t*& p, const uint8_t* end) {
+    if (*p < 0x80) return *p++;
+    int32_t cp;
+    p = utf8_decode_char(p, end, &cp);
+    return cp;
+}
+
 bool valid_utf8(const uint8_t* p, const uint8_t* end) {
     while (p < end) {
-        if (*p < 0x80) {
-            p++;
-            continue;
-        }
-        int32_t cp;
-        p = utf8_decode_char(p, end, &cp);
-        if (cp < 0) return false;
+        if (plain_char(p, end) < 0) return false;
     }
     return true;
 }
@@ -95,29 +97,16 @@ int32_t decode_escape(const uint8_t*& p, const uint8_t* end) {
         p++;
         return c - 64;
     }
-    if (c < 0x80) {
-        p++;
-        return c;
-    }
-    int32_t cp;
-    p = utf8_decode_char(p, end, &cp);
-    return cp;
+    return plain_char(p, end);
 }
 
 // The next code point of text at p (an escape when escapes are on), moving p past it; -1 when invalid.
 inline int32_t next_char(const uint8_t*& p, const uint8_t* end, bool escapes) {
-    uint8_t b = *p;
-    if (b == '^' && escapes) {
+    if (*p == '^' && escapes) {
         p++;
         return decode_escape(p, end);
     }
-    if (b < 0x80) {
-        p++;
-        return b;
-    }
-    int32_t cp;
-    p = utf8_decode_char(p, end, &cp);
-    return cp;
+    return plain_char(p, end);
 }
 
 // --- strings
