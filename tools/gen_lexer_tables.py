@@ -75,10 +75,10 @@ def items(text):
     return result
 
 
-def byte_values(spec):
+def byte_values(text):
     """Bytes named by a list of items: decimal numbers, ranges a-b, quoted characters or ranges of them."""
     values = []
-    for item in items(spec):
+    for item in items(text):
         if item == "`":
             values.append(ord("`"))
             continue
@@ -185,8 +185,8 @@ def generate(grammar):
     names, of_byte = read_classes(s["classes"])
     entries = list(of_byte)
     for line in s["flags"]:
-        bit, spec = line.split(None, 1)
-        for b in byte_values(spec):
+        bit, named = line.split(None, 1)
+        for b in byte_values(named):
             entries[b] |= 1 << int(bit)
     rows, roles, types = read_machine(s["machine"], names)
     final_names = {}

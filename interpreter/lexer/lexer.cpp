@@ -33,6 +33,12 @@ Cell g_lexer_token_names;
 
 namespace {
 
+// Whether a callback's input argument still holds the lexer's input series (it may have moved the index, but
+// a callback that stored another value there leaves the position alone).
+bool same_input_series(const Cell* arg, const Cell* input) {
+    return cell_type(arg) == cell_type(input) && !cell_is(arg, TYPE_NONE) && arg->w2 == input->w2;
+}
+
 // The evaluator's entry for callbacks. The call leaves its argument cells where they were, above its result,
 // so the input argument (the second) is read back from there when it still holds the input series.
 bool invoke_interpreted(const Cell* callback, Cell* args) {
@@ -41,7 +47,7 @@ bool invoke_interpreted(const Cell* callback, Cell* args) {
     if (unwind_pending()) return false;
     bool answer = cell_true(call);
     const Cell* input = call + 1;
-    if (cell_type(input) == cell_type(&args[1]) && !cell_is(input, TYPE_NONE) && input->w2 == args[1].w2) args[1] = *input;
+    if (same_input_series(input, &args[1])) args[1] = *input;
     return answer;
 }
 
@@ -122,12 +128,6 @@ const uint8_t* position_of(State& s, uint32_t index) {
     return utf8_skip_chars(s.start, s.end, n);
 }
 
-uint32_t count_lines(const uint8_t* p, const uint8_t* end) {
-    uint32_t n = 0;
-    for (; p < end; p++) n += *p == '\n';
-    return n;
-}
-
 // --- events
 
 const Cell* event_word(uint32_t event) {
@@ -186,7 +186,6 @@ void make_list(Cell* out, TypeId type, uint32_t first, uint32_t count) {
     set_series(out, type, node);
 }
 
-bool number_q(const Cell* c) { return cell_is(c, TYPE_INTEGER) || cell_is(c, TYPE_FLOAT); }
 float number_float(const Cell* c) { return cell_is(c, TYPE_INTEGER) ? float(cell_int(c)) : float(cell_float(c)); }
 
 // A map from the cells of an open map marker; every key must be of a key type.
@@ -206,7 +205,7 @@ void make_point(State& s, Cell* out, uint32_t type, uint32_t first, uint32_t cou
         if (count != dims) lexer_error(s, at, at + 1, int32_t(type));
         for (uint32_t i = 0; i < dims; i++) {
             const Cell* c = cell_at(first + i);
-            if (!number_q(c)) lexer_error(s, at, at + 1, int32_t(type));
+            if (!is_number(c)) lexer_error(s, at, at + 1, int32_t(type));
             v[i] = number_float(c);
         }
     }
@@ -395,11 +394,7 @@ void close_all_after_error(State& s) {
         if (type == TYPE_BLOCK || type == TYPE_PAREN) {
             Cell value{};
             make_list(&value, TypeId(type), marker + 1, s.tail - marker - 1);
-            Cell* at = cell_at(marker);
-            at->header = (at->header & HDR_NEW_LINE) | value.header;
-            at->w1 = value.w1;
-            at->w2 = value.w2;
-            at->w3 = value.w3;
+            store_keeping_new_line(cell_at(marker), value);
             s.tail = marker + 1;
         } else {
             std::memmove(cell_at(marker), cell_at(marker + 1), size_t(s.tail - marker - 1) * sizeof(Cell));
@@ -521,10 +516,7 @@ void close_series(State& s, int32_t expected, const uint8_t* at) {
     }
     m = cell_at(marker);
     uint32_t previous = marker - m->w1;
-    m->header = (m->header & HDR_NEW_LINE) | value.header;
-    m->w1 = value.w1;
-    m->w2 = value.w2;
-    m->w3 = value.w3;
+    store_keeping_new_line(m, value);
     s.tail = marker + 1;
     s.level = previous;
     s.token_type = int32_t(result_type);
@@ -569,7 +561,7 @@ bool lexer_event(State& s, uint32_t event, int32_t type, const Cell* value, cons
     }
     if (!s.has_callback || !(s.mask & event)) return true;
     if (!g_lexer_invoke) fire(ERR_INTERNAL_NOT_DONE);
-    if ((type == TYPE_POINT2D || type == TYPE_POINT3D) && start > s.start && start[-1] == '(') start--;
+    if (is_point_type(uint32_t(type)) && start > s.start && start[-1] == '(') start--;
     const uint8_t* at = event == LEX_EVENT_OPEN || (event == LEX_EVENT_PRESCAN && type < 0) ? start : end;
 
     Cell* args = g_args.top;
@@ -593,8 +585,7 @@ bool lexer_event(State& s, uint32_t event, int32_t type, const Cell* value, cons
     bool answer = g_lexer_invoke(&s.callback, args);
     if (unwind_pending()) throw PendingUnwind{};
     const Cell* back = args + 1;
-    if (cell_type(back) == cell_type(&s.input) && !cell_is(back, TYPE_NONE) && back->w2 == s.input.w2 &&
-        series_index(back) != given) {
+    if (same_input_series(back, &s.input) && series_index(back) != given) {
         // The callback moved the input: go on from there, never outside the input.
         const uint8_t* to = position_of(s, series_index(back));
         s.line = 1 + count_lines(s.start, to);
@@ -696,7 +687,6 @@ void lexer_init() {
     }
     g_scratch_used = 0;
     g_outermost = g_innermost = nullptr;
-    unicode_blank_init();
     word_cache_clear();
 
     // The names of the structural tokens in events, by token number: datatypes, and four words.
@@ -727,8 +717,6 @@ void lexer_init() {
     gc_keep_push(mark_states);
 }
 
-void lexer_mark_states() { mark_states(); }
-
 int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, bool not_prescan, bool not_scan,
                    bool wrap, uint32_t* consumed, const Cell* callback, const Cell* input_series,
                    const Cell* output) {
@@ -752,6 +740,13 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, b
         s.input_index = series_index(&s.input);
     }
 
+    // An exit leaving the scan still hands an output block what was loaded before it.
+    auto keep_output = [&] {
+        if (cell_is(&s.output, TYPE_BLOCK)) {
+            close_all_after_error(s);
+            hand_over(s, dst, wrap);
+        }
+    };
     bool handed_over = false;
     try {
         try {
@@ -780,16 +775,10 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, b
         }
         if (!s.scan && !handed_over) hand_over(s, dst, wrap);
     } catch (const ErrorUnwind&) {
-        if (cell_is(&s.output, TYPE_BLOCK)) {
-            close_all_after_error(s);
-            hand_over(s, dst, wrap);
-        }
+        keep_output();
         throw;
     } catch (const PendingUnwind&) {
-        if (cell_is(&s.output, TYPE_BLOCK)) {
-            close_all_after_error(s);
-            hand_over(s, dst, wrap);
-        }
+        keep_output();
         throw;
     }
     if (consumed) *consumed = s.string_input ? char_offset(s, s.pos) : uint32_t(s.pos - s.start);

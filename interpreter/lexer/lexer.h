@@ -11,8 +11,8 @@
 
 namespace zol {
 
-// Start-up: the lexer's cell stack and scratch buffer, the Unicode blank set, the token-name block and the
-// marking of active lexers by the collector.
+// Start-up: the lexer's cell stack and scratch buffer, the token-name block and the marking of active lexers
+// by the collector.
 void lexer_init();
 
 // Lexes `length` bytes of UTF-8 into dst (see the modes above; the flags keep the names transcode uses):
@@ -39,9 +39,6 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, b
 // skip). What `do` on text, `load` and `transcode` call.
 int32_t load_source(Cell* dst, const Cell* source, int32_t length, bool one, bool not_prescan, bool not_scan,
                     bool wrap, uint32_t* consumed, const Cell* callback, const Cell* output);
-
-// Marks the values of every active lexer; the collector calls it while marking roots.
-void lexer_mark_states();
 
 // Lexer events, as the bits of a callback's event mask.
 enum LexerEvent : uint32_t {

@@ -73,14 +73,16 @@ extern Cell* g_cells;
 inline Cell* cell_at(uint32_t index) { return g_cells + index; }
 // A new cell at the tail: unset, with the new-line marker when a line break came before the token.
 Cell* push_cell(State& s);
-// Pushes a value built in a local cell, keeping the new-line marker of the pushed cell.
-inline void push_value(State& s, const Cell& value) {
-    Cell* c = push_cell(s);
-    c->header = (c->header & HDR_NEW_LINE) | (value.header & ~HDR_NEW_LINE);
-    c->w1 = value.w1;
-    c->w2 = value.w2;
-    c->w3 = value.w3;
+// Stores a value into a stack cell without changing that cell's new-line marker (which came from the line
+// breaks before the token, not from the value).
+inline void store_keeping_new_line(Cell* at, const Cell& value) {
+    at->header = (at->header & HDR_NEW_LINE) | (value.header & ~HDR_NEW_LINE);
+    at->w1 = value.w1;
+    at->w2 = value.w2;
+    at->w3 = value.w3;
 }
+// Pushes a value built in a local cell, keeping the new-line marker of the pushed cell.
+inline void push_value(State& s, const Cell& value) { store_keeping_new_line(push_cell(s), value); }
 // Drops the cell at the tail.
 inline void pop_cell(State& s) { s.tail--; }
 
@@ -90,6 +92,14 @@ inline uint32_t marker_type(const Cell* c) { return c->w2 & 0xFFFF; }
 inline Cell* innermost_marker(const State& s) { return s.level > s.base ? cell_at(s.level - 1) : nullptr; }
 inline bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 inline bool is_point_type(uint32_t t) { return t == TYPE_POINT2D || t == TYPE_POINT3D; }
+// The values a point literal's coordinates may be.
+inline bool is_number(const Cell* c) { return cell_is(c, TYPE_INTEGER) || cell_is(c, TYPE_FLOAT); }
+
+inline uint32_t count_lines(const uint8_t* p, const uint8_t* end) {
+    uint32_t n = 0;
+    for (; p < end; p++) n += *p == '\n';
+    return n;
+}
 
 // Raises (or, in scan and prescan modes, reports) a syntax error about the text from start (null: the
 // innermost open series, or the input start).
@@ -108,7 +118,8 @@ void restore_entry(State& s);
 void path_end_check(State& s);
 
 // Scanners and loaders: (state, token start, token end, class flags, load). A loader with load false only
-// validates; every one leaves the position after the token.
+// validates, so a value token needs a scanner of its own only where a pre-scan runs it; every one leaves the
+// position after the token.
 using TokenFn = void (*)(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load);
 struct TokenHandlers {
     TokenFn scanner;
@@ -130,11 +141,8 @@ void scan_path_head(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void scan_construct(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void scan_comment(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void scan_comma(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
-void scan_string(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_string(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
-void scan_word(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_word(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
-void scan_issue(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_refinement(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_char(State&, const uint8_t*, const uint8_t*, uint32_t, bool);
 void load_file(State&, const uint8_t*, const uint8_t*, uint32_t, bool);

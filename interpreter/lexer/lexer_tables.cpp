@@ -1,8 +1,6 @@
 // The lexer's static tables.
 #include "lexer_tables.h"
 
-#include <cstring>
-
 #include "runtime/unicode.h"
 
 namespace zol::lex {
@@ -11,12 +9,19 @@ namespace zol::lex {
 
 namespace {
 
-// The blank set: a bit per code point up to U+3000 (bit for c at byte c >> 3, mask 0x80 >> (c & 7)).
+// The blank set: a bit per code point up to U+3000 (bit for c at byte c >> 3, mask 0x80 >> (c & 7)), built
+// by the compiler.
 constexpr uint32_t BLANK_SET_BYTES = 8290;
-uint8_t g_blank_set[BLANK_SET_BYTES];
 constexpr uint32_t kBlankCodePoints[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003,
                                          0x2004, 0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A,
                                          0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B};
+
+constexpr std::array<uint8_t, BLANK_SET_BYTES> make_blank_set() {
+    std::array<uint8_t, BLANK_SET_BYTES> set{};
+    for (uint32_t cp : kBlankCodePoints) set[cp >> 3] |= uint8_t(0x80 >> (cp & 7));
+    return set;
+}
+constexpr std::array<uint8_t, BLANK_SET_BYTES> kBlankSet = make_blank_set();
 
 }  // namespace
 
@@ -34,13 +39,8 @@ bool escape_is_fixed(uint8_t c) {
     }
 }
 
-void unicode_blank_init() {
-    std::memset(g_blank_set, 0, sizeof g_blank_set);
-    for (uint32_t cp : kBlankCodePoints) g_blank_set[cp >> 3] |= uint8_t(0x80 >> (cp & 7));
-}
-
 bool unicode_blank_q(uint32_t cp) {
-    return (cp >> 3) < BLANK_SET_BYTES && (g_blank_set[cp >> 3] & (0x80 >> (cp & 7)));
+    return (cp >> 3) < BLANK_SET_BYTES && (kBlankSet[cp >> 3] & (0x80 >> (cp & 7)));
 }
 
 uint32_t unicode_blank_at(const uint8_t* p, const uint8_t* end) {

@@ -82,7 +82,4 @@ bool escape_is_fixed(uint8_t c);
 bool unicode_blank_q(uint32_t cp);
 // The length of the UTF-8 sequence of a Unicode blank at p (never past end), 0 when none starts there.
 uint32_t unicode_blank_at(const uint8_t* p, const uint8_t* end);
-// Builds the blank set; part of lexer_init.
-void unicode_blank_init();
-
 }  // namespace zol::lex

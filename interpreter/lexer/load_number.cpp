@@ -141,16 +141,21 @@ bool read_zone(Reader& r, DateParts& d) {
     return true;
 }
 
+// Keeps a time of day once it is in range, then reads the optional zone after it.
+bool time_of_day(Reader& r, DateParts& d, int32_t hour, int32_t minute, double second) {
+    if (hour > 23 || minute > 59 || !(second < 60)) return false;
+    d.has_time = true;
+    d.time = hour * 3600.0 + minute * 60.0 + second;
+    return read_zone(r, d);
+}
+
 // hh:mm[:ss[.fff]] and an optional zone.
 bool read_time(Reader& r, DateParts& d) {
     int32_t hour, minute;
     if (!r.digits(1, 2, &hour) || !r.take(':') || !r.digits(1, 2, &minute)) return false;
     double second = 0;
     if (r.take(':') && !read_seconds(r, &second)) return false;
-    if (hour > 23 || minute > 59 || !(second < 60)) return false;
-    d.has_time = true;
-    d.time = hour * 3600.0 + minute * 60.0 + second;
-    return read_zone(r, d);
+    return time_of_day(r, d, hour, minute, second);
 }
 
 // yyyymmddThhmm[ss[.fff]] with an optional Z or zone.
@@ -161,10 +166,7 @@ bool read_basic_iso(Reader& r, DateParts& d) {
     if (!r.digits(2, 2, &hour) || !r.digits(2, 2, &minute)) return false;
     double second = 0;
     if (r.p < r.end && *r.p >= '0' && *r.p <= '9' && !read_seconds(r, &second)) return false;
-    if (hour > 23 || minute > 59 || !(second < 60)) return false;
-    d.has_time = true;
-    d.time = hour * 3600.0 + minute * 60.0 + second;
-    return read_zone(r, d);
+    return time_of_day(r, d, hour, minute, second);
 }
 
 // The month as a name of 3 to 9 letters that starts one of the month names (any case).

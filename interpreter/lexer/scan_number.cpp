@@ -1,4 +1,4 @@
-// The decimal integer and float scanners shared by the lexer and the text conversions of the datatypes.
+// The integer, float, tuple and money scanners shared by the lexer and the text conversions of the datatypes.
 #include "scan_number.h"
 
 #include "runtime/datatypes/money.h"
@@ -121,10 +121,6 @@ double scan_float(const uint8_t* text, uint32_t unit, size_t length, int* error,
     return value;
 }
 
-}  // namespace zol
-
-namespace zol {
-
 namespace {
 
 // The text as ASCII bytes, when it is ASCII and fits the buffer; false otherwise.
@@ -136,6 +132,20 @@ bool narrow(const uint8_t* text, uint32_t unit, size_t length, uint8_t* out, siz
         out[i] = uint8_t(c);
     }
     return true;
+}
+
+// Digits with single "'" separators between them, from a digit at p (after another character), moving p past
+// them; -1 when a separator is doubled or no digit follows it.
+int separated_digits(const uint8_t*& p, const uint8_t* end) {
+    int digits = 0;
+    for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
+        if (*p == '\'') {
+            if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return -1;
+        } else {
+            digits++;
+        }
+    }
+    return digits;
 }
 
 }  // namespace
@@ -189,31 +199,17 @@ void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target,
         if (*p == '\'' && (p + 1 >= end || p[1] < '0' || p[1] > '9')) return;
         if (*p == '\'') p++;
     }
-    int digits = 0;
-    for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
-        if (*p == '\'') {
-            if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return;
-        } else {
-            digits++;
-        }
-    }
+    int digits = separated_digits(p, end);
     const uint8_t* int_end = p;
-    if (digits > 18) return;
+    if (digits < 0 || digits > 18) return;
     const uint8_t* frac_start = nullptr;
     const uint8_t* frac_end = nullptr;
     if (p < end && (*p == '.' || *p == ',')) {
         p++;
         if (p >= end || *p < '0' || *p > '9') return;
         frac_start = p;
-        int fraction = 0;
-        for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
-            if (*p == '\'') {
-                if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return;
-            } else {
-                fraction++;
-            }
-        }
-        if (fraction > MONEY_FRACTION_DIGITS) return;
+        int fraction = separated_digits(p, end);
+        if (fraction < 0 || fraction > MONEY_FRACTION_DIGITS) return;
         frac_end = p;
     }
     if (p != end) return;

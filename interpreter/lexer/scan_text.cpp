@@ -31,15 +31,17 @@ bool equal_no_case(const uint8_t* p, const uint8_t* end, const char* word) {
     return true;
 }
 
+// The code point of the UTF-8 sequence at p, moving p past it; -1 when it is invalid.
+inline int32_t plain_char(const uint8_t*& p, const uint8_t* end) {
+    if (*p < 0x80) return *p++;
+    int32_t cp;
+    p = utf8_decode_char(p, end, &cp);
+    return cp;
+}
+
 bool valid_utf8(const uint8_t* p, const uint8_t* end) {
     while (p < end) {
-        if (*p < 0x80) {
-            p++;
-            continue;
-        }
-        int32_t cp;
-        p = utf8_decode_char(p, end, &cp);
-        if (cp < 0) return false;
+        if (plain_char(p, end) < 0) return false;
     }
     return true;
 }
@@ -95,29 +97,16 @@ int32_t decode_escape(const uint8_t*& p, const uint8_t* end) {
         p++;
         return c - 64;
     }
-    if (c < 0x80) {
-        p++;
-        return c;
-    }
-    int32_t cp;
-    p = utf8_decode_char(p, end, &cp);
-    return cp;
+    return plain_char(p, end);
 }
 
 // The next code point of text at p (an escape when escapes are on), moving p past it; -1 when invalid.
 inline int32_t next_char(const uint8_t*& p, const uint8_t* end, bool escapes) {
-    uint8_t b = *p;
-    if (b == '^' && escapes) {
+    if (*p == '^' && escapes) {
         p++;
         return decode_escape(p, end);
     }
-    if (b < 0x80) {
-        p++;
-        return b;
-    }
-    int32_t cp;
-    p = utf8_decode_char(p, end, &cp);
-    return cp;
+    return plain_char(p, end);
 }
 
 // --- strings
@@ -178,6 +167,27 @@ uint32_t flags_of(const uint8_t* p, const uint8_t* end) {
     uint32_t flags = 0;
     for (; p < end; p++) flags |= kCharClass[*p];
     return flags & ~0xFFu;
+}
+
+// --- raw strings
+
+// The runs of '%' that open and close a raw-string token as the machine delimited it.
+void raw_string_runs(const uint8_t* start, const uint8_t* end, uint32_t* opened, uint32_t* closed) {
+    *opened = *closed = 0;
+    while (start[*opened] == '%') ++*opened;
+    while (*closed < uint32_t(end - start) && end[-1 - int32_t(*closed)] == '%') ++*closed;
+}
+
+// Where a raw string whose token ended at a shorter run of '%' than opened it really ends: the first '}' from
+// `from` followed by as many '%' as opened it; null when the input ends first.
+const uint8_t* raw_string_close(const State& s, const uint8_t* from, uint32_t opened) {
+    for (const uint8_t* q = from; q < s.end; q++) {
+        if (*q != '}' || uint32_t(s.end - q - 1) < opened) continue;
+        uint32_t i = 0;
+        while (i < opened && q[1 + i] == '%') i++;
+        if (i == opened) return q;
+    }
+    return nullptr;
 }
 
 // --- words
@@ -334,18 +344,16 @@ int64_t decode_base64(const uint8_t* p, const uint8_t* end, uint8_t* out) {
     }
 }
 
+}  // namespace
+
 // --- point literals
 
-// Whether a '(' starts a point literal: at least three bytes follow it, and the first one outside the point
-// characters is ','.
-bool point_follows(const State& s, const uint8_t* paren) {
+bool paren_starts_point(const State& s, const uint8_t* paren) {
     const uint8_t* q = paren + 1;
     if (s.end - q < 3) return false;
     while (q < s.end && kPointStart[*q]) q++;
     return q < s.end && *q == ',';
 }
-
-}  // namespace
 
 // --- structural tokens
 
@@ -394,7 +402,7 @@ void scan_paren_open(State& s, const uint8_t*, const uint8_t* end, uint32_t, boo
     s.pos = end + 1;
     const Cell* inner = innermost_marker(s);
     if (inner && is_point_type(marker_type(inner))) lexer_error(s, end, end + 1, TYPE_POINT2D);
-    if (point_follows(s, end)) {
+    if (paren_starts_point(s, end)) {
         s.entry = S_POINT;
         return;
     }
@@ -510,24 +518,16 @@ void scan_comma(State& s, const uint8_t*, const uint8_t* end, uint32_t, bool) {
     Cell* m = innermost_marker(s);
     uint32_t type = m ? marker_type(m) : 0;
     uint32_t values = m ? s.tail - s.level : 0;
-    auto number = [&](uint32_t i) {
-        const Cell* c = cell_at(s.level + i);
-        return cell_is(c, TYPE_INTEGER) || cell_is(c, TYPE_FLOAT);
-    };
-    if (type == TYPE_PAREN && (!s.load || (values == 1 && number(0)))) {
+    if (type == TYPE_PAREN && (!s.load || (values == 1 && is_number(cell_at(s.level))))) {
         m->w2 = TYPE_POINT2D;
-    } else if (type == TYPE_POINT2D && (!s.load || (values == 2 && number(1)))) {
+    } else if (type == TYPE_POINT2D && (!s.load || (values == 2 && is_number(cell_at(s.level + 1))))) {
         m->w2 = TYPE_POINT3D;
     } else {
-        lexer_error(s, end, end + 1, type == TYPE_POINT2D || type == TYPE_POINT3D ? int32_t(TYPE_POINT3D) : int32_t(TYPE_POINT2D));
+        lexer_error(s, end, end + 1, is_point_type(type) ? int32_t(TYPE_POINT3D) : int32_t(TYPE_POINT2D));
     }
 }
 
 // --- text tokens
-
-void scan_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
-    load_string(s, start, end, flags, load);
-}
 
 void load_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     s.pos = end + 1;
@@ -536,24 +536,15 @@ void load_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t fl
 }
 
 void load_raw_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
-    uint32_t opened = 0, closed = 0;
-    while (start[opened] == '%') opened++;
-    while (closed < uint32_t(end - start) && end[-1 - int32_t(closed)] == '%') closed++;
+    uint32_t opened, closed;
+    raw_string_runs(start, end, &opened, &closed);
     if (closed > opened) lexer_error(s, start, end, TYPE_STRING);
     const uint8_t* body = start + opened + 1;
     const uint8_t* body_end = end - closed - 1;
     if (closed < opened) {
-        // The token ended at a shorter run of '%': the string goes on to a '}' followed by as many '%' as
-        // opened it.
-        const uint8_t* q = end;
-        for (;; q++) {
-            if (q >= s.end) lexer_error(s, start, q, TYPE_STRING);
-            if (*q != '}' || uint32_t(s.end - q - 1) < opened) continue;
-            uint32_t i = 0;
-            while (i < opened && q[1 + i] == '%') i++;
-            if (i == opened) break;
-        }
-        for (const uint8_t* r = end; r < q; r++) s.line += *r == '\n';
+        const uint8_t* q = raw_string_close(s, end, opened);
+        if (!q) lexer_error(s, start, s.end, TYPE_STRING);
+        s.line += count_lines(end, q);
         body_end = q;
         s.pos = q + 1 + opened;
         flags = flags_of(body, body_end);
@@ -567,10 +558,6 @@ void load_raw_string(State& s, const uint8_t* start, const uint8_t* end, uint32_
     text_token(s, body, body_end, flags, false, load, TYPE_STRING, start);
 }
 
-void scan_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
-    load_word(s, start, end, flags, load);
-}
-
 void load_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     if (s.token == T_ISSUE) {
         if (end - start < 2) lexer_error(s, start, end, TYPE_ISSUE);
@@ -582,10 +569,6 @@ void load_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
     Spelling w = spell_word(s, start, end);
     s.token_type = w.kind;
     if (load) push_word(s, w.kind, w.name, w.name_end);
-}
-
-void scan_issue(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
-    load_word(s, start, end, flags, load);
 }
 
 void load_refinement(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -700,22 +683,16 @@ void skip_token(State& s) {
             restore_entry(s);
             break;
         case T_RAW_STRING: {
-            uint32_t opened = 0, closed = 0;
-            while (start[opened] == '%') opened++;
-            while (closed < uint32_t(end - start) && end[-1 - int32_t(closed)] == '%') closed++;
+            uint32_t opened, closed;
+            raw_string_runs(start, end, &opened, &closed);
             if (closed >= opened) break;
-            for (const uint8_t* q = end; q < s.end; q++) {
-                if (*q == '}' && uint32_t(s.end - q - 1) >= opened) {
-                    uint32_t i = 0;
-                    while (i < opened && q[1 + i] == '%') i++;
-                    if (i == opened) {
-                        for (const uint8_t* r = end; r < q; r++) s.line += *r == '\n';
-                        s.pos = q + 1 + opened;
-                        return;
-                    }
-                }
+            const uint8_t* q = raw_string_close(s, end, opened);
+            if (!q) {
+                s.pos = s.end;
+                break;
             }
-            s.pos = s.end;
+            s.line += count_lines(end, q);
+            s.pos = q + 1 + opened;
             break;
         }
         default: break;
@@ -741,9 +718,9 @@ const TokenHandlers kTokenHandlers[TOKEN_COUNT_PLUS_ONE] = {
     {scan_construct, nullptr},           // #(...)
     {scan_comment, nullptr},             // ;
     {scan_comma, nullptr},               // ,
-    {scan_string, load_string},          // "..."
-    {scan_word, load_word},              // word
-    {scan_issue, load_word},             // #issue
+    {load_string, load_string},          // "..." (a pre-scan runs it at once)
+    {nullptr, load_word},                // word
+    {nullptr, load_word},                // #issue
     {nullptr, load_integer},             // integer
     {nullptr, load_refinement},          // /refinement
     {nullptr, load_char},                // #"c"
@@ -765,7 +742,5 @@ const TokenHandlers kTokenHandlers[TOKEN_COUNT_PLUS_ONE] = {
     {nullptr, load_raw_string},          // %{...}%
     {nullptr, load_ref},                 // @ref
 };
-
-bool paren_starts_point(const State& s, const uint8_t* paren) { return point_follows(s, paren); }
 
 }  // namespace zol::lex

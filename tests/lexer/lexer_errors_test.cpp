@@ -5,17 +5,7 @@
 namespace zol::test {
 namespace {
 
-struct Case {
-    const char* text;
-    const char* expected;
-};
-
-class LexerErrors : public RuntimeTest {
-protected:
-    void check(std::initializer_list<Case> cases) {
-        for (const Case& c : cases) EXPECT_EQ(load(c.text), c.expected) << "source: " << c.text;
-    }
-};
+class LexerErrors : public LexerTest {};
 
 TEST_F(LexerErrors, MissingBrackets) {
     check({

@@ -58,12 +58,12 @@ protected:
     LexerCallbackInvoke interpreted_ = nullptr;
     // A function! whose body is the text: its first block, when it has one, lists the events it wants.
     void make_callback(GcRoot& out, const char* body_text) {
-        GcRoot spec, body, source;
+        GcRoot params, body, source;
         make_source(source, "event input type line token");
-        load_source(spec.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(params.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
         make_source(source, body_text);
         load_source(body.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
-        function_build(spec.get(), body.get(), 0, 0, 0, function_check_spec(spec.get()));
+        function_build(params.get(), body.get(), 0, 0, 0, function_check_spec(params.get()));
         *out = *stack_top();
         stack_reset();
     }

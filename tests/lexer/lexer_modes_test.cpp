@@ -8,7 +8,23 @@
 namespace zol::test {
 namespace {
 
-class LexerModes : public RuntimeTest {};
+class LexerModes : public RuntimeTest {
+protected:
+    // A text, the type a scan or pre-scan gives for it and how much it consumes.
+    struct FirstValue {
+        const char* text;
+        int32_t type;
+        uint32_t consumed;
+    };
+    void check_first_values(std::initializer_list<FirstValue> cases, const LexOptions& options) {
+        for (const FirstValue& c : cases) {
+            Lexed r = lex(c.text, options);
+            EXPECT_EQ(r.error, ERR_COUNT) << c.text;
+            EXPECT_EQ(r.type, c.type) << c.text;
+            EXPECT_EQ(r.consumed, c.consumed) << c.text;
+        }
+    }
+};
 
 TEST_F(LexerModes, OneValue) {
     Lexed r = lex("1 2", {.one = true});
@@ -37,12 +53,7 @@ TEST_F(LexerModes, OneValue) {
 }
 
 TEST_F(LexerModes, ScanGivesTheTypeOfTheFirstValue) {
-    struct Case {
-        const char* text;
-        int32_t type;
-        uint32_t consumed;
-    };
-    const Case cases[] = {
+    check_first_values({
         {"12 ab", TYPE_INTEGER, 2},
         {"  ab", TYPE_WORD, 4},
         {"a: 1", TYPE_SET_WORD, 2},
@@ -62,24 +73,13 @@ TEST_F(LexerModes, ScanGivesTheTypeOfTheFirstValue) {
         {"}", TYPE_ERROR, 0},
         {"", 0, 0},
         {" ; comment", 0, 10},
-    };
-    for (const Case& c : cases) {
-        Lexed r = lex(c.text, {.one = true, .scan = true});
-        EXPECT_EQ(r.error, ERR_COUNT) << c.text;
-        EXPECT_EQ(r.type, c.type) << c.text;
-        EXPECT_EQ(r.consumed, c.consumed) << c.text;
-    }
+    }, {.one = true, .scan = true});
     // Without one, a scan runs through every token and gives the type of the last one.
     EXPECT_EQ(lex("1 a \"s\"", {.scan = true}).type, TYPE_STRING);
 }
 
 TEST_F(LexerModes, PrescanClassifiesWithoutLoading) {
-    struct Case {
-        const char* text;
-        int32_t type;
-        uint32_t consumed;
-    };
-    const Case cases[] = {
+    check_first_values({
         {"[1 2] 3", TYPE_BLOCK, 5},
         {"12 ab", TYPE_INTEGER, 2},
         {"12% x", TYPE_PERCENT, 3},
@@ -95,13 +95,7 @@ TEST_F(LexerModes, PrescanClassifiesWithoutLoading) {
         {"[a", TYPE_ERROR, 2},
         {"", 0, 0},
         {" ;c", 0, 3},
-    };
-    for (const Case& c : cases) {
-        Lexed r = lex(c.text, {.one = true, .prescan = true});
-        EXPECT_EQ(r.error, ERR_COUNT) << c.text;
-        EXPECT_EQ(r.type, c.type) << c.text;
-        EXPECT_EQ(r.consumed, c.consumed) << c.text;
-    }
+    }, {.one = true, .prescan = true});
 }
 
 TEST_F(LexerModes, LengthAndIndexCountCharacters) {

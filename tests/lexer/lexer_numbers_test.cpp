@@ -6,24 +6,16 @@
 namespace zol::test {
 namespace {
 
-struct Case {
-    const char* text;
-    const char* expected;
-};
-
-class LexerNumbers : public RuntimeTest {
+class LexerNumbers : public LexerTest {
 protected:
-    void check(std::initializer_list<Case> cases) {
-        for (const Case& c : cases) EXPECT_EQ(load(c.text), c.expected) << "source: " << c.text;
-    }
     // The one value a text loads as (or its error).
     std::string value(const std::string& text) {
         std::string shown = load(text);
         if (shown.size() >= 2 && shown.front() == '[' && shown.back() == ']') return shown.substr(1, shown.size() - 2);
         return shown;
     }
-    void check_values(std::initializer_list<Case> cases) {
-        for (const Case& c : cases) EXPECT_EQ(value(c.text), c.expected) << "source: " << c.text;
+    void check_values(std::initializer_list<LoadCase> cases) {
+        for (const LoadCase& c : cases) EXPECT_EQ(value(c.text), c.expected) << "source: " << c.text;
     }
     // Only the error id, for tables of refusals.
     void check_invalid(const char* type, std::initializer_list<const char*> texts) {

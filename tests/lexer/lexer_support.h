@@ -4,6 +4,7 @@
 #pragma once
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "interpreter/lexer/lexer.h"
@@ -173,41 +174,51 @@ struct LexOptions {
     const Cell* output = nullptr;
 };
 
-inline Lexed lex(const std::string& text, const LexOptions& o = {}) {
+// Runs one lexer call, body(dst, &out), and shows what it gave or the error it raised.
+template <typename Body>
+Lexed lex_with(Body body) {
     Lexed out;
-    GcRoot source;
-    make_source(source, text);
     GcRoot dst;
     Cell error;
-    out.error = catch_error(
-        [&] {
-            out.type = load_source(dst.get(), source.get(), o.length, o.one, !o.prescan, !o.scan, o.wrap, &out.consumed,
-                                   o.callback, o.output);
-        },
-        &error);
+    out.error = catch_error([&] { body(dst.get(), out); }, &error);
     out.text = out.error == ERR_COUNT ? show(dst.get()) : error_text(&error);
     stack_reset();
     return out;
 }
 
+inline Lexed lex(const std::string& text, const LexOptions& o = {}) {
+    GcRoot source;
+    make_source(source, text);
+    return lex_with([&](Cell* dst, Lexed& out) {
+        out.type = load_source(dst, source.get(), o.length, o.one, !o.prescan, !o.scan, o.wrap, &out.consumed,
+                               o.callback, o.output);
+    });
+}
+
 // The same over raw bytes, which a string could not hold (invalid UTF-8): lexer_scan reads them in place.
 inline Lexed lex_bytes(const std::string& bytes, const LexOptions& o = {}) {
-    Lexed out;
-    GcRoot dst;
-    Cell error;
-    out.error = catch_error(
-        [&] {
-            out.type = lexer_scan(dst.get(), reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), o.one,
-                                  !o.prescan, !o.scan, o.wrap, &out.consumed, o.callback, nullptr, o.output);
-        },
-        &error);
-    out.text = out.error == ERR_COUNT ? show(dst.get()) : error_text(&error);
-    stack_reset();
-    return out;
+    return lex_with([&](Cell* dst, Lexed& out) {
+        out.type = lexer_scan(dst, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), o.one,
+                              !o.prescan, !o.scan, o.wrap, &out.consumed, o.callback, nullptr, o.output);
+    });
 }
 
 // The block a text loads as, shown, or the error it raises.
 inline std::string load(const std::string& text) { return lex(text).text; }
 inline std::string load_bytes(const std::string& bytes) { return lex_bytes(bytes).text; }
+
+// A source text and what it loads as (shown), or the error it raises.
+struct LoadCase {
+    const char* text;
+    const char* expected;
+};
+
+// The fixture of the tests that are tables of load cases.
+class LexerTest : public RuntimeTest {
+protected:
+    void check(std::initializer_list<LoadCase> cases) {
+        for (const LoadCase& c : cases) EXPECT_EQ(load(c.text), c.expected) << "source: " << c.text;
+    }
+};
 
 }  // namespace zol::test

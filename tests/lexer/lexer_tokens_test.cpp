@@ -6,16 +6,8 @@
 namespace zol::test {
 namespace {
 
-struct Case {
-    const char* text;
-    const char* expected;
-};
-
-class LexerTokens : public RuntimeTest {
+class LexerTokens : public LexerTest {
 protected:
-    void check(std::initializer_list<Case> cases) {
-        for (const Case& c : cases) EXPECT_EQ(load(c.text), c.expected) << "source: " << c.text;
-    }
 };
 
 TEST_F(LexerTokens, WordKinds) {
@@ -195,7 +187,7 @@ TEST_F(LexerTokens, Points) {
 // What the loaded values of the datatypes that mold themselves mold back to: the text read, up to the
 // molded spelling of each value, and the line breaks kept by the new-line markers.
 TEST_F(LexerTokens, LoadedValuesMold) {
-    const Case cases[] = {
+    const LoadCase cases[] = {
         {"a b: 'c :d /e 1 -2.5 #\"x\"", "[a b: 'c :d /e 1 -2.5 #\"x\"]"},
         {"[nested [block]] (paren) a/b/c a/b: :a/b 'a/b", "[[nested [block]] (paren) a/b/c a/b: :a/b 'a/b]"},
         {"\"a^/b\" \"tab^-x\" {quote\"x} {brace{x}} \"^(1F)\" \"é€😀\"", "[\"a^/b\" \"tab^-x\" {quote\"x} \"brace{x}\" \"^_\" \"é€😀\"]"},
@@ -203,7 +195,7 @@ TEST_F(LexerTokens, LoadedValuesMold) {
         {"#(true) #(none) #(integer!)", "[true none integer!]"},
         {"a\nb [\nc\n]", "[a\nb [\n    c\n]]"},
     };
-    for (const Case& c : cases) {
+    for (const LoadCase& c : cases) {
         GcRoot source, dst;
         make_source(source, c.text);
         load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
