@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "error.h"
 #include "logic.h"
 #include "object.h"
 #include "registry.h"
@@ -49,12 +50,6 @@ inline int sign(int v) { return (v > 0) - (v < 0); }
 enum class HashEdit { inserted, removed, replaced, swapped, rebuilt };
 void hash_upkeep(const Cell* series, HashEdit, uint32_t /*index*/, uint64_t /*count*/) {
     if (cell_is(series, TYPE_HASH)) fire(ERR_INTERNAL_NOT_DONE);
-}
-
-[[noreturn]] void fire_bad_make(TypeId type, const Cell* source) {
-    Cell target;
-    set_datatype(&target, type);
-    fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
 }
 
 uint32_t skip_size(const Cell* skip) {
@@ -259,7 +254,7 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
         case TYPE_MAP:  // their bodies come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
-            if (!is_block_kind(cell_type(source))) fire_bad_make(type, source);
+            if (!is_block_kind(cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
             result = block_clone(source, false, false);
             break;
     }

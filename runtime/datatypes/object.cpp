@@ -6,6 +6,7 @@
 
 #include "block.h"
 #include "context.h"
+#include "error.h"
 #include "function.h"
 #include "interpreter/eval.h"
 #include "registry.h"
@@ -177,12 +178,6 @@ void set_field(const Cell* object_in, uint32_t i, const Cell* value_in) {
     GcRoot old(*field_value(context, i)), w(word);
     context_set_word_value(w.get(), value.get(), context, false);
     object_fire_on_change(object.get(), w.get(), old.get(), value.get());
-}
-
-[[noreturn]] void fire_with_type(ErrorId id, const Cell* value) {
-    Cell type;
-    set_datatype(&type, cell_type(value));
-    fire(id, &type);
 }
 
 }  // namespace
@@ -662,7 +657,7 @@ const Cell* object_copy_action(Cell* value, Cell* result, Cell* part, bool deep,
 }
 
 const Cell* object_put(Cell* object, Cell* key, Cell* value, bool) {
-    if (!cell_is(key, TYPE_WORD)) fire_with_type(ERR_SCRIPT_INVALID_KEY_TYPE, key);
+    if (!cell_is(key, TYPE_WORD)) fire_with_type(ERR_SCRIPT_INVALID_KEY_TYPE, cell_type(key));
     PathStep step;
     step.element = key;
     step.set_value = value;
@@ -673,7 +668,7 @@ const Cell* object_put(Cell* object, Cell* key, Cell* value, bool) {
 
 const Cell* object_select(Cell* object, Cell* key, const FindArgs&) {
     uint32_t t = cell_type(key);
-    if (t < TYPE_WORD || t > TYPE_GET_WORD) fire_with_type(ERR_SCRIPT_INVALID_TYPE, key);
+    if (t < TYPE_WORD || t > TYPE_GET_WORD) fire_with_type(ERR_SCRIPT_INVALID_TYPE, t);
     return object_find_value(object, key);
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "error.h"
 #include "registry.h"
 #include "series.h"
 #include "symbol.h"
@@ -660,16 +661,6 @@ int string_compare(const Cell* value, const Cell* other, CompareOp op) {
 
 // --- make and to
 
-namespace {
-
-[[noreturn]] void fire_bad_to(const Cell* source) {
-    Cell type;
-    set_datatype(&type, TYPE_STRING);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &type, source);
-}
-
-}  // namespace
-
 const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
     if (cell_is(source, TYPE_INTEGER) || cell_is(source, TYPE_FLOAT)) {
         int64_t n;
@@ -685,11 +676,7 @@ const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
         return proto;
     }
     if (type == TYPE_BINARY) {
-        if (cell_is(source, TYPE_MONEY)) {
-            Cell target;
-            set_datatype(&target, TYPE_BINARY);
-            fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
-        }
+        if (cell_is(source, TYPE_MONEY)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, TYPE_BINARY, source);
         auto to = g_types.get<ACT_TO>(TYPE_BINARY);
         if (!to || to == string_to) fire(ERR_INTERNAL_NOT_DONE);  // binary! converts into bytes itself
         return to(proto, source, type);
@@ -703,7 +690,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
     GcRoot out;
     MoldArgs args;
     switch (cell_type(source)) {
-        case TYPE_NONE: fire_bad_to(source);
+        case TYPE_NONE: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_STRING, source);
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH:

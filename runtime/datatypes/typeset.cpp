@@ -2,6 +2,7 @@
 #include "typeset.h"
 
 #include "context.h"
+#include "error.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -80,11 +81,7 @@ namespace {
 
 const Cell* typeset_make(Cell*, Cell* spec, TypeId) {
     if (cell_is(spec, TYPE_TYPESET)) return spec;
-    if (!cell_is(spec, TYPE_BLOCK)) {
-        Cell type;
-        set_datatype(&type, TYPE_TYPESET);
-        fire(ERR_SCRIPT_BAD_TO_ARG, &type, spec);
-    }
+    if (!cell_is(spec, TYPE_BLOCK)) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_TYPESET, spec);
     Cell* result = stack_push_cell();
     typeset_clear(result);
     Series* s = cell_series(spec);

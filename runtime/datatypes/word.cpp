@@ -6,6 +6,7 @@
 #include "context.h"
 #include "interpreter/lexer/lexer.h"
 #include "runtime/gc.h"
+#include "error.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -101,12 +102,6 @@ int32_t word_lex_spelling(uint32_t symbol) {
                       true, false, false, nullptr, nullptr, nullptr, nullptr);
 }
 
-[[noreturn]] void fire_bad_to(TypeId type, const Cell* spec) {
-    Cell target;
-    set_datatype(&target, type);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &target, spec);
-}
-
 }  // namespace
 
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
@@ -130,7 +125,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
         case TYPE_REFINEMENT:
         case TYPE_ISSUE: {
             int32_t read_as = word_lex_spelling(spec->w2);
-            if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_bad_to(type, spec);
+            if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
             *result = *spec;
             context_bind_word(g_global_context, result);
             break;
@@ -141,7 +136,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD: *result = *spec; break;
-        default: fire_bad_to(type, spec);
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
     }
     cell_set_type(result, type);
     return result;
