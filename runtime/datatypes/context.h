@@ -23,6 +23,8 @@ void global_context_init();
 
 uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block, uint32_t kind);
 inline Cell* context_cell(uint32_t context) { return node_series(context)->cells(); }
+// An object! cell over the context: in a GcRoot it keeps the context alive while it is being built.
+inline Cell context_holder(uint32_t context) { return Cell{TYPE_OBJECT, context, 0, 0}; }
 Cell* context_owner(uint32_t context);
 uint32_t context_word_table(uint32_t context);
 uint32_t context_word_block(uint32_t context);

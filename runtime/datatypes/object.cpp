@@ -72,9 +72,6 @@ Cell field_word(uint32_t context, uint32_t i) {
 
 inline Cell* field_value(uint32_t context, uint32_t i) { return context_values_at(context, i); }
 
-// Holds a context alive in a GcRoot-friendly cell.
-Cell context_holder(uint32_t context) { return Cell{TYPE_OBJECT, context, 0, 0}; }
-
 // The series datatypes a deep object copy copies through their own copy action.
 bool copied_when_deep(uint32_t t) {
     switch (t) {

@@ -25,6 +25,12 @@ enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUD
 // Units from the buffer's first used unit to its tail, ignoring the value's head.
 inline uint32_t series_buffer_length(const Cell* s) { return cell_series(s)->used(); }
 inline bool series_at_tail(const Cell* s) { return series_index(s) >= series_buffer_length(s); }
+// The head index, brought back to the tail when a shorter buffer left it past the end (the cell is left as
+// it is).
+inline uint32_t series_clamped_head(const Cell* s) {
+    uint32_t used = series_buffer_length(s);
+    return series_index(s) < used ? series_index(s) : used;
+}
 // Address of a unit counted from the buffer's first used unit.
 inline uint8_t* series_unit_at(const Cell* s, uint32_t index) {
     Series* b = cell_series(s);

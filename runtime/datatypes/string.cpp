@@ -34,12 +34,6 @@ int spend(int budget, uint64_t n) {
     return left < INT_MIN ? INT_MIN : int(left);
 }
 
-// The head index, brought back to the tail when a shorter buffer left it past the end.
-uint32_t clamped_head(const Cell* str) {
-    uint32_t used = cell_series(str)->used();
-    return series_index(str) < used ? series_index(str) : used;
-}
-
 // Copies n units of size su into units of size du, which hold every code point copied.
 void copy_units(uint8_t* dst, uint32_t du, const uint8_t* src, uint32_t su, uint32_t n) {
     if (du == su) {
@@ -297,7 +291,7 @@ bool string_text_view(const Cell* value, Cell* out) {
 uint32_t string_concatenate(Cell* target, const Cell* source, int32_t count, uint32_t offset, bool by_code_point,
                             JoinMode mode, uint32_t times) {
     uint32_t node = series_node(target);
-    uint32_t at = clamped_head(target);
+    uint32_t at = series_clamped_head(target);
     at = uint64_t(at) + offset > cell_series(target)->used() ? cell_series(target)->used() : at + offset;
     Run run;
     uint32_t cp_local;
@@ -316,7 +310,7 @@ uint32_t string_concatenate(Cell* target, const Cell* source, int32_t count, uin
     uint32_t n = count < 0 || uint32_t(count) > length ? length : uint32_t(count);
     if (n == 0) return 0;
     run.node = series_node(&text);
-    run.start = clamped_head(&text);
+    run.start = series_clamped_head(&text);
     if (run.node == node) {
         // Writing a buffer into itself would read units that the write has moved: copy the text out first.
         set_series(copy.get(), TYPE_STRING, series_copy_range(run.node, run.start, n));
@@ -529,7 +523,7 @@ int string_form(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
 
 int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
     GcRoot text(*value);
-    uint32_t start = clamped_head(value);
+    uint32_t start = series_clamped_head(value);
     uint32_t total = string_length(value);
     uint32_t count = total;
     if (args.part && int64_t(budget) < int64_t(total)) count = budget < 0 ? 0 : uint32_t(budget);
@@ -632,8 +626,8 @@ int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool pr
     Series* sa = cell_series(&a);
     Series* sb = cell_series(&b);
     uint32_t ua = sa->unit(), ub = sb->unit();
-    const uint8_t* pa = sa->head_ptr() + uint64_t(clamped_head(&a)) * ua;
-    const uint8_t* pb = sb->head_ptr() + uint64_t(clamped_head(&b)) * ub;
+    const uint8_t* pa = sa->head_ptr() + uint64_t(series_clamped_head(&a)) * ua;
+    const uint8_t* pb = sb->head_ptr() + uint64_t(series_clamped_head(&b)) * ub;
     if (!fold && ua == 1 && ub == 1) {
         int r = std::memcmp(pa, pb, n);  // bytes order as their code points do
         if (r != 0) return r < 0 ? -1 : 1;
@@ -703,7 +697,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), clamped_head(source), string_length(source)));
+            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), series_clamped_head(source), string_length(source)));
             break;
         case TYPE_REFINEMENT:
             string_make(out.get(), 16);
@@ -715,7 +709,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
             break;
         case TYPE_BINARY: {
             Series* s = cell_series(source);
-            uint32_t head = clamped_head(source);
+            uint32_t head = series_clamped_head(source);
             binary_to_string(s->head_ptr() + head, s->used() - head, out.get());
             break;
         }
