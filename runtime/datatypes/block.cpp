@@ -316,11 +316,6 @@ int block_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
     return budget;
 }
 
-bool is_equality(CompareOp op) {
-    return op == CMP_EQUAL || op == CMP_NOT_EQUAL || op == CMP_STRICT_EQUAL || op == CMP_FIND_WORD ||
-           op == CMP_FIND_WORD_STRICT || op == CMP_FIND;
-}
-
 int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     uint32_t ta = cell_type(value), tb = cell_type(other);
     if (ta != tb && !((op == CMP_FIND_WORD || op == CMP_FIND_WORD_STRICT) && is_path_or_lit(ta) && is_path_or_lit(tb))) {
@@ -332,7 +327,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     // A block met again inside itself equals only another cycle.
     if (cycles_find(series_node(value))) return cycles_find(series_node(other)) ? 0 : -1;
     uint32_t la = rest_of(value), lb = rest_of(other);
-    if (la != lb && is_equality(op)) return 1;
+    if (la != lb && series_equality_op(op)) return 1;
     VisitGuard guard_a(series_node(value)), guard_b(series_node(other));
     uint32_t n = std::min(la, lb);
     for (uint32_t i = 0; i < n; i++) {

@@ -19,6 +19,20 @@ inline bool is_series_kind(uint32_t t) {
     return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 
+// The equality operations, finding among them: under these two series of different lengths differ without a
+// look at their items.
+inline bool series_equality_op(CompareOp op) {
+    switch (op) {
+        case CMP_EQUAL:
+        case CMP_NOT_EQUAL:
+        case CMP_STRICT_EQUAL:
+        case CMP_FIND_WORD:
+        case CMP_FIND_WORD_STRICT:
+        case CMP_FIND: return true;
+        default: return false;
+    }
+}
+
 // The set operations of the natives of the same names, by the codes those natives pass.
 enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
 

@@ -586,27 +586,11 @@ int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
 
 // --- comparison
 
-namespace {
-
-bool is_equality(CompareOp op) {
-    switch (op) {
-        case CMP_EQUAL:
-        case CMP_NOT_EQUAL:
-        case CMP_STRICT_EQUAL:
-        case CMP_FIND_WORD:
-        case CMP_FIND_WORD_STRICT:
-        case CMP_FIND: return true;
-        default: return false;
-    }
-}
-
-}  // namespace
-
 int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool prefix) {
     bool both_strings = is_string_kind(cell_type(left)) && is_string_kind(cell_type(right));
     bool same = both_strings && series_node(left) == series_node(right) && series_index(left) == series_index(right);
     if (op == CMP_SAME) return same ? 0 : -1;
-    if (same && is_equality(op)) return 0;
+    if (same && series_equality_op(op)) return 0;
     Cell a, b;
     if (!string_text_view(left, &a) || !string_text_view(right, &b)) return COMPARE_INCOMPARABLE;
     uint32_t la = string_length(&a), lb = string_length(&b);
@@ -616,7 +600,7 @@ int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool pr
         if (la < lb) return 1;
         n = lb;
     } else if (la != lb) {
-        if (is_equality(op) || lb == 0) return 1;
+        if (series_equality_op(op) || lb == 0) return 1;
         n = la < lb ? la : lb;
     } else {
         if (la == 0) return 0;
