@@ -2,6 +2,7 @@
 // print and compare code points, and its arithmetic keeps every result inside the code-point range.
 #include "char.h"
 
+#include "binary.h"
 #include "error.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -18,11 +19,10 @@ constexpr int64_t MAX_CODE_POINT = 0x10FFFF;
 
 // The code point of the UTF-8 sequence at a binary's head; nothing past its tail is read.
 int64_t binary_head_char(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
-    if (index >= used) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, bin);
-    uint32_t count = used - index;
-    int32_t cp = unicode_decode_utf8_char(s->head_ptr() + index, &count);  // raises invalid-utf8
+    uint32_t count;
+    const uint8_t* bytes = binary_head(bin, &count);
+    if (count == 0) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, bin);
+    int32_t cp = unicode_decode_utf8_char(bytes, &count);  // raises invalid-utf8
     if (cp == UTF8_INCOMPLETE) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, bin);
     return cp;
 }

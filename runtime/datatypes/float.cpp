@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "binary.h"
 #include "error.h"
 #include "logic.h"
 #include "registry.h"
@@ -108,10 +109,10 @@ bool text_load_number(const Cell* text, double* out) {
 
 // Up to 8 bytes from the head, big-endian and right-aligned in the 64-bit pattern.
 double binary_bits(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
+    uint32_t length;
+    const uint8_t* bytes = binary_head(bin, &length);
     uint64_t bits = 0;
-    for (uint32_t i = index; i < used && i < index + 8; i++) bits = bits << 8 | s->head_ptr()[i];
+    for (uint32_t i = 0; i < length && i < 8; i++) bits = bits << 8 | bytes[i];
     return std::bit_cast<double>(bits);
 }
 
@@ -257,23 +258,24 @@ Cell* float_make_at(Cell* c, double d) {
     return c;
 }
 
-Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low) {
-    Cell* c = block_alloc_tail(block);
+namespace {
+
+Cell* float_make_halves_at(Cell* c, uint32_t high, uint32_t low) {
     c->header = TYPE_FLOAT;
     c->w2 = low;
     c->w3 = high;
     return c;
+}
+
+}  // namespace
+
+Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low) {
+    return float_make_halves_at(block_alloc_tail(block), high, low);
 }
 
 Cell* float_push(double d) { return float_make_at(stack_push_cell(), d); }
 
-Cell* float_push_halves(uint32_t high, uint32_t low) {
-    Cell* c = stack_push_cell();
-    c->header = TYPE_FLOAT;
-    c->w2 = low;
-    c->w3 = high;
-    return c;
-}
+Cell* float_push_halves(uint32_t high, uint32_t low) { return float_make_halves_at(stack_push_cell(), high, low); }
 
 Cell* float_set_result(double d) { return float_make_at(g_args.base, d); }
 

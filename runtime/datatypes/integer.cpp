@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "binary.h"
 #include "error.h"
 #include "float.h"
 #include "logic.h"
@@ -62,10 +63,10 @@ int32_t issue_to_integer(const Cell* issue) {
 
 // Up to the first 4 bytes from the head, big-endian.
 int32_t binary_to_integer(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
+    uint32_t length;
+    const uint8_t* bytes = binary_head(bin, &length);
     uint32_t v = 0;
-    for (uint32_t i = index; i < used && i < index + 4; i++) v = v << 8 | s->head_ptr()[i];
+    for (uint32_t i = 0; i < length && i < 4; i++) v = v << 8 | bytes[i];
     return int32_t(v);
 }
 

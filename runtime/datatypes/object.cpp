@@ -135,12 +135,16 @@ bool type_wanted(const Cell* types, uint32_t t) {
     fire(ERR_SCRIPT_INVALID_ARG, types);
 }
 
+uint32_t handler_locals(const Cell* fn) {
+    Cell spec;
+    set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
+    return function_count_locals(&spec);
+}
+
 // The local count of a handler's spec, kept in its events cell. Counted on every call: cheap, and safe
 // against a spec node that the collector freed and handed out again to another spec.
 uint32_t refresh_locals(const Cell* object, EventSlot slot, const Cell* fn) {
-    Cell spec;
-    set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
-    uint32_t locals = function_count_locals(&spec);
+    uint32_t locals = handler_locals(fn);
     Cell* e = event_cell(object, slot);
     e->w2 = events_word(e->w2 >> 16, locals);
     e->w3 = function_spec_node(fn);
@@ -237,9 +241,7 @@ void object_refresh_events(Cell* object) {
                 set_datatype(&type, cell_type(fn));
                 fire(ERR_SCRIPT_BAD_FIELD_SET, &word, &type);
             }
-            Cell spec;
-            set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
-            locals[k] = function_count_locals(&spec);
+            locals[k] = handler_locals(fn);
         }
         uint32_t events = make_events(change < 0 ? NO_HANDLER : uint32_t(change), locals[0],
                                       deep < 0 ? NO_HANDLER : uint32_t(deep), locals[1]);
