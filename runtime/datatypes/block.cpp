@@ -228,16 +228,12 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
 // --- make and to
 
-namespace {
-
 // An object's body, pushed.
 Cell* object_body_pushed(const Cell* object) {
     GcRoot source(*object), body;
     object_body(source.get(), body.get());
     return stack_push(body.get());
 }
-
-}  // namespace
 
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;

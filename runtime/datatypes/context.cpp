@@ -125,8 +125,7 @@ void context_global_value_copy(uint32_t symbol, Cell* target) {
     *target = *context_values_at(g_global_context, index);
 }
 
-Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling) {
-    (void)spelling;  // the word always carries the spelling it was asked for
+Cell context_global_word(uint32_t symbol, bool case_insensitive) {
     uint32_t table = context_word_table(g_global_context);
     int32_t index = hashtable_put_word(table, symbol, case_insensitive, 0, 0);
     if (index < 0) {
@@ -243,7 +242,6 @@ void context_bind_block(const Cell* block, uint32_t context, bool self) { bind_c
 bool context_collect_set_words(uint32_t context, const Cell* block) {
     GcRoot keep(*block);
     bool grew = false;
-    Series* s = cell_series(keep.get());
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         Cell* c = cell_series(keep.get())->cells() + i;
         if (!cell_is(c, TYPE_SET_WORD)) continue;
@@ -251,7 +249,6 @@ bool context_collect_set_words(uint32_t context, const Cell* block) {
         context_add_word(context, word_symbol(c));
         grew = true;
     }
-    (void)s;
     return grew;
 }
 

@@ -45,9 +45,9 @@ void context_put_word(uint32_t context, uint32_t symbol, const Cell* value);
 Cell* context_word_value_cell(uint32_t symbol, uint32_t context);
 Cell* context_global_value_cell(uint32_t symbol);
 void context_global_value_copy(uint32_t symbol, Cell* target);
-// The global word of a symbol (added with an unset value when absent); with spelling set, a word for
-// another spelling of a known name keeps its own symbol while sharing the name's slot.
-Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling);
+// The global word of a symbol (added with an unset value when absent). A word for another spelling of a
+// known name keeps its own symbol while sharing the name's slot.
+Cell context_global_word(uint32_t symbol, bool case_insensitive);
 // Value cell i of a context that has a values series (no checks).
 Cell* context_values_at(uint32_t context, uint32_t index);
 

@@ -17,9 +17,9 @@
 
 namespace zol {
 
-Cell word_load(const char* name) { return context_global_word(symbol_make(name), true, true); }
+Cell word_load(const char* name) { return context_global_word(symbol_make(name), true); }
 
-Cell word_make_global(uint32_t symbol) { return context_global_word(symbol, false, true); }
+Cell word_make_global(uint32_t symbol) { return context_global_word(symbol, false); }
 
 Cell* word_make_at(uint32_t symbol, Cell* target) {
     uint32_t index = context_add_word(g_global_context, symbol);
@@ -88,8 +88,6 @@ int word_mold(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     return append_name(value, out, budget - 1);
 }
 
-namespace {
-
 bool is_word_family(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 
 // The datatype the name of a symbol reads as, lexed alone.
@@ -101,8 +99,6 @@ int32_t word_lex_spelling(uint32_t symbol) {
     return lexer_scan(scanned.get(), reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), true,
                       true, false, false, nullptr, nullptr, nullptr, nullptr);
 }
-
-}  // namespace
 
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
     Cell* result = stack_push_cell();
