@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "error.h"
 #include "logic.h"
 #include "object.h"
 #include "registry.h"
@@ -49,12 +50,6 @@ inline int sign(int v) { return (v > 0) - (v < 0); }
 enum class HashEdit { inserted, removed, replaced, swapped, rebuilt };
 void hash_upkeep(const Cell* series, HashEdit, uint32_t /*index*/, uint64_t /*count*/) {
     if (cell_is(series, TYPE_HASH)) fire(ERR_INTERNAL_NOT_DONE);
-}
-
-[[noreturn]] void fire_bad_make(TypeId type, const Cell* source) {
-    Cell target;
-    set_datatype(&target, type);
-    fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
 }
 
 uint32_t skip_size(const Cell* skip) {
@@ -233,16 +228,12 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
 
 // --- make and to
 
-namespace {
-
 // An object's body, pushed.
 Cell* object_body_pushed(const Cell* object) {
     GcRoot source(*object), body;
     object_body(source.get(), body.get());
     return stack_push(body.get());
 }
-
-}  // namespace
 
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
@@ -259,7 +250,7 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
         case TYPE_MAP:  // their bodies come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
-            if (!is_block_kind(cell_type(source))) fire_bad_make(type, source);
+            if (!is_block_kind(cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
             result = block_clone(source, false, false);
             break;
     }
@@ -321,11 +312,6 @@ int block_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
     return budget;
 }
 
-bool is_equality(CompareOp op) {
-    return op == CMP_EQUAL || op == CMP_NOT_EQUAL || op == CMP_STRICT_EQUAL || op == CMP_FIND_WORD ||
-           op == CMP_FIND_WORD_STRICT || op == CMP_FIND;
-}
-
 int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     uint32_t ta = cell_type(value), tb = cell_type(other);
     if (ta != tb && !((op == CMP_FIND_WORD || op == CMP_FIND_WORD_STRICT) && is_path_or_lit(ta) && is_path_or_lit(tb))) {
@@ -337,7 +323,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     // A block met again inside itself equals only another cycle.
     if (cycles_find(series_node(value))) return cycles_find(series_node(other)) ? 0 : -1;
     uint32_t la = rest_of(value), lb = rest_of(other);
-    if (la != lb && is_equality(op)) return 1;
+    if (la != lb && series_equality_op(op)) return 1;
     VisitGuard guard_a(series_node(value)), guard_b(series_node(other));
     uint32_t n = std::min(la, lb);
     for (uint32_t i = 0; i < n; i++) {

@@ -2,6 +2,8 @@
 // print and compare code points, and its arithmetic keeps every result inside the code-point range.
 #include "char.h"
 
+#include "binary.h"
+#include "error.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -15,20 +17,13 @@ namespace {
 
 constexpr int64_t MAX_CODE_POINT = 0x10FFFF;
 
-[[noreturn]] void fire_bad_to(const Cell* source) {
-    Cell type;
-    set_datatype(&type, TYPE_CHAR);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &type, source);
-}
-
 // The code point of the UTF-8 sequence at a binary's head; nothing past its tail is read.
 int64_t binary_head_char(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
-    if (index >= used) fire_bad_to(bin);
-    uint32_t count = used - index;
-    int32_t cp = unicode_decode_utf8_char(s->head_ptr() + index, &count);  // raises invalid-utf8
-    if (cp == UTF8_INCOMPLETE) fire_bad_to(bin);
+    uint32_t count;
+    const uint8_t* bytes = binary_head(bin, &count);
+    if (count == 0) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, bin);
+    int32_t cp = unicode_decode_utf8_char(bytes, &count);  // raises invalid-utf8
+    if (cp == UTF8_INCOMPLETE) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, bin);
     return cp;
 }
 
@@ -42,7 +37,7 @@ const Cell* char_to(Cell* proto, Cell* source, TypeId) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            if (string_length(source) == 0) fire_bad_to(source);
+            if (string_length(source) == 0) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, source);
             cp = string_char_at(source, series_index(source));
             break;
         case TYPE_CHAR: cp = cell_char(source); break;
@@ -55,7 +50,7 @@ const Cell* char_to(Cell* proto, Cell* source, TypeId) {
             break;
         }
         case TYPE_BINARY: cp = binary_head_char(source); break;
-        default: fire_bad_to(source);
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, source);
     }
     if (cp < 0 || cp > MAX_CODE_POINT) fire(ERR_SCRIPT_OUT_OF_RANGE, source);
     set_char(proto, uint32_t(cp));
@@ -111,12 +106,9 @@ void char_math(MathOp op) {
             b = int64_t(d);
             break;
         }
-        default: {
+        default:
             // vector! operands are refused as well until vector! has its arithmetic.
-            Cell type;
-            set_datatype(&type, cell_type(right));
-            fire(ERR_SCRIPT_INVALID_TYPE, &type);
-        }
+            fire_with_type(ERR_SCRIPT_INVALID_TYPE, cell_type(right));
     }
     int64_t a = cell_char(left);
     int64_t r = 0;

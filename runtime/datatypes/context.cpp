@@ -53,10 +53,7 @@ uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block
     c[0].w2 = 0;
     c[0].w3 = 0;
     set_unset(&c[1]);
-    GcRoot keep;  // the record marks its table and values from here on
-    keep->header = TYPE_OBJECT;
-    keep->w1 = node;
-    keep->w3 = 0;
+    GcRoot keep(context_holder(node));  // the record marks its table and values from here on
     uint32_t table = hashtable_make(slots, word_block, HASH_SYMBOLS, 2);
     context_cell(node)->w1 = table;
     if (!stack) {
@@ -99,10 +96,7 @@ int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensiti
 uint32_t context_add_word(uint32_t context, uint32_t symbol) {
     int32_t found = context_find_word(context, symbol, true);
     if (found >= 0) return uint32_t(found);
-    GcRoot keep;
-    keep->header = TYPE_OBJECT;
-    keep->w1 = context;
-    keep->w3 = 0;
+    GcRoot keep(context_holder(context));
     uint32_t index = slot_count(context);
     hashtable_put_word(context_word_table(context), symbol, true, context, index);
     if (!context_is_stack(context)) series_alloc_tail(values_of(context));
@@ -131,8 +125,7 @@ void context_global_value_copy(uint32_t symbol, Cell* target) {
     *target = *context_values_at(g_global_context, index);
 }
 
-Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling) {
-    (void)spelling;  // the word always carries the spelling it was asked for
+Cell context_global_word(uint32_t symbol, bool case_insensitive) {
     uint32_t table = context_word_table(g_global_context);
     int32_t index = hashtable_put_word(table, symbol, case_insensitive, 0, 0);
     if (index < 0) {
@@ -249,7 +242,6 @@ void context_bind_block(const Cell* block, uint32_t context, bool self) { bind_c
 bool context_collect_set_words(uint32_t context, const Cell* block) {
     GcRoot keep(*block);
     bool grew = false;
-    Series* s = cell_series(keep.get());
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         Cell* c = cell_series(keep.get())->cells() + i;
         if (!cell_is(c, TYPE_SET_WORD)) continue;
@@ -257,16 +249,12 @@ bool context_collect_set_words(uint32_t context, const Cell* block) {
         context_add_word(context, word_symbol(c));
         grew = true;
     }
-    (void)s;
     return grew;
 }
 
 void context_duplicate(Cell* cell, uint32_t kind) {
     uint32_t source = cell->w1;
-    GcRoot keep_source;
-    keep_source->header = TYPE_OBJECT;
-    keep_source->w1 = source;
-    keep_source->w3 = 0;
+    GcRoot keep_source(context_holder(source));
     Series* words = node_series(context_word_block(source));
     uint32_t copy = series_copy_range(context_word_block(source), 0, words->used());
     const Cell* c = context_cell(source);
@@ -289,10 +277,7 @@ uint32_t context_make_from_spec(const Cell* spec, bool stack) {
         if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) count++;
     }
     uint32_t context = context_make(count, stack, false, 0, CONTEXT_KIND_PLAIN);
-    GcRoot keep_context;
-    keep_context->header = TYPE_OBJECT;
-    keep_context->w1 = context;
-    keep_context->w3 = 0;
+    GcRoot keep_context(context_holder(context));
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         const Cell* c = cell_series(keep.get())->cells() + i;
         uint32_t t = cell_type(c);

@@ -23,6 +23,8 @@ void global_context_init();
 
 uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block, uint32_t kind);
 inline Cell* context_cell(uint32_t context) { return node_series(context)->cells(); }
+// An object! cell over the context: in a GcRoot it keeps the context alive while it is being built.
+inline Cell context_holder(uint32_t context) { return Cell{TYPE_OBJECT, context, 0, 0}; }
 Cell* context_owner(uint32_t context);
 uint32_t context_word_table(uint32_t context);
 uint32_t context_word_block(uint32_t context);
@@ -43,9 +45,9 @@ void context_put_word(uint32_t context, uint32_t symbol, const Cell* value);
 Cell* context_word_value_cell(uint32_t symbol, uint32_t context);
 Cell* context_global_value_cell(uint32_t symbol);
 void context_global_value_copy(uint32_t symbol, Cell* target);
-// The global word of a symbol (added with an unset value when absent); with spelling set, a word for
-// another spelling of a known name keeps its own symbol while sharing the name's slot.
-Cell context_global_word(uint32_t symbol, bool case_insensitive, bool spelling);
+// The global word of a symbol (added with an unset value when absent). A word for another spelling of a
+// known name keeps its own symbol while sharing the name's slot.
+Cell context_global_word(uint32_t symbol, bool case_insensitive);
 // Value cell i of a context that has a values series (no checks).
 Cell* context_values_at(uint32_t context, uint32_t index);
 

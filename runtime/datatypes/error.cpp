@@ -19,8 +19,10 @@
 #include "runtime/predefined.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
+#include "runtime/unicode.h"
 #include "string.h"
 #include "symbol.h"
+#include "word.h"
 
 namespace zol {
 
@@ -80,24 +82,6 @@ private:
         while (!at_end() && is_space(text_[pos_])) pos_++;
     }
 
-    static void put_utf8(std::string& s, uint32_t cp) {
-        if (cp < 0x80) {
-            s += char(cp);
-        } else if (cp < 0x800) {
-            s += char(0xC0 | (cp >> 6));
-            s += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            s += char(0xE0 | (cp >> 12));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        } else {
-            s += char(0xF0 | (cp >> 18));
-            s += char(0x80 | ((cp >> 12) & 0x3F));
-            s += char(0x80 | ((cp >> 6) & 0x3F));
-            s += char(0x80 | (cp & 0x3F));
-        }
-    }
-
     bool read_string(Cell* out) {
         std::string text;
         for (pos_++; !at_end() && text_[pos_] != '"'; pos_++) {
@@ -125,7 +109,8 @@ private:
                     cp = cp * 16 + d;
                 }
                 if (at_end() || digits == 0 || cp > 0x10FFFF) return false;
-                put_utf8(text, cp);
+                uint8_t bytes[4];
+                text.append(reinterpret_cast<const char*>(bytes), size_t(utf8_encode_char(cp, bytes)));
             } else {
                 text += e;  // ^" ^^ and any other character stand for themselves
             }
@@ -508,11 +493,7 @@ const Cell* error_make(Cell*, Cell* spec_in, TypeId) {
             return e;
         }
         case TYPE_STRING: return error_create(ERR_USER_MESSAGE, spec.get(), nullptr, nullptr);
-        default: {
-            Cell type;
-            set_datatype(&type, TYPE_ERROR);
-            fire(ERR_SCRIPT_BAD_MAKE_ARG, &type, spec.get());
-        }
+        default: fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, TYPE_ERROR, spec.get());
     }
 }
 
@@ -615,6 +596,18 @@ void error_init(DatatypeRegistry& registry) {
     r.own<ACT_EVAL_PATH>(error_eval_path).own<ACT_COMPARE>(error_compare);
     r.inherit(ACT_REFLECT).inherit(ACT_COPY).inherit(ACT_SELECT).inherit(ACT_FIND);
     registry.register_datatype(r);
+}
+
+void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2) {
+    Cell t;
+    set_datatype(&t, type);
+    fire(id, &t, arg2);
+}
+
+void fire_not_related(Action act, uint32_t type) {
+    Cell word = word_load(action_word(act)), t;
+    set_datatype(&t, type);
+    fire(ERR_SCRIPT_NOT_RELATED, &word, &t);
 }
 
 void error_print(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {

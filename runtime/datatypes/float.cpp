@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "binary.h"
+#include "error.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/dtoa.h"
@@ -17,7 +19,6 @@
 #include "runtime/support.h"
 #include "interpreter/lexer/scan_number.h"
 #include "string.h"
-#include "word.h"
 
 namespace zol {
 
@@ -25,25 +26,6 @@ bool g_float_pretty = true;
 bool g_float_full = false;
 
 namespace {
-
-[[noreturn]] void fire_with_type(ErrorId id, uint32_t type) {
-    Cell t;
-    set_datatype(&t, type);
-    fire(id, &t);
-}
-
-[[noreturn]] void fire_bad_to(TypeId target, const Cell* spec) {
-    Cell t;
-    set_datatype(&t, target);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &t, spec);
-}
-
-// not-related names the operation first, as its message reads: "incompatible operation and datatype:".
-[[noreturn]] void fire_not_related(Action act, uint32_t type) {
-    Cell word = word_load(action_word(act)), t;
-    set_datatype(&t, type);
-    fire(ERR_SCRIPT_NOT_RELATED, &word, &t);
-}
 
 // IEEE division, spelled out for a zero divisor so that no compiler setting can make it a trap.
 double ieee_divide(double x, double y) {
@@ -127,10 +109,10 @@ bool text_load_number(const Cell* text, double* out) {
 
 // Up to 8 bytes from the head, big-endian and right-aligned in the 64-bit pattern.
 double binary_bits(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
+    uint32_t length;
+    const uint8_t* bytes = binary_head(bin, &length);
     uint64_t bits = 0;
-    for (uint32_t i = index; i < used && i < index + 8; i++) bits = bits << 8 | s->head_ptr()[i];
+    for (uint32_t i = 0; i < length && i < 8; i++) bits = bits << 8 | bytes[i];
     return std::bit_cast<double>(bits);
 }
 
@@ -139,11 +121,11 @@ double binary_bits(const Cell* bin) {
 double block_scientific(const Cell* spec, TypeId target) {
     Series* s = cell_series(spec);
     uint32_t used = s->used(), index = series_index(spec);
-    if (index > used || used - index != 2) fire_bad_to(target, spec);
+    if (index > used || used - index != 2) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);
     const Cell* m = s->cells() + index;
     const Cell* e = m + 1;
     bool m_integer = cell_is(m, TYPE_INTEGER), e_integer = cell_is(e, TYPE_INTEGER);
-    if (!(m_integer || cell_is(m, TYPE_FLOAT)) || !(e_integer || cell_is(e, TYPE_FLOAT))) fire_bad_to(target, spec);
+    if (!(m_integer || cell_is(m, TYPE_FLOAT)) || !(e_integer || cell_is(e, TYPE_FLOAT))) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);
 
     int64_t exponent;
     if (e_integer) {
@@ -200,14 +182,14 @@ const Cell* float_to(Cell* proto, Cell* spec, TypeId type) {
                 d = scan_float(u.at, u.unit, u.length, &error);
                 ok = error == SCAN_OK;
             }
-            if (!ok) fire_bad_to(target, spec);
+            if (!ok) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);
             break;
         }
         case TYPE_BINARY: d = binary_bits(spec); break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH: d = block_scientific(spec, target); break;
-        default: fire_bad_to(target, spec);  // money! converts once money! has its digits
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);  // money! converts once money! has its digits
     }
     set_float(proto, d, target);
     return proto;
@@ -276,23 +258,24 @@ Cell* float_make_at(Cell* c, double d) {
     return c;
 }
 
-Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low) {
-    Cell* c = block_alloc_tail(block);
+namespace {
+
+Cell* float_make_halves_at(Cell* c, uint32_t high, uint32_t low) {
     c->header = TYPE_FLOAT;
     c->w2 = low;
     c->w3 = high;
     return c;
+}
+
+}  // namespace
+
+Cell* float_make_in(const Cell* block, uint32_t high, uint32_t low) {
+    return float_make_halves_at(block_alloc_tail(block), high, low);
 }
 
 Cell* float_push(double d) { return float_make_at(stack_push_cell(), d); }
 
-Cell* float_push_halves(uint32_t high, uint32_t low) {
-    Cell* c = stack_push_cell();
-    c->header = TYPE_FLOAT;
-    c->w2 = low;
-    c->w3 = high;
-    return c;
-}
+Cell* float_push_halves(uint32_t high, uint32_t low) { return float_make_halves_at(stack_push_cell(), high, low); }
 
 Cell* float_set_result(double d) { return float_make_at(g_args.base, d); }
 

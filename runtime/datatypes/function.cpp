@@ -142,10 +142,7 @@ uint32_t function_build(const Cell* spec_in, const Cell* body_in, uint32_t conte
     cell_series(info.get())->tail = cell_series(info.get())->head + FN_INFO_COUNT * sizeof(Cell);
     bool made_here = context == 0;
     if (made_here) context = context_make_from_spec(spec.get(), true);
-    GcRoot keep_context;
-    keep_context->header = TYPE_OBJECT;
-    keep_context->w1 = context;
-    keep_context->w3 = 0;
+    GcRoot keep_context(context_holder(context));
     Cell fn;
     fn.header = TYPE_FUNCTION | flags | (g_making_builtins ? FN_NO_TRACE : 0);
     fn.w1 = context;
@@ -167,10 +164,7 @@ Cell* routine_build(const Cell* spec_in, const Cell* body, uint32_t code, int32_
     GcRoot spec(*spec_in);
     GcRoot body_keep(body ? *body : g_none_value);
     uint32_t context = context_make_from_spec(spec.get(), true);
-    GcRoot keep_context;
-    keep_context->header = TYPE_OBJECT;
-    keep_context->w1 = context;
-    keep_context->w3 = 0;
+    GcRoot keep_context(context_holder(context));
     uint32_t info = series_alloc_cells_unset(FN_INFO_COUNT);
     node_series(info)->tail = node_series(info)->head + FN_INFO_COUNT * sizeof(Cell);
     Cell* cells = node_series(info)->cells();

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "binary.h"
+#include "error.h"
 #include "float.h"
 #include "logic.h"
 #include "registry.h"
@@ -26,32 +28,13 @@ namespace {
 
 constexpr int32_t INT32_LOWEST = -2147483647 - 1;
 
-[[noreturn]] void fire_with_type(ErrorId id, uint32_t type) {
-    Cell t;
-    set_datatype(&t, type);
-    fire(id, &t);
-}
-
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell t;
-    set_datatype(&t, TYPE_INTEGER);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &t, spec);
-}
-
-// not-related names the operation first, as its message reads: "incompatible operation and datatype:".
-[[noreturn]] void fire_not_related(Action act, uint32_t type) {
-    Cell word = word_load(action_word(act)), t;
-    set_datatype(&t, type);
-    fire(ERR_SCRIPT_NOT_RELATED, &word, &t);
-}
-
 // Decimal text from the head, with "'" separators, as the lexer reads an integer.
 int32_t text_to_integer(const Cell* text) {
     Series* s = cell_series(text);
     int error;
     int32_t v = scan_integer(s->head_ptr() + uint64_t(series_index(text)) * s->unit(), s->unit(),
                              string_length(text), &error);
-    if (error != SCAN_OK) fire_bad_to(text);
+    if (error != SCAN_OK) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, text);
     return v;
 }
 
@@ -80,10 +63,10 @@ int32_t issue_to_integer(const Cell* issue) {
 
 // Up to the first 4 bytes from the head, big-endian.
 int32_t binary_to_integer(const Cell* bin) {
-    Series* s = cell_series(bin);
-    uint32_t used = s->used(), index = series_index(bin);
+    uint32_t length;
+    const uint8_t* bytes = binary_head(bin, &length);
     uint32_t v = 0;
-    for (uint32_t i = index; i < used && i < index + 4; i++) v = v << 8 | s->head_ptr()[i];
+    for (uint32_t i = 0; i < length && i < 4; i++) v = v << 8 | bytes[i];
     return int32_t(v);
 }
 
@@ -111,7 +94,7 @@ const Cell* integer_to(Cell* proto, Cell* spec, TypeId) {
         case TYPE_REF: v = text_to_integer(spec); break;
         case TYPE_ISSUE: v = issue_to_integer(spec); break;
         case TYPE_BINARY: v = binary_to_integer(spec); break;
-        default: fire_bad_to(spec);  // date! and money! convert once those types have their values
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // date! and money! convert once those types have their values
     }
     set_integer(proto, v);
     return proto;

@@ -1,6 +1,7 @@
 // logic!: true and false, and the truth tests of every conditional.
 #include "logic.h"
 
+#include "float.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -96,20 +97,20 @@ const Cell* logic_complement(Cell* value) {
 }
 
 // and~, or~ and xor~: the first argument (the result slot) combines with the second.
-void logic_bitwise(int op) {
+void logic_bitwise(ArithOp op) {
     Cell* a = g_args.base;
     const Cell* b = g_args.base + 1;
     if (!cell_is(b, TYPE_LOGIC)) fire_expect_arg(b, 1);
     switch (op) {
-        case 5: a->w1 |= b->w1; break;
-        case 6: a->w1 &= b->w1; break;
+        case ARITH_OR: a->w1 |= b->w1; break;
+        case ARITH_AND: a->w1 &= b->w1; break;
         default: a->w1 ^= b->w1; break;
     }
 }
 
-void logic_and() { logic_bitwise(6); }
-void logic_or() { logic_bitwise(5); }
-void logic_xor() { logic_bitwise(7); }
+void logic_and() { logic_bitwise(ARITH_AND); }
+void logic_or() { logic_bitwise(ARITH_OR); }
+void logic_xor() { logic_bitwise(ARITH_XOR); }
 
 }  // namespace
 

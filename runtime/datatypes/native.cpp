@@ -2,6 +2,7 @@
 // native!, the action number for action!), its spec block in word 2 and a two-cell info block in word 3. An op!
 // is a copy of the function value it wraps, with that value's datatype kept in header bits 16 to 23.
 #include "context.h"
+#include "error.h"
 #include "function.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -37,23 +38,17 @@ Cell* native_make(const Cell* spec_in, uint32_t index, TypeId type) {
 
 namespace {
 
-[[noreturn]] void bad_make(TypeId type, const Cell* spec) {
-    Cell t;
-    set_datatype(&t, type);
-    fire(ERR_SCRIPT_BAD_MAKE_ARG, &t, spec);
-}
-
 // make native! [spec index] and make action! [spec index]
 const Cell* native_make_action(Cell*, Cell* spec, TypeId type) {
-    if (!cell_is(spec, TYPE_BLOCK)) bad_make(type, spec);
+    if (!cell_is(spec, TYPE_BLOCK)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
     Series* s = cell_series(spec);
-    if (s->used() < series_index(spec) || s->used() - series_index(spec) != 2) bad_make(type, spec);
+    if (s->used() < series_index(spec) || s->used() - series_index(spec) != 2) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
     Cell* cells = s->cells() + series_index(spec);
-    if (!cell_is(&cells[0], TYPE_BLOCK) || !cell_is(&cells[1], TYPE_INTEGER)) bad_make(type, spec);
+    if (!cell_is(&cells[0], TYPE_BLOCK) || !cell_is(&cells[1], TYPE_INTEGER)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
     int32_t index = cell_int(&cells[1]);
     // Only filled entries can be called: an index past the last native is refused like any other.
     int32_t limit = type == TYPE_NATIVE ? int32_t(g_native_count) : int32_t(ACTION_COUNT);
-    if (index < 1 || index > limit) bad_make(type, spec);
+    if (index < 1 || index > limit) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
     return native_make(&cells[0], uint32_t(index), type);
 }
 
@@ -90,9 +85,7 @@ bool op_spec_valid(const Cell* spec) {
 const Cell* op_make(Cell*, Cell* value, TypeId) {
     uint32_t t = cell_type(value);
     if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE) {
-        Cell type;
-        set_datatype(&type, t);
-        fire(ERR_SCRIPT_INVALID_TYPE, &type);
+        fire_with_type(ERR_SCRIPT_INVALID_TYPE, t);
     }
     Cell spec;
     set_series(&spec, TYPE_BLOCK, value->w2);

@@ -6,6 +6,7 @@
 
 #include "block.h"
 #include "context.h"
+#include "error.h"
 #include "function.h"
 #include "interpreter/eval.h"
 #include "registry.h"
@@ -71,9 +72,6 @@ Cell field_word(uint32_t context, uint32_t i) {
 
 inline Cell* field_value(uint32_t context, uint32_t i) { return context_values_at(context, i); }
 
-// Holds a context alive in a GcRoot-friendly cell.
-Cell context_holder(uint32_t context) { return Cell{TYPE_OBJECT, context, 0, 0}; }
-
 // The series datatypes a deep object copy copies through their own copy action.
 bool copied_when_deep(uint32_t t) {
     switch (t) {
@@ -137,12 +135,16 @@ bool type_wanted(const Cell* types, uint32_t t) {
     fire(ERR_SCRIPT_INVALID_ARG, types);
 }
 
+uint32_t handler_locals(const Cell* fn) {
+    Cell spec;
+    set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
+    return function_count_locals(&spec);
+}
+
 // The local count of a handler's spec, kept in its events cell. Counted on every call: cheap, and safe
 // against a spec node that the collector freed and handed out again to another spec.
 uint32_t refresh_locals(const Cell* object, EventSlot slot, const Cell* fn) {
-    Cell spec;
-    set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
-    uint32_t locals = function_count_locals(&spec);
+    uint32_t locals = handler_locals(fn);
     Cell* e = event_cell(object, slot);
     e->w2 = events_word(e->w2 >> 16, locals);
     e->w3 = function_spec_node(fn);
@@ -177,12 +179,6 @@ void set_field(const Cell* object_in, uint32_t i, const Cell* value_in) {
     GcRoot old(*field_value(context, i)), w(word);
     context_set_word_value(w.get(), value.get(), context, false);
     object_fire_on_change(object.get(), w.get(), old.get(), value.get());
-}
-
-[[noreturn]] void fire_with_type(ErrorId id, const Cell* value) {
-    Cell type;
-    set_datatype(&type, cell_type(value));
-    fire(id, &type);
 }
 
 }  // namespace
@@ -245,9 +241,7 @@ void object_refresh_events(Cell* object) {
                 set_datatype(&type, cell_type(fn));
                 fire(ERR_SCRIPT_BAD_FIELD_SET, &word, &type);
             }
-            Cell spec;
-            set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
-            locals[k] = function_count_locals(&spec);
+            locals[k] = handler_locals(fn);
         }
         uint32_t events = make_events(change < 0 ? NO_HANDLER : uint32_t(change), locals[0],
                                       deep < 0 ? NO_HANDLER : uint32_t(deep), locals[1]);
@@ -662,7 +656,7 @@ const Cell* object_copy_action(Cell* value, Cell* result, Cell* part, bool deep,
 }
 
 const Cell* object_put(Cell* object, Cell* key, Cell* value, bool) {
-    if (!cell_is(key, TYPE_WORD)) fire_with_type(ERR_SCRIPT_INVALID_KEY_TYPE, key);
+    if (!cell_is(key, TYPE_WORD)) fire_with_type(ERR_SCRIPT_INVALID_KEY_TYPE, cell_type(key));
     PathStep step;
     step.element = key;
     step.set_value = value;
@@ -673,7 +667,7 @@ const Cell* object_put(Cell* object, Cell* key, Cell* value, bool) {
 
 const Cell* object_select(Cell* object, Cell* key, const FindArgs&) {
     uint32_t t = cell_type(key);
-    if (t < TYPE_WORD || t > TYPE_GET_WORD) fire_with_type(ERR_SCRIPT_INVALID_TYPE, key);
+    if (t < TYPE_WORD || t > TYPE_GET_WORD) fire_with_type(ERR_SCRIPT_INVALID_TYPE, t);
     return object_find_value(object, key);
 }
 

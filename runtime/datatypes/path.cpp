@@ -2,6 +2,7 @@
 // a block's do; what they add is their construction and their text (values joined by "/", decorated by
 // the sister types).
 #include "block.h"
+#include "error.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -23,9 +24,7 @@ const Cell* path_make(Cell* proto, Cell* spec, TypeId type) {
         return result;
     }
     if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_HASH && !(t >= TYPE_PATH && t <= TYPE_GET_PATH)) {
-        Cell target;
-        set_datatype(&target, type);
-        fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, spec);
+        fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
     }
     Cell* result = const_cast<Cell*>(g_types.get<ACT_MAKE>(TYPE_BLOCK)(proto, spec, TYPE_BLOCK));
     cell_set_type(result, type);

@@ -96,8 +96,7 @@ inline void keep_result() { stack_keep_result(); }
 const Cell* item_at(const Cell* series, uint32_t position) {
     uint32_t t = cell_type(series);
     if (is_block_kind(t)) return cell_series(series)->cells() + position;
-    Series* s = cell_series(series);
-    uint32_t v = string_get_char(s->head_ptr() + uint64_t(position) * s->unit(), s->unit());
+    uint32_t v = string_char_at(series, position);
     Cell* out = stack_push_cell();
     if (t == TYPE_BINARY) {
         set_integer(out, int32_t(v));

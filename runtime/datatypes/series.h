@@ -19,12 +19,32 @@ inline bool is_series_kind(uint32_t t) {
     return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 
+// The equality operations, finding among them: under these two series of different lengths differ without a
+// look at their items.
+inline bool series_equality_op(CompareOp op) {
+    switch (op) {
+        case CMP_EQUAL:
+        case CMP_NOT_EQUAL:
+        case CMP_STRICT_EQUAL:
+        case CMP_FIND_WORD:
+        case CMP_FIND_WORD_STRICT:
+        case CMP_FIND: return true;
+        default: return false;
+    }
+}
+
 // The set operations of the natives of the same names, by the codes those natives pass.
 enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
 
 // Units from the buffer's first used unit to its tail, ignoring the value's head.
 inline uint32_t series_buffer_length(const Cell* s) { return cell_series(s)->used(); }
 inline bool series_at_tail(const Cell* s) { return series_index(s) >= series_buffer_length(s); }
+// The head index, brought back to the tail when a shorter buffer left it past the end (the cell is left as
+// it is).
+inline uint32_t series_clamped_head(const Cell* s) {
+    uint32_t used = series_buffer_length(s);
+    return series_index(s) < used ? series_index(s) : used;
+}
 // Address of a unit counted from the buffer's first used unit.
 inline uint8_t* series_unit_at(const Cell* s, uint32_t index) {
     Series* b = cell_series(s);

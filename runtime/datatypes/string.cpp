@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "error.h"
 #include "registry.h"
 #include "series.h"
 #include "symbol.h"
@@ -31,12 +32,6 @@ namespace {
 int spend(int budget, uint64_t n) {
     int64_t left = int64_t(budget) - int64_t(n > uint64_t(INT_MAX) ? uint64_t(INT_MAX) : n);
     return left < INT_MIN ? INT_MIN : int(left);
-}
-
-// The head index, brought back to the tail when a shorter buffer left it past the end.
-uint32_t clamped_head(const Cell* str) {
-    uint32_t used = cell_series(str)->used();
-    return series_index(str) < used ? series_index(str) : used;
 }
 
 // Copies n units of size su into units of size du, which hold every code point copied.
@@ -296,7 +291,7 @@ bool string_text_view(const Cell* value, Cell* out) {
 uint32_t string_concatenate(Cell* target, const Cell* source, int32_t count, uint32_t offset, bool by_code_point,
                             JoinMode mode, uint32_t times) {
     uint32_t node = series_node(target);
-    uint32_t at = clamped_head(target);
+    uint32_t at = series_clamped_head(target);
     at = uint64_t(at) + offset > cell_series(target)->used() ? cell_series(target)->used() : at + offset;
     Run run;
     uint32_t cp_local;
@@ -315,7 +310,7 @@ uint32_t string_concatenate(Cell* target, const Cell* source, int32_t count, uin
     uint32_t n = count < 0 || uint32_t(count) > length ? length : uint32_t(count);
     if (n == 0) return 0;
     run.node = series_node(&text);
-    run.start = clamped_head(&text);
+    run.start = series_clamped_head(&text);
     if (run.node == node) {
         // Writing a buffer into itself would read units that the write has moved: copy the text out first.
         set_series(copy.get(), TYPE_STRING, series_copy_range(run.node, run.start, n));
@@ -528,7 +523,7 @@ int string_form(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
 
 int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
     GcRoot text(*value);
-    uint32_t start = clamped_head(value);
+    uint32_t start = series_clamped_head(value);
     uint32_t total = string_length(value);
     uint32_t count = total;
     if (args.part && int64_t(budget) < int64_t(total)) count = budget < 0 ? 0 : uint32_t(budget);
@@ -591,27 +586,11 @@ int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
 
 // --- comparison
 
-namespace {
-
-bool is_equality(CompareOp op) {
-    switch (op) {
-        case CMP_EQUAL:
-        case CMP_NOT_EQUAL:
-        case CMP_STRICT_EQUAL:
-        case CMP_FIND_WORD:
-        case CMP_FIND_WORD_STRICT:
-        case CMP_FIND: return true;
-        default: return false;
-    }
-}
-
-}  // namespace
-
 int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool prefix) {
     bool both_strings = is_string_kind(cell_type(left)) && is_string_kind(cell_type(right));
     bool same = both_strings && series_node(left) == series_node(right) && series_index(left) == series_index(right);
     if (op == CMP_SAME) return same ? 0 : -1;
-    if (same && is_equality(op)) return 0;
+    if (same && series_equality_op(op)) return 0;
     Cell a, b;
     if (!string_text_view(left, &a) || !string_text_view(right, &b)) return COMPARE_INCOMPARABLE;
     uint32_t la = string_length(&a), lb = string_length(&b);
@@ -621,7 +600,7 @@ int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool pr
         if (la < lb) return 1;
         n = lb;
     } else if (la != lb) {
-        if (is_equality(op) || lb == 0) return 1;
+        if (series_equality_op(op) || lb == 0) return 1;
         n = la < lb ? la : lb;
     } else {
         if (la == 0) return 0;
@@ -631,8 +610,8 @@ int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool pr
     Series* sa = cell_series(&a);
     Series* sb = cell_series(&b);
     uint32_t ua = sa->unit(), ub = sb->unit();
-    const uint8_t* pa = sa->head_ptr() + uint64_t(clamped_head(&a)) * ua;
-    const uint8_t* pb = sb->head_ptr() + uint64_t(clamped_head(&b)) * ub;
+    const uint8_t* pa = sa->head_ptr() + uint64_t(series_clamped_head(&a)) * ua;
+    const uint8_t* pb = sb->head_ptr() + uint64_t(series_clamped_head(&b)) * ub;
     if (!fold && ua == 1 && ub == 1) {
         int r = std::memcmp(pa, pb, n);  // bytes order as their code points do
         if (r != 0) return r < 0 ? -1 : 1;
@@ -660,16 +639,6 @@ int string_compare(const Cell* value, const Cell* other, CompareOp op) {
 
 // --- make and to
 
-namespace {
-
-[[noreturn]] void fire_bad_to(const Cell* source) {
-    Cell type;
-    set_datatype(&type, TYPE_STRING);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &type, source);
-}
-
-}  // namespace
-
 const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
     if (cell_is(source, TYPE_INTEGER) || cell_is(source, TYPE_FLOAT)) {
         int64_t n;
@@ -685,11 +654,7 @@ const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
         return proto;
     }
     if (type == TYPE_BINARY) {
-        if (cell_is(source, TYPE_MONEY)) {
-            Cell target;
-            set_datatype(&target, TYPE_BINARY);
-            fire(ERR_SCRIPT_BAD_MAKE_ARG, &target, source);
-        }
+        if (cell_is(source, TYPE_MONEY)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, TYPE_BINARY, source);
         auto to = g_types.get<ACT_TO>(TYPE_BINARY);
         if (!to || to == string_to) fire(ERR_INTERNAL_NOT_DONE);  // binary! converts into bytes itself
         return to(proto, source, type);
@@ -703,7 +668,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
     GcRoot out;
     MoldArgs args;
     switch (cell_type(source)) {
-        case TYPE_NONE: fire_bad_to(source);
+        case TYPE_NONE: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_STRING, source);
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH:
@@ -716,7 +681,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), clamped_head(source), string_length(source)));
+            set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), series_clamped_head(source), string_length(source)));
             break;
         case TYPE_REFINEMENT:
             string_make(out.get(), 16);
@@ -728,7 +693,7 @@ const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
             break;
         case TYPE_BINARY: {
             Series* s = cell_series(source);
-            uint32_t head = clamped_head(source);
+            uint32_t head = series_clamped_head(source);
             binary_to_string(s->head_ptr() + head, s->used() - head, out.get());
             break;
         }

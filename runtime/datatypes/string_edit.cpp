@@ -19,11 +19,6 @@ namespace zol {
 
 namespace {
 
-uint32_t clamped_head(const Cell* str) {
-    uint32_t used = cell_series(str)->used();
-    return series_index(str) < used ? series_index(str) : used;
-}
-
 // --- append, insert and change
 
 // The value whose text is added: the value itself for a char!, a text or a word (its name); otherwise its
@@ -41,9 +36,8 @@ const Cell* added_text(const Cell* value, int part, Cell* temp, int32_t* count) 
         string_concatenate(temp, value, -1, 0, false, JoinMode::append);
         string_append_ascii(temp, ">");
     } else if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH) {
-        uint32_t used = cell_series(value)->used();
-        uint32_t head = series_index(value) < used ? series_index(value) : used;
-        uint32_t n = used - head;
+        uint32_t head = series_clamped_head(value);
+        uint32_t n = series_buffer_length(value) - head;
         if (part >= 0 && uint32_t(part) < n) n = uint32_t(part);
         for (uint32_t i = 0; i < n; i++) {
             // Read the element through the node each time: nothing here grows the block, but forming allocates.
@@ -73,11 +67,11 @@ void string_append(Cell* series, Cell* value, int part, bool, int dup, bool appe
     int32_t count;
     const Cell* text = added_text(value, part, temp.get(), &count);
     uint32_t times = dup < 2 ? 1 : uint32_t(dup);
-    uint32_t head = clamped_head(series);
+    uint32_t head = series_clamped_head(series);
     uint32_t at = append ? cell_series(series)->used() : head;
     OwnershipReport report(series, append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED, int32_t(at),
                            added_length(text, count, times));
-    if (report.told()) head = clamped_head(series);  // the owner's handler may have shortened the text
+    if (report.told()) head = series_clamped_head(series);  // the owner's handler may have shortened the text
     uint32_t written = string_concatenate(series, text, count, 0, false, append ? JoinMode::append : JoinMode::insert, times);
     report.done();
     series->w1 = append ? 0 : head + written;
@@ -88,21 +82,21 @@ void string_change(Cell* series, Cell* value, int part, bool, int dup) {
     int32_t count;
     const Cell* text = added_text(value, -1, temp.get(), &count);
     uint32_t times = dup < 2 ? 1 : uint32_t(dup);
-    uint32_t head = clamped_head(series);
+    uint32_t head = series_clamped_head(series);
     uint32_t node = series_node(series);
     uint32_t replaced = 0;
     if (part >= 0) {
         replaced = string_length(series) < uint32_t(part) ? string_length(series) : uint32_t(part);
         if (is_string_kind(cell_type(text)) && series_node(text) == node) {
             // The new text may lie in the units about to be removed: take it out first.
-            set_series(own.get(), TYPE_STRING, series_copy_range(node, clamped_head(text), string_length(text)));
+            set_series(own.get(), TYPE_STRING, series_copy_range(node, series_clamped_head(text), string_length(text)));
             text = own.get();
         }
     }
     OwnershipReport report(series, W_CHANGE, W_CHANGED, int32_t(head), part >= 0 ? int32_t(replaced) : added_length(text, count, times));
     if (report.told()) {
         // The owner's handler may have shortened the text.
-        head = clamped_head(series);
+        head = series_clamped_head(series);
         if (part >= 0 && replaced > string_length(series)) replaced = string_length(series);
     }
     uint32_t written;
@@ -183,7 +177,7 @@ std::vector<uint32_t> trim_set(const Cell* with) {
         case TYPE_STRING:
         case TYPE_BINARY: {
             std::vector<uint32_t> set;
-            for (uint32_t i = clamped_head(with), n = cell_series(with)->used(); i < n; i++) set.push_back(string_char_at(with, i));
+            for (uint32_t i = series_clamped_head(with), n = cell_series(with)->used(); i < n; i++) set.push_back(string_char_at(with, i));
             return set;
         }
         default: fire(ERR_SCRIPT_INVALID_ARG, with);
@@ -255,9 +249,9 @@ void string_trim(Cell* series, const TrimArgs& args) {
     if (args.automatic) fire(ERR_INTERNAL_NOT_DONE);
     std::vector<uint32_t> set;
     if (args.all || args.with) set = trim_set(args.with);
-    uint32_t head = clamped_head(series);
+    uint32_t head = series_clamped_head(series);
     OwnershipReport report(series, W_TRIM, W_TRIMMED, int32_t(head), int32_t(string_length(series)));
-    head = clamped_head(series);  // the owner's handler may have shortened the text
+    head = series_clamped_head(series);  // the owner's handler may have shortened the text
     Series* s = cell_series(series);
     Units u{s->head_ptr(), s->unit()};
     uint32_t used = s->used();
@@ -323,7 +317,7 @@ void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t si
 }  // namespace
 
 const Cell* string_sort(Cell* series, const SortArgs& args) {
-    uint32_t head = clamped_head(series);
+    uint32_t head = series_clamped_head(series);
     int64_t count = string_length(series);
     if (args.part) {
         int64_t n = series_part_count(series, args.part);

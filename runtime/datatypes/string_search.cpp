@@ -19,11 +19,6 @@ namespace zol {
 
 namespace {
 
-uint32_t clamped_head(const Cell* str) {
-    uint32_t used = cell_series(str)->used();
-    return series_index(str) < used ? series_index(str) : used;
-}
-
 inline uint32_t fold_cp(uint32_t cp) { return case_convert_char(cp, true); }
 
 // A bitset! read in place: bit n is 0x80 >> (n & 7) of byte n >> 3; beyond the stored bytes the complement
@@ -53,7 +48,7 @@ struct Needle {
 void read_text(const Cell* text, bool fold, Needle* n) {
     Series* s = cell_series(text);
     uint32_t unit = s->unit();
-    uint32_t head = clamped_head(text);
+    uint32_t head = series_clamped_head(text);
     const uint8_t* p = s->head_ptr() + uint64_t(head) * unit;
     n->cps.resize(s->used() - head);
     for (uint32_t& c : n->cps) {
@@ -287,7 +282,7 @@ const Cell* string_select(Cell* series, Cell* value, const FindArgs& args) {
 
 int32_t string_find_char(const Cell* str, uint32_t cp) {
     Series* s = cell_series(str);
-    uint32_t unit = s->unit(), head = clamped_head(str), used = s->used();
+    uint32_t unit = s->unit(), head = series_clamped_head(str), used = s->used();
     for (uint32_t i = head; i < used; i++) {
         if (string_get_char(s->head_ptr() + uint64_t(i) * unit, unit) == cp) return int32_t(i - head);
     }
@@ -299,7 +294,7 @@ bool string_find_char_skip(const Cell* str, uint32_t cp, uint32_t skip, bool cas
     uint32_t unit = s->unit(), used = s->used();
     if (skip == 0) skip = 1;
     if (!case_sensitive) cp = fold_cp(cp);
-    for (uint64_t i = clamped_head(str); i < used; i += skip) {
+    for (uint64_t i = series_clamped_head(str); i < used; i += skip) {
         uint32_t c = string_get_char(s->head_ptr() + i * unit, unit);
         if ((case_sensitive ? c : fold_cp(c)) == cp) return true;
     }
@@ -309,7 +304,7 @@ bool string_find_char_skip(const Cell* str, uint32_t cp, uint32_t skip, bool cas
 bool string_starts_with(const Cell* str, const char* bytes) {
     Series* s = cell_series(str);
     uint32_t unit = s->unit(), used = s->used();
-    uint64_t i = clamped_head(str);
+    uint64_t i = series_clamped_head(str);
     for (; *bytes; bytes++, i++) {
         if (i >= used || string_get_char(s->head_ptr() + i * unit, unit) != uint8_t(*bytes)) return false;
     }
@@ -317,7 +312,7 @@ bool string_starts_with(const Cell* str, const char* bytes) {
 }
 
 bool string_match_at(const Cell* str, const Cell* value, bool strict) {
-    uint32_t head = clamped_head(str);
+    uint32_t head = series_clamped_head(str);
     uint32_t used = cell_series(str)->used();
     CompareOp op = strict ? CMP_STRICT_EQUAL : CMP_EQUAL;
     switch (cell_type(value)) {
@@ -342,13 +337,13 @@ bool string_match_at(const Cell* str, const Cell* value, bool strict) {
 }
 
 bool string_head_in_bitset(const Cell* str, const Cell* bitset) {
-    uint32_t head = clamped_head(str);
+    uint32_t head = series_clamped_head(str);
     if (head >= cell_series(str)->used()) return false;
     return BitsetView(bitset).has(string_char_at(str, head));
 }
 
 bool string_tag_delims(const Cell* str, const Cell* tag) {
-    uint64_t head = clamped_head(str);
+    uint64_t head = series_clamped_head(str);
     uint64_t close = head + 1 + string_length(tag);
     if (close >= cell_series(str)->used()) return false;
     return string_char_at(str, uint32_t(head)) == '<' && string_char_at(str, uint32_t(close)) == '>';
@@ -363,15 +358,14 @@ using RecordKeys = std::unordered_set<uint32_t>;
 // The key of the record at a unit index: its first code point (folded unless case_sensitive). The rest of
 // a record follows its key, as the cells of a block record follow theirs.
 uint32_t record_key(const Cell* str, uint32_t at, bool case_sensitive) {
-    Series* s = cell_series(str);
-    uint32_t c = string_get_char(s->head_ptr() + uint64_t(at) * s->unit(), s->unit());
+    uint32_t c = string_char_at(str, at);
     return case_sensitive ? c : fold_cp(c);
 }
 
 RecordKeys records_of(const Cell* str, uint32_t size, bool case_sensitive) {
     RecordKeys keys;
     uint32_t used = cell_series(str)->used();
-    for (uint32_t at = clamped_head(str); at < used; at += size) keys.insert(record_key(str, at, case_sensitive));
+    for (uint32_t at = series_clamped_head(str); at < used; at += size) keys.insert(record_key(str, at, case_sensitive));
     return keys;
 }
 
@@ -380,7 +374,7 @@ RecordKeys records_of(const Cell* str, uint32_t size, bool case_sensitive) {
 void keep_records(const Cell* str, uint32_t size, bool case_sensitive, const RecordKeys* other, bool want_found,
                   RecordKeys& kept, std::vector<uint32_t>& out) {
     uint32_t used = cell_series(str)->used();
-    for (uint32_t at = clamped_head(str); at < used; at += size) {
+    for (uint32_t at = series_clamped_head(str); at < used; at += size) {
         uint32_t key = record_key(str, at, case_sensitive);
         if (other && (other->count(key) != 0) != want_found) continue;
         if (!kept.insert(key).second) continue;

@@ -2,6 +2,8 @@
 #include "typeset.h"
 
 #include "context.h"
+#include "error.h"
+#include "float.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -80,11 +82,7 @@ namespace {
 
 const Cell* typeset_make(Cell*, Cell* spec, TypeId) {
     if (cell_is(spec, TYPE_TYPESET)) return spec;
-    if (!cell_is(spec, TYPE_BLOCK)) {
-        Cell type;
-        set_datatype(&type, TYPE_TYPESET);
-        fire(ERR_SCRIPT_BAD_TO_ARG, &type, spec);
-    }
+    if (!cell_is(spec, TYPE_BLOCK)) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_TYPESET, spec);
     Cell* result = stack_push_cell();
     typeset_clear(result);
     Series* s = cell_series(spec);
@@ -146,7 +144,7 @@ int typeset_compare(const Cell* value, const Cell* other, CompareOp op) {
 }
 
 // and~, or~, xor~ on the two argument cells; the result replaces the first.
-void combine(int op) {
+void combine(ArithOp op) {
     Cell* a = g_args.base;
     Cell* b = g_args.base + 1;
     Cell other;
@@ -159,10 +157,8 @@ void combine(int op) {
         fire(ERR_SCRIPT_INVALID_ARG, b);
     }
     switch (op) {
-        case 5:
-            a->w1 |= other.w1, a->w2 |= other.w2, a->w3 |= other.w3;
-            break;
-        case 6:
+        case ARITH_OR: merge(a, &other); break;
+        case ARITH_AND:
             a->w1 &= other.w1, a->w2 &= other.w2, a->w3 &= other.w3;
             break;
         default: a->w1 ^= other.w1, a->w2 ^= other.w2, a->w3 ^= other.w3; break;
@@ -170,9 +166,9 @@ void combine(int op) {
     stack_keep_result();
 }
 
-void typeset_and() { combine(6); }
-void typeset_or() { combine(5); }
-void typeset_xor() { combine(7); }
+void typeset_and() { combine(ARITH_AND); }
+void typeset_or() { combine(ARITH_OR); }
+void typeset_xor() { combine(ARITH_XOR); }
 
 const Cell* typeset_complement(Cell* value) {
     value->w1 = ~value->w1;

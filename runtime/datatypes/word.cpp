@@ -6,6 +6,7 @@
 #include "context.h"
 #include "interpreter/lexer/lexer.h"
 #include "runtime/gc.h"
+#include "error.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -16,9 +17,9 @@
 
 namespace zol {
 
-Cell word_load(const char* name) { return context_global_word(symbol_make(name), true, true); }
+Cell word_load(const char* name) { return context_global_word(symbol_make(name), true); }
 
-Cell word_make_global(uint32_t symbol) { return context_global_word(symbol, false, true); }
+Cell word_make_global(uint32_t symbol) { return context_global_word(symbol, false); }
 
 Cell* word_make_at(uint32_t symbol, Cell* target) {
     uint32_t index = context_add_word(g_global_context, symbol);
@@ -87,8 +88,6 @@ int word_mold(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     return append_name(value, out, budget - 1);
 }
 
-namespace {
-
 bool is_word_family(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 
 // The datatype the name of a symbol reads as, lexed alone.
@@ -100,14 +99,6 @@ int32_t word_lex_spelling(uint32_t symbol) {
     return lexer_scan(scanned.get(), reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), true,
                       true, false, false, nullptr, nullptr, nullptr, nullptr);
 }
-
-[[noreturn]] void fire_bad_to(TypeId type, const Cell* spec) {
-    Cell target;
-    set_datatype(&target, type);
-    fire(ERR_SCRIPT_BAD_TO_ARG, &target, spec);
-}
-
-}  // namespace
 
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
     Cell* result = stack_push_cell();
@@ -130,7 +121,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
         case TYPE_REFINEMENT:
         case TYPE_ISSUE: {
             int32_t read_as = word_lex_spelling(spec->w2);
-            if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_bad_to(type, spec);
+            if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
             *result = *spec;
             context_bind_word(g_global_context, result);
             break;
@@ -141,7 +132,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
         case TYPE_GET_WORD: *result = *spec; break;
-        default: fire_bad_to(type, spec);
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
     }
     cell_set_type(result, type);
     return result;
