@@ -355,13 +355,6 @@ AnyFn actions_get_action(uint32_t type, const Cell*, Action action) {
     fire_expect_arg_word(type, &word);
 }
 
-void fire_expect_arg_word(uint32_t type, const Cell* argument) {
-    Cell call, datatype;
-    stack_get_call_word(&call);
-    set_datatype(&datatype, type);
-    fire(ERR_SCRIPT_EXPECT_ARG, &call, &datatype, argument);
-}
-
 ActionFn<ACT_EVAL_PATH> actions_get_path_action(const Cell* value, const Cell* path, const Cell* element, int index) {
     auto fn = g_types.get<ACT_EVAL_PATH>(cell_type(value));
     if (fn) return fn;

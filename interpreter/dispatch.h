@@ -15,9 +15,6 @@ template <Action A>
 ActionFn<A> action_of(const Cell* value) {
     return reinterpret_cast<ActionFn<A>>(actions_get_action(cell_type(value), value, A));
 }
-// Raises script error expect-arg naming the running call, a datatype it does not take and the word of the
-// argument that refused it.
-[[noreturn]] void fire_expect_arg_word(uint32_t type, const Cell* argument);
 // The function of the eval-path slot, with the path errors (bad-path-type, bad-path-type2).
 ActionFn<ACT_EVAL_PATH> actions_get_path_action(const Cell* value, const Cell* path, const Cell* element, int index);
 
