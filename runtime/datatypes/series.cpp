@@ -489,16 +489,26 @@ void series_random(Cell* value, bool seed, bool secure, bool only) {
     stack_keep_result();
 }
 
-void series_reflect(Cell*, uint32_t field) {
+void series_reflect(Cell* value, uint32_t field) {
     if (symbol_resolve(field) != g_sym[SYM_OWNED]) fire(ERR_INTERNAL_NOT_DONE);
-    none_set_result();  // no series is owned until objects with deep-change handlers exist
-    stack_keep_result();
+    const Cell* owner = ownership_get(series_node(value));
+    stack_set_only_result(owner ? owner : &g_none_value);
 }
 
-const Cell* series_modify(Cell*, Cell* field, Cell* value, bool) {
+const Cell* series_modify(Cell* value, Cell* field, Cell* change, bool) {
     if (!is_any_word(field) || symbol_resolve(word_symbol(field)) != g_sym[SYM_OWNED]) fire(ERR_INTERNAL_NOT_DONE);
-    if (!cell_is(value, TYPE_NONE) && !cell_is(value, TYPE_BLOCK)) fire(ERR_SCRIPT_INVALID_ARG, value);
-    return value;
+    if (cell_is(change, TYPE_NONE)) {
+        ownership_unbind(value);
+    } else if (cell_is(change, TYPE_BLOCK) && cell_series(change)->used() - series_index(change) >= 2) {
+        // The block names the owner object and the field word that holds the series.
+        const Cell* cells = cell_series(change)->cells() + series_index(change);
+        GcRoot owner(cells[0]), word(cells[1]);
+        if (!cell_is(owner.get(), TYPE_OBJECT) || !is_any_word(word.get())) fire(ERR_SCRIPT_INVALID_ARG, change);
+        ownership_bind_owner(value, owner.get(), word.get());
+    } else {
+        fire(ERR_SCRIPT_INVALID_ARG, change);
+    }
+    return change;
 }
 
 }  // namespace
