@@ -4,18 +4,19 @@
 #include "dispatch.h"
 
 #include "eval.h"
+#include "interpreter/natives/natives.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/predefined.h"
 #include "runtime/stack.h"
 #include "runtime/support.h"
-#include "runtime/datatypes/word.h"
 
 namespace zol {
 
@@ -23,9 +24,9 @@ namespace {
 
 Cell g_action_values[ACTION_COUNT + 1];  // each action's action! value once an error has looked it up (roots)
 
-inline Cell* arg(int i) { return g_args.base + i; }
-inline bool present(const int32_t* refs, int i) { return refs[i] >= 0; }
-inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.base + refs[i] : nullptr; }
+using natives::arg;
+using natives::present;
+using natives::ref_arg;
 
 // The word of an action's first argument, read from the action! value, which is found under the action's
 // own name the first time and kept.
