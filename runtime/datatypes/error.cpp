@@ -43,8 +43,8 @@ constexpr uint32_t CLASS_FIRST_ID = 2;
 
 // --- the template reader
 //
-// Message templates are Zol source text; until the lexer can read them, this reader knows exactly their
-// grammar: a string (with ^ escapes), a word, or a block of strings and get-words.
+// Message templates are Zol source text, read before the lexer's tables exist: this reader knows exactly
+// their grammar, a string (with ^ escapes), a word, or a block of strings and get-words.
 class TemplateReader {
 public:
     explicit TemplateReader(std::string_view text) : text_(text) {}

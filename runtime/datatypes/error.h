@@ -37,8 +37,9 @@ Cell* error_state_stack_trace();
 Cell* error_state_files();
 
 // Reads a message template of errors.def (a string with ^ escapes, a word, or a block of strings, words
-// and get-words) into the cell, which must stay reachable; false for text outside that grammar. A stand-in
-// for the lexer, which will read these once it exists.
+// and get-words) into the cell, which must stay reachable; false for text outside that grammar. The catalog
+// is built early in start-up, before the lexer's tables, so that start-up itself can raise errors: this
+// small reader covers the only forms templates use.
 bool error_read_template(const char* text, Cell* out);
 
 // Pushes a new error of the catalog entry (arguments may be null) and returns its cell.
