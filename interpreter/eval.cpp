@@ -216,14 +216,21 @@ inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t
     }
 }
 
-// A word's value when it can be read without an error, else null.
-inline const Cell* peek_word_value(const Cell* w) {
+// The slot of a word's value when it can be reached without an error, else null. With plain_only, also
+// null for a word of an object, whose changes its handlers must hear about.
+template <bool plain_only>
+inline Cell* bound_slot(const Cell* w) {
     uint32_t context = word_context(w), index = word_index(w);
     if (!context || index == WORD_UNRESOLVED) return nullptr;
     const Cell* c = context_cell(context);
     if (!c->w2) return nullptr;
-    return (c->header & HDR_STACK_CONTEXT) ? stack_cell(c->w2) + index : node_series(c->w2)->cells() + index;
+    if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
+    if (plain_only && ((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) != CONTEXT_KIND_PLAIN) return nullptr;
+    return node_series(c->w2)->cells() + index;
 }
+
+// A word's value when it can be read without an error, else null.
+inline const Cell* peek_word_value(const Cell* w) { return bound_slot<false>(w); }
 
 // Datatypes whose values evaluate to themselves.
 constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
@@ -930,22 +937,11 @@ struct BlockRef {
     return position + 1;
 }
 
-// The slot of a word bound to a context without change handlers (a function's or the global one), or null.
-inline Cell* plain_word_slot(const Cell* word) {
-    uint32_t context = word_context(word), index = word_index(word);
-    if (!context || index == WORD_UNRESOLVED) return nullptr;
-    const Cell* c = context_cell(context);
-    if (!c->w2) return nullptr;
-    if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
-    if (((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) != CONTEXT_KIND_PLAIN) return nullptr;
-    return node_series(c->w2)->cells() + index;
-}
-
 [[gnu::noinline]] uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
     // A simple value stored into a plain context: nothing in between can raise an error, run code or be
     // traced, so the frame that would name the assignment is never seen and is left out.
     if (!g_trace_active && position + 1 < end) {
-        if (Cell* slot = plain_word_slot(v)) {
+        if (Cell* slot = bound_slot<true>(v)) {
             Cell value;
             uint32_t next = simple_expression(cells_of(block), position + 1, end, &value);
             if (next && !cell_is(&value, TYPE_UNSET)) {
