@@ -47,10 +47,7 @@ int run_script(const std::string& path) {
 }
 
 // Whether an error says that the input stops inside an open block, paren or string.
-bool incomplete(const Cell* error) {
-    const Cell* id = error_field(const_cast<Cell*>(error), ERROR_FIELD_ID);
-    return cell_is(id, TYPE_WORD) && mold_text(id) == "missing";
-}
+bool incomplete(const Cell* error) { return error_id(error) == ERR_SYNTAX_MISSING; }
 
 // Runs `step` inside a try frame: false, with the error in `error`, when it raised one.
 template <class Step>
