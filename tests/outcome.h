@@ -72,4 +72,17 @@ inline Outcome attempt(const std::function<void()>& body) {
     return out;
 }
 
+// The refinements of round, as a set of flags for compact case tables.
+enum RoundFlag { EVEN = 1, DOWN = 2, HALF_DOWN = 4, FLOOR = 8, CEILING = 16, HALF_CEILING = 32 };
+inline RoundArgs flags(int f) {
+    RoundArgs a;
+    a.even = f & EVEN;
+    a.down = f & DOWN;
+    a.half_down = f & HALF_DOWN;
+    a.floor = f & FLOOR;
+    a.ceiling = f & CEILING;
+    a.half_ceiling = f & HALF_CEILING;
+    return a;
+}
+
 }  // namespace zol::test

@@ -562,18 +562,6 @@ TEST_F(FloatTest, AbsoluteNegateEvenOdd) {
     }
 }
 
-enum RoundFlag { EVEN = 1, DOWN = 2, HALF_DOWN = 4, FLOOR = 8, CEILING = 16, HALF_CEILING = 32 };
-RoundArgs flags(int f) {
-    RoundArgs a;
-    a.even = f & EVEN;
-    a.down = f & DOWN;
-    a.half_down = f & HALF_DOWN;
-    a.floor = f & FLOOR;
-    a.ceiling = f & CEILING;
-    a.half_ceiling = f & HALF_CEILING;
-    return a;
-}
-
 TEST_F(FloatTest, Round) {
     Cell none = g_none_value;
     struct Case {
