@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "runtime/datatypes/registry.h"
 #include "runtime/errors.h"
 #include "runtime/types.h"
 #include "tests/support.h"
@@ -70,6 +71,36 @@ inline Outcome attempt(const std::function<void()>& body) {
     }
     stack_reset();
     return out;
+}
+
+// An arithmetic or logic action's routine as `owner` registers it, called on two stacked operands.
+inline Outcome call_math(TypeId owner, Action act, const Cell& a, const Cell& b) {
+    return attempt([&] {
+        stack_push(&a);
+        stack_push(&b);
+        reinterpret_cast<void (*)()>(g_types.action(owner, act))();
+    });
+}
+
+// The to (or make) routine `owner` registers, converting spec to the target type.
+inline Outcome call_to(TypeId owner, const Cell& spec, TypeId target, Action act = ACT_TO) {
+    return attempt([&] {
+        Cell* proto = stack_push(&g_none_value);
+        Cell* arg = stack_push(&spec);
+        auto fn = reinterpret_cast<ActionFn<ACT_TO>>(g_types.action(owner, act));
+        *g_args.base = *fn(proto, arg, target);
+    });
+}
+
+// The round routine `owner` registers, with the scale of /to when given.
+inline Outcome call_round(TypeId owner, const Cell& value, const Cell* scale, const RoundArgs& flags) {
+    return attempt([&] {
+        Cell* v = stack_push(&value);
+        Cell* s = scale ? stack_push(scale) : nullptr;
+        RoundArgs args = flags;
+        args.scale = s;
+        g_types.get<ACT_ROUND>(owner)(v, args);
+    });
 }
 
 // The refinements of round, as a set of flags for compact case tables.

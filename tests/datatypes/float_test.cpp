@@ -48,29 +48,12 @@ protected:
         RuntimeTest::TearDown();
     }
     // The routine float! registers for the action, on a value of any of the three floating types.
-    Outcome math(Action act, const Cell& a, const Cell& b) {
-        return attempt([&] {
-            stack_push(&a);
-            stack_push(&b);
-            reinterpret_cast<void (*)()>(g_types.action(TYPE_FLOAT, act))();
-        });
-    }
+    Outcome math(Action act, const Cell& a, const Cell& b) { return call_math(TYPE_FLOAT, act, a, b); }
     Outcome to(const Cell& spec, TypeId target = TYPE_FLOAT, Action act = ACT_TO) {
-        return attempt([&] {
-            Cell* proto = stack_push(&g_none_value);
-            Cell* arg = stack_push(&spec);
-            auto fn = reinterpret_cast<ActionFn<ACT_TO>>(g_types.action(TYPE_FLOAT, act));
-            *g_args.base = *fn(proto, arg, target);
-        });
+        return call_to(TYPE_FLOAT, spec, target, act);
     }
     Outcome round(const Cell& value, const Cell* scale, const RoundArgs& flags) {
-        return attempt([&] {
-            Cell* v = stack_push(&value);
-            Cell* s = scale ? stack_push(scale) : nullptr;
-            RoundArgs args = flags;
-            args.scale = s;
-            float_round(v, args);
-        });
+        return call_round(TYPE_FLOAT, value, scale, flags);
     }
     std::string text(double v, Action act) {
         GcRoot out;

@@ -25,29 +25,10 @@ Outcome gives_float(double d, TypeId t = TYPE_FLOAT) { return gives(real(d, t));
 class IntegerTest : public RuntimeTest {
 protected:
     // A "by first argument" action of the left operand's type.
-    Outcome math(Action act, const Cell& a, const Cell& b) {
-        return attempt([&] {
-            stack_push(&a);
-            stack_push(&b);
-            reinterpret_cast<void (*)()>(g_types.action(cell_type(&a), act))();
-        });
-    }
-    Outcome to(const Cell& spec, Action act = ACT_TO) {
-        return attempt([&] {
-            Cell* proto = stack_push(&g_none_value);
-            Cell* arg = stack_push(&spec);
-            auto fn = reinterpret_cast<ActionFn<ACT_TO>>(g_types.action(TYPE_INTEGER, act));
-            *g_args.base = *fn(proto, arg, TYPE_INTEGER);
-        });
-    }
+    Outcome math(Action act, const Cell& a, const Cell& b) { return call_math(cell_type(&a), act, a, b); }
+    Outcome to(const Cell& spec, Action act = ACT_TO) { return call_to(TYPE_INTEGER, spec, TYPE_INTEGER, act); }
     Outcome round(const Cell& value, const Cell* scale, const RoundArgs& flags) {
-        return attempt([&] {
-            Cell* v = stack_push(&value);
-            Cell* s = scale ? stack_push(scale) : nullptr;
-            RoundArgs args = flags;
-            args.scale = s;
-            g_types.get<ACT_ROUND>(TYPE_INTEGER)(v, args);
-        });
+        return call_round(TYPE_INTEGER, value, scale, flags);
     }
     int compare(const Cell& a, const Cell& b, CompareOp op) {
         return g_types.get<ACT_COMPARE>(TYPE_INTEGER)(&a, &b, op);
