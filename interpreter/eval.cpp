@@ -201,6 +201,21 @@ private:
     GcRoot saved_;
 };
 
+// Blocks evaluated without a frame still count as frames against the frame stack's capacity, so that
+// runaway nesting of blocks and parens ends in stack-overflow as soon as it would with frames.
+uint32_t g_block_nesting = 0;
+class BlockNesting {
+public:
+    BlockNesting() {
+        if (g_frames.top + g_block_nesting >= g_frames.end) stack_overflow(g_args.top);
+        stack_check_native();
+        g_block_nesting++;
+    }
+    ~BlockNesting() { g_block_nesting--; }
+    BlockNesting(const BlockNesting&) = delete;
+    BlockNesting& operator=(const BlockNesting&) = delete;
+};
+
 // Delivers a value: pushed in push mode, else the frame's only result. The value is copied first: it may
 // sit in a context's values, which the trace callback can grow (and so move).
 inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t position) {
@@ -670,7 +685,8 @@ bool simple_paren(const Cell* paren, Cell* out, int depth);
 inline uint32_t simple_expression(const Cell* cells, uint32_t position, uint32_t end, Cell* out) {
     const Cell* first = simple_value(cells + position);
     if (first) {
-        if (position + 1 >= end || !may_be_operator(cells + position + 1)) {
+        // Only a word can be an operator; simple_chain looks up its value once.
+        if (position + 1 >= end || !cell_is(cells + position + 1, TYPE_WORD)) {
             *out = *first;
             return position + 1;
         }
@@ -881,7 +897,11 @@ int interp_sort_compare(const Cell* function, const Cell* first, const Cell* sec
     }
 }
 
-void eval_block(const Cell* block, bool to_slot) {
+namespace {
+
+// The block evaluation the tracer sees: inside a hidden frame whose base is the result slot, so that the
+// frame pair handed to the callback describes the block's own cells.
+void eval_block_framed(const Cell* block, bool to_slot) {
     CurrentBlock current(block);
     uint32_t node = series_node(&g_current_block);
     uint32_t end = node_series(node)->cell_count();
@@ -909,6 +929,37 @@ void eval_block(const Cell* block, bool to_slot) {
     }
 }
 
+}  // namespace
+
+void eval_block(const Cell* block, bool to_slot) {
+    if (g_trace_active) {
+        eval_block_framed(block, to_slot);
+        return;
+    }
+    // Without tracing the hidden frame would be seen by nobody: each expression's value is pushed at the
+    // cell the frame's result slot would have been, and the last one stays there.
+    BlockNesting nesting;
+    CurrentBlock current(block);
+    uint32_t node = series_node(&g_current_block);
+    uint32_t end = node_series(node)->cell_count();
+    uint32_t position = series_index(&g_current_block);
+    Cell* result = g_args.top;
+    if (position >= end) {
+        set_unset(result);
+    } else {
+        while (position < end) {
+            g_current_block.w1 = position;
+            g_args.top = result;
+            position = eval_next(&g_current_block, position, end, false, true, false);
+            if (unwind_pending()) return;
+            uint32_t now = node_series(node)->cell_count();
+            if (now < end) end = now;  // the block was shortened by its own code
+        }
+    }
+    g_args.top = result + 1;
+    if (to_slot) *g_args.base = *result;
+}
+
 uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push) {
     stack_mark_interp_call(&g_word[W_BODY]);
     position = eval_next(block, position, end, false, push, false);
@@ -930,6 +981,12 @@ struct BlockRef {
 
 [[gnu::noinline]] uint32_t eval_paren(const Cell* v, uint32_t position, bool push) {
     Cell paren = *v;
+    if (!g_trace_active) {
+        eval_block(&paren, false);  // its value is pushed
+        if (unwind_pending()) return position;
+        if (!push) stack_set_only_result(g_args.top - 1);
+        return position + 1;
+    }
     stack_mark_interp_call(&g_word[W_BODY]);
     eval_block(&paren, true);
     if (unwind_pending()) return position;
