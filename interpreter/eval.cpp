@@ -682,7 +682,7 @@ bool simple_paren(const Cell* paren, Cell* out, int depth);
 // Evaluates a simple expression without an evaluation step (`k - 1`, `n < 2`, `s + (i * j) % 7`): an
 // operand followed by operators as above. Its value goes to out; returns the position after it, or 0 when
 // the expression is not simple.
-inline uint32_t simple_expression(const Cell* cells, uint32_t position, uint32_t end, Cell* out) {
+[[gnu::always_inline]] inline uint32_t simple_expression(const Cell* cells, uint32_t position, uint32_t end, Cell* out) {
     const Cell* first = simple_value(cells + position);
     if (first) {
         // Only a word can be an operator; simple_chain looks up its value once.
@@ -709,30 +709,38 @@ inline uint32_t push_simple_expression(const Cell* cells, uint32_t position, uin
 // off: the common case, kept on a short path. Returns NOT_SIMPLE without doing anything for any other call.
 uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
                         const Cell* name) {
-    Cell* slot = args_slot(function);
-    if (!cell_is(slot, TYPE_BINARY)) return NOT_SIMPLE;  // built on the general path's first call
-    const ArgCache* cache = reinterpret_cast<const ArgCache*>(cell_series(slot)->head_ptr());
-    if (cache->leading == NOT_SIMPLE) return NOT_SIMPLE;
     uint32_t type = cell_type(function);
     bool is_function = type == TYPE_FUNCTION;
     if (!is_function && type != TYPE_NATIVE && type != TYPE_ACTION) return NOT_SIMPLE;
+    // Functions, natives and actions keep their argument cache in the same info slot.
+    static_assert(uint32_t(FN_INFO_ARGS) == uint32_t(NATIVE_INFO_ARGS));
+    const Cell* slot = node_series(function->w3)->cells() + FN_INFO_ARGS;
+    if (!cell_is(slot, TYPE_BINARY)) return NOT_SIMPLE;  // built on the general path's first call
+    const ArgCache* cache = reinterpret_cast<const ArgCache*>(cell_series(slot)->head_ptr());
+    if (cache->leading == NOT_SIMPLE) return NOT_SIMPLE;
     Cell* copy = stack_push(function);  // keeps the function and its argument cache alive
     mark_frame(name, is_function ? KH_INTERP_FUNCTION : KH_INTERP_CALL);
     const Param* params = params_of(cache);
     uint32_t node = block->w2;
-    for (uint32_t i = 0; i < cache->leading; i++) {
+    const Cell* cells = node_series(node)->cells();
+    for (uint32_t i = 0, leading = cache->leading; i < leading; i++) {
         if (position >= end) {
             Cell word = param_word(params[i]);
             fire(ERR_SCRIPT_NO_ARG, name, &word);
         }
-        uint32_t next = push_simple_expression(node_series(node)->cells(), position, end);
+        // A simple argument runs no code, so the block cannot move under it: its value goes straight into
+        // its cell.
+        Cell* arg = stack_push_cell();
+        uint32_t next = simple_expression(cells, position, end, arg);
         if (next) {
             position = next;
         } else {
+            g_args.top = arg;
             position = eval_next(block, position, end, false, true, false);
             if (unwind_pending()) return position;
+            cells = node_series(node)->cells();
         }
-        typecheck(name, g_args.top - 1, params[i]);
+        if (!accepts(params[i], cell_type(arg))) expect_arg(name, arg, params[i]);
     }
     if (is_function) {
         // Refinements are off: false for each, none for its arguments; then the locals.
