@@ -34,6 +34,45 @@ inline uint32_t free_next(const Series* s) { return uint32_t(reinterpret_cast<ui
 
 inline uint64_t footprint(const Series* s) { return uint64_t(s->size) + BUFFER_OVERHEAD; }
 
+// Small buffers freed by the collector are kept on a list per data size and handed out again: a sweep frees
+// them by the thousand and the program allocates them back at once, which the C allocator serves slowly.
+// The lists hold at most POOL_LIMIT bytes. Sanitizer builds leave every buffer to the C allocator so that a
+// use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool POOLED = false;
+#else
+constexpr bool POOLED = true;
+#endif
+constexpr uint32_t POOL_MAX_SIZE = 256;  // data bytes; sizes are multiples of 16
+constexpr uint64_t POOL_LIMIT = 64ull << 20;
+struct PoolEntry {
+    PoolEntry* next;
+};
+PoolEntry* g_pool[POOL_MAX_SIZE / 16 + 1] = {};
+uint64_t g_pool_bytes = 0;
+
+inline bool poolable(uint64_t size) { return POOLED && size <= POOL_MAX_SIZE; }
+
+Series* pool_take(uint64_t size) {
+    PoolEntry*& head = g_pool[size / 16];
+    PoolEntry* e = head;
+    if (!e) return nullptr;
+    head = e->next;
+    g_pool_bytes -= sizeof(Series) + size;
+    return reinterpret_cast<Series*>(e);
+}
+
+void pool_release_all() {
+    for (PoolEntry*& head : g_pool) {
+        while (head) {
+            PoolEntry* next = head->next;
+            std::free(head);
+            head = next;
+        }
+    }
+    g_pool_bytes = 0;
+}
+
 [[noreturn]] void out_of_memory() { fire(ERR_INTERNAL_NO_MEMORY); }
 
 void grow_node_table() {
@@ -53,7 +92,8 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
     uint64_t size = round_up(count * unit, 16);
     if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
     gc_entry(size + BUFFER_OVERHEAD);
-    auto* s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
+    Series* s = poolable(size) ? pool_take(size) : nullptr;
+    if (!s) s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
     if (!s && g_gc_enabled) {
         gc_collect();
         s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
@@ -78,6 +118,15 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
 
 void free_buffer(Series* s) {
     g_stats.live_bytes -= footprint(s);
+    uint64_t bytes = sizeof(Series) + s->size;
+    if (poolable(s->size) && g_pool_bytes + bytes <= POOL_LIMIT) {
+        auto* e = reinterpret_cast<PoolEntry*>(s);
+        PoolEntry*& head = g_pool[s->size / 16];
+        e->next = head;
+        head = e;
+        g_pool_bytes += bytes;
+        return;
+    }
     std::free(s);
 }
 
@@ -123,6 +172,7 @@ void memory_release_all() {
     }
     for (Series* s : g_abandoned) std::free(s);
     g_abandoned.clear();
+    pool_release_all();
     std::free(g_nodes);
     g_nodes = nullptr;
     g_node_capacity = 0;
