@@ -946,12 +946,25 @@ void eval_block(const Cell* block, bool to_slot) {
     }
     // Without tracing the hidden frame would be seen by nobody: each expression's value is pushed at the
     // cell the frame's result slot would have been, and the last one stays there.
+    Cell* result = g_args.top;
+    {
+        // A block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs no step.
+        Series* s = cell_series(block);
+        uint32_t position = series_index(block);
+        if (position + 1 == s->cell_count()) {
+            if (const Cell* value = simple_value(s->cells() + position)) {
+                *result = *value;
+                g_args.top = result + 1;
+                if (to_slot) *g_args.base = *result;
+                return;
+            }
+        }
+    }
     BlockNesting nesting;
     CurrentBlock current(block);
     uint32_t node = series_node(&g_current_block);
     uint32_t end = node_series(node)->cell_count();
     uint32_t position = series_index(&g_current_block);
-    Cell* result = g_args.top;
     if (position >= end) {
         set_unset(result);
     } else {
