@@ -671,7 +671,7 @@ bool simple_paren(const Cell* paren, Cell* out, int depth);
 
 // A simple expression whose first operand is known: its value goes to out; returns the position after it,
 // or 0.
-[[gnu::noinline]] uint32_t simple_chain(const Cell* first, const Cell* cells, uint32_t at, uint32_t end, Cell* out) {
+[[gnu::always_inline]] inline uint32_t simple_chain(const Cell* first, const Cell* cells, uint32_t at, uint32_t end, Cell* out) {
     Cell result = *first;
     uint32_t next;
     if (!simple_operators(cells, at, end, &result, &next, 0)) return 0;
