@@ -907,6 +907,8 @@ int interp_sort_compare(const Cell* function, const Cell* first, const Cell* sec
 
 namespace {
 
+uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push);
+
 // The block evaluation the tracer sees: inside a hidden frame whose base is the result slot, so that the
 // frame pair handed to the callback describes the block's own cells.
 void eval_block_framed(const Cell* block, bool to_slot) {
@@ -947,35 +949,36 @@ void eval_block(const Cell* block, bool to_slot) {
     // Without tracing the hidden frame would be seen by nobody: each expression's value is pushed at the
     // cell the frame's result slot would have been, and the last one stays there.
     Cell* result = g_args.top;
-    {
-        // A block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs no step.
-        Series* s = cell_series(block);
-        uint32_t position = series_index(block);
-        if (position + 1 == s->cell_count()) {
-            if (const Cell* value = simple_value(s->cells() + position)) {
-                *result = *value;
-                g_args.top = result + 1;
-                if (to_slot) *g_args.base = *result;
-                return;
-            }
+    Series* s = cell_series(block);
+    uint32_t position = series_index(block);
+    uint32_t end = s->cell_count();
+    // A block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs no step.
+    if (position + 1 == end) {
+        if (const Cell* value = simple_value(s->cells() + position)) {
+            *result = *value;
+            g_args.top = result + 1;
+            if (to_slot) *g_args.base = *result;
+            return;
         }
     }
     BlockNesting nesting;
     CurrentBlock current(block);
-    uint32_t node = series_node(&g_current_block);
-    uint32_t end = node_series(node)->cell_count();
-    uint32_t position = series_index(&g_current_block);
-    if (position >= end) {
-        set_unset(result);
-    } else {
-        while (position < end) {
-            g_current_block.w1 = position;
-            g_args.top = result;
+    uint32_t node = series_node(block);
+    if (position >= end) set_unset(result);
+    while (position < end) {
+        g_current_block.w1 = position;
+        g_args.top = result;
+        // A set-word's value takes every operator after it, so its expression goes straight to the
+        // assignment.
+        const Cell* v = s->cells() + position;
+        if (cell_is(v, TYPE_SET_WORD) && !g_trace_active) {
+            position = eval_set_word(&g_current_block, v, position, end, true);
+        } else {
             position = eval_next(&g_current_block, position, end, false, true, false);
-            if (unwind_pending()) return;
-            uint32_t now = node_series(node)->cell_count();
-            if (now < end) end = now;  // the block was shortened by its own code
         }
+        if (unwind_pending()) return;
+        s = node_series(node);  // the block's code may have grown or shortened it
+        if (s->cell_count() < end) end = s->cell_count();
     }
     g_args.top = result + 1;
     if (to_slot) *g_args.base = *result;
