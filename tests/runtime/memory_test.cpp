@@ -148,6 +148,33 @@ TEST_F(MemoryTest, FreedNodesAreReused) {
     node_free(b);
 }
 
+TEST_F(MemoryTest, ReleasedBuffersComeBackAsNewOnes) {
+    // Small buffers are reused after a release: whatever the old one was, the new one starts clean, and the
+    // live total counts each buffer once.
+    struct Case {
+        uint64_t count;
+        uint32_t unit;
+    };
+    const Case cases[] = {{1, 16}, {3, 16}, {16, 16}, {17, 16}, {20, 1}, {256, 1}, {257, 1}, {7, 4}};
+    for (const Case& c : cases) {
+        uint64_t before = memory_stats().live_bytes;
+        uint32_t old = series_alloc_heap(c.count, c.unit, HEAD_MIDDLE);
+        Series* s = node_series(old);
+        std::memset(s->data(), 0xEE, s->size);
+        s->tail = s->size;
+        series_release(old);
+        EXPECT_EQ(memory_stats().live_bytes, before) << c.count << "x" << c.unit;
+        uint32_t node = series_alloc(c.count, c.unit == 1 ? 2 : 1, 0);
+        Series* fresh = node_series(node);
+        EXPECT_EQ(fresh->unit(), c.unit == 1 ? 2u : 1u) << c.count << "x" << c.unit;
+        EXPECT_EQ(fresh->head, 0u);
+        EXPECT_EQ(fresh->tail, 0u);
+        EXPECT_EQ(fresh->node, node);
+        EXPECT_FALSE(fresh->flags & (SER_HEAP | SER_MID_HEAD | SER_BIG)) << c.count << "x" << c.unit;
+        series_release(node);
+    }
+}
+
 TEST_F(MemoryTest, TrackedHeapKeepsARunningTotal) {
     uint64_t before = memory_stats().tracked_bytes;
     void* p = tracked_alloc(100);
