@@ -94,8 +94,10 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
     gc_entry(size + BUFFER_OVERHEAD);
     Series* s = poolable(size) ? pool_take(size) : nullptr;
     if (!s) s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
-    if (!s && g_gc_enabled) {
-        gc_collect();
+    if (!s) {
+        // Short of memory: collect, then give the small buffers kept for reuse (those just swept too) back.
+        if (g_gc_enabled) gc_collect();
+        pool_release_all();
         s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
     }
     if (!s) out_of_memory();
