@@ -237,6 +237,8 @@ template <bool plain_only>
 inline Cell* bound_slot(const Cell* w) {
     uint32_t context = word_context(w), index = word_index(w);
     if (!context || index == WORD_UNRESOLVED) return nullptr;
+    // Most words read are global: their values series is known without reading the context.
+    if (context == g_global_context) return node_series(g_global_values)->cells() + index;
     const Cell* c = context_cell(context);
     if (!c->w2) return nullptr;
     if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;

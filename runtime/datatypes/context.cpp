@@ -14,6 +14,7 @@
 namespace zol {
 
 uint32_t g_global_context = 0;
+uint32_t g_global_values = 0;
 Cell g_global_object;
 
 namespace {
@@ -32,6 +33,7 @@ uint32_t slot_count(uint32_t context) {
 
 void global_context_init() {
     g_global_context = context_make(GLOBAL_SLOTS, false, false, 0, CONTEXT_KIND_PLAIN);
+    g_global_values = context_cell(g_global_context)->w2;
     g_global_object.header = TYPE_OBJECT;
     g_global_object.w1 = g_global_context;
     g_global_object.w2 = 0;

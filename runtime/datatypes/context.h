@@ -14,6 +14,8 @@ namespace zol {
 
 // The global context's node, and a root object! cell over it.
 extern uint32_t g_global_context;
+// The global context's values series: set once with the context, which only ever grows it in place.
+extern uint32_t g_global_values;
 extern Cell g_global_object;
 
 constexpr uint32_t CONTEXT_KIND_PLAIN = 0;
@@ -57,6 +59,7 @@ Cell* word_value_cell_slow(const Cell* word);
 inline Cell* word_value_cell(const Cell* word) {
     uint32_t context = word_context(word), index = word_index(word);
     if (index != WORD_UNRESOLVED && context) {
+        if (context == g_global_context) return node_series(g_global_values)->cells() + index;
         const Cell* c = context_cell(context);
         if (c->w2) {
             if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
