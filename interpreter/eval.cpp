@@ -1117,7 +1117,7 @@ struct BlockRef {
 }
 
 // A word whose value is a function: the call.
-[[gnu::noinline]] uint32_t eval_call(const Cell* block, const Cell* word, const Cell* value, uint32_t position,
+[[gnu::always_inline]] inline uint32_t eval_call(const Cell* block, const Cell* word, const Cell* value, uint32_t position,
                                      uint32_t end, bool push) {
     Cell fn = *value, name = *word;
     uint32_t next = g_trace_active ? NOT_SIMPLE : call_from_code(&fn, position, end, block, push, &name);
