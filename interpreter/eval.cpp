@@ -911,6 +911,21 @@ namespace {
 
 uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push);
 
+// A set-word (at position) given a simple value to store into a plain context: nothing in between can raise
+// an error, run code or be traced, so the frame that would name the assignment is never seen and is left
+// out. The value also goes to out; returns the position after it, or 0 when the assignment is not of that
+// kind (nothing is stored then).
+[[gnu::always_inline]] inline uint32_t set_word_simple(const Cell* cells, const Cell* v, uint32_t position, uint32_t end,
+                                                       Cell* out) {
+    if (position + 1 >= end) return 0;
+    Cell* slot = bound_slot<true>(v);
+    if (!slot) return 0;
+    uint32_t next = simple_expression(cells, position + 1, end, out);
+    if (!next || cell_is(out, TYPE_UNSET)) return 0;
+    *slot = *out;
+    return next;
+}
+
 // The block evaluation the tracer sees: inside a hidden frame whose base is the result slot, so that the
 // frame pair handed to the callback describes the block's own cells.
 void eval_block_framed(const Cell* block, bool to_slot) {
@@ -974,7 +989,8 @@ void eval_block(const Cell* block, bool to_slot) {
         // assignment.
         const Cell* v = s->cells() + position;
         if (cell_is(v, TYPE_SET_WORD) && !g_trace_active) {
-            position = eval_set_word(&g_current_block, v, position, end, true);
+            uint32_t next = set_word_simple(s->cells(), v, position, end, result);
+            position = next ? next : eval_set_word(&g_current_block, v, position, end, true);
         } else {
             position = eval_next(&g_current_block, position, end, false, true, false);
         }
@@ -1021,21 +1037,15 @@ struct BlockRef {
 }
 
 [[gnu::noinline]] uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint32_t end, bool push) {
-    // A simple value stored into a plain context: nothing in between can raise an error, run code or be
-    // traced, so the frame that would name the assignment is never seen and is left out.
-    if (!g_trace_active && position + 1 < end) {
-        if (Cell* slot = bound_slot<true>(v)) {
-            Cell value;
-            uint32_t next = simple_expression(cells_of(block), position + 1, end, &value);
-            if (next && !cell_is(&value, TYPE_UNSET)) {
-                *slot = value;
-                if (push) {
-                    stack_push(&value);
-                } else {
-                    stack_set_only_result(&value);
-                }
-                return next;
+    if (!g_trace_active) {
+        Cell value;
+        if (uint32_t next = set_word_simple(cells_of(block), v, position, end, &value)) {
+            if (push) {
+                stack_push(&value);
+            } else {
+                stack_set_only_result(&value);
             }
+            return next;
         }
     }
     Cell word = *v;
