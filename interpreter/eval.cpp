@@ -88,11 +88,9 @@ uint64_t typeset_bits(const Cell* t) {
 
 inline bool accepts(const Param& p, uint32_t type) { return (p.types >> type) & 1; }
 
-Cell* args_slot(const Cell* fn) {
-    uint32_t t = cell_is(fn, TYPE_OP) ? op_source_type(fn) : cell_type(fn);
-    bool native = t == TYPE_NATIVE || t == TYPE_ACTION;
-    return node_series(fn->w3)->cells() + (native ? uint32_t(NATIVE_INFO_ARGS) : uint32_t(FN_INFO_ARGS));
-}
+// Functions, natives, actions and operators keep their argument cache in the same info slot.
+static_assert(uint32_t(FN_INFO_ARGS) == uint32_t(NATIVE_INFO_ARGS));
+inline Cell* args_slot(const Cell* fn) { return node_series(fn->w3)->cells() + FN_INFO_ARGS; }
 
 uint32_t build_arg_cache(const Cell* fn) {
     Cell spec;
@@ -484,11 +482,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
         function_init_locals(cache->locals);
         return position;
     }
-    if (type == TYPE_NATIVE) {
-        call_entry(TYPE_NATIVE, fn->w1, refs);
-    } else {
-        call_entry(TYPE_ACTION, fn->w1, refs);
-    }
+    call_entry(type, fn->w1, refs);
     return position;
 }
 
@@ -596,9 +590,7 @@ void call_operator(const Cell* op_value, Cell* operands, const Cell* name, bool 
     mark_frame(name, KH_INTERP_CALL);
     g_args.top = operands + 2;
     for (uint32_t i = 0; i < 2 && i < cache->count; i++) typecheck(name, operands + i, params[i]);
-    int32_t refs[MAX_REFINEMENTS];
-    clear_refinements(refs);
-    call_entry(op_source_type(op.get()), op->w1, refs);
+    call_entry(op_source_type(op.get()), op->w1, NO_REFINEMENTS.data());
     pop_call(push);
 }
 
@@ -707,6 +699,30 @@ inline uint32_t push_simple_expression(const Cell* cells, uint32_t position, uin
     return next;
 }
 
+// Runs an interpreted function's body in the call frame on top, whose argument cells the function's context
+// points at meanwhile. Return and exit stop here, the result in place; any other exit stays pending. With
+// traced, the prolog and epilog events are reported when tracing is active.
+template <bool traced>
+[[gnu::always_inline]] inline void run_body(const Cell* fn, const Cell* info, const Cell* name) {
+    ValuesGuard values(fn->w1, stack_index(g_args.base));
+    g_frames.top[-1].header |= FRAME_RETURN_TARGET;
+    // The body stays alive with the function; eval_block keeps it as the current block meanwhile.
+    Cell body = info[FN_INFO_BODY];
+    if (traced && g_trace_active) trace_event(TRACE_PROLOG, &body, -1, name, fn);
+    eval_block(&body, true);
+    if (traced && g_trace_active) {
+        uint32_t saved = g_system.pending;
+        g_system.pending = UNWIND_NONE;
+        trace_event_during_exit(saved, TRACE_EPILOG, &body, -1, name, fn);
+        g_system.pending = saved;
+    }
+    if (unwind_pending()) {
+        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return;
+        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
+    }
+    frame_clear_return_target(g_frames.top - 1);
+}
+
 // A call from code of a function whose arguments before any refinement are all evaluated ones, with tracing
 // off: the common case, kept on a short path. Returns NOT_SIMPLE without doing anything for any other call.
 uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
@@ -714,9 +730,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
     uint32_t type = cell_type(function);
     bool is_function = type == TYPE_FUNCTION;
     if (!is_function && type != TYPE_NATIVE && type != TYPE_ACTION) return NOT_SIMPLE;
-    // Functions, natives and actions keep their argument cache in the same info slot.
-    static_assert(uint32_t(FN_INFO_ARGS) == uint32_t(NATIVE_INFO_ARGS));
-    const Cell* slot = node_series(function->w3)->cells() + FN_INFO_ARGS;
+    const Cell* slot = args_slot(function);
     if (!cell_is(slot, TYPE_BINARY)) return NOT_SIMPLE;  // built on the general path's first call
     const ArgCache* cache = reinterpret_cast<const ArgCache*>(cell_series(slot)->head_ptr());
     if (cache->leading == NOT_SIMPLE) return NOT_SIMPLE;
@@ -759,16 +773,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
         if ((copy->header & (FN_TRACE | FN_NO_TRACE)) || (cell_is(code, TYPE_INTEGER) && cell_int(code) != 0)) {
             interp_invoke(copy, 0, name, 0);
         } else {
-            // An interpreted body with tracing off: interp_invoke's work without its tracing.
-            ValuesGuard values(copy->w1, stack_index(g_args.base));
-            g_frames.top[-1].header |= FRAME_RETURN_TARGET;
-            Cell body = info[FN_INFO_BODY];
-            eval_block(&body, true);
-            if (unwind_pending()) {
-                if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return position;
-                g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
-            }
-            frame_clear_return_target(g_frames.top - 1);
+            run_body<false>(copy, info, name);  // tracing is off: none of its events
         }
     } else {
         call_entry(type, copy->w1, NO_REFINEMENTS.data());
@@ -828,26 +833,7 @@ void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t ca
         routine_invoke(fn);
         return;
     }
-    uint32_t context = fn->w1;
-    ValuesGuard values(context, stack_index(g_args.base));
-    CallFrame* frame = g_frames.top - 1;
-    frame->header |= FRAME_RETURN_TARGET;
-    // The body stays alive with the function; eval_block keeps it as the current block meanwhile.
-    Cell body = info[FN_INFO_BODY];
-    if (g_trace_active) trace_event(TRACE_PROLOG, &body, -1, name, fn);
-    eval_block(&body, true);
-    if (g_trace_active) {
-        uint32_t saved = g_system.pending;
-        g_system.pending = UNWIND_NONE;
-        trace_event_during_exit(saved, TRACE_EPILOG, &body, -1, name, fn);
-        g_system.pending = saved;
-    }
-    if (unwind_pending()) {
-        uint32_t code_pending = g_system.pending;
-        if (code_pending != UNWIND_RETURN && code_pending != UNWIND_EXIT) return;
-        g_system.pending = UNWIND_NONE;  // addressed to this function: its result is in place
-    }
-    frame_clear_return_target(g_frames.top - 1);
+    run_body<true>(fn, info, name);
 }
 
 void interp_call(const Cell* function, const Cell* args, uint32_t count, const Cell* name, uint32_t callback_kind) {
@@ -858,8 +844,6 @@ void interp_call(const Cell* function, const Cell* args, uint32_t count, const C
     const ArgCache* cache = arg_cache(fn.get());
     const Param* params = params_of(cache);
     mark_frame(called, is_function ? KH_INTERP_FUNCTION : KH_INTERP_CALL);
-    int32_t refs[MAX_REFINEMENTS];
-    clear_refinements(refs);
     uint32_t given = 0;
     bool refinement_seen = false;
     for (uint32_t i = 0; i < cache->count; i++) {
@@ -885,7 +869,7 @@ void interp_call(const Cell* function, const Cell* args, uint32_t count, const C
         function_init_locals(cache->locals);
         interp_invoke(fn.get(), 0, called, callback_kind);
     } else {
-        call_entry(type, fn->w1, refs);
+        call_entry(type, fn->w1, NO_REFINEMENTS.data());  // refinements are off
     }
     if (unwind_pending()) return;
     unwind_frame();
