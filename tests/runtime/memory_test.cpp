@@ -163,12 +163,16 @@ TEST_F(MemoryTest, ReleasedBuffersComeBackAsNewOnes) {
         s->tail = s->size;
         // Measured after the allocation, which may have collected other garbage.
         uint64_t with = memory_stats().live_bytes;
-        uint64_t footprint = s->size + BUFFER_OVERHEAD;
+        uint32_t size = s->size;
+        uint64_t footprint = size + BUFFER_OVERHEAD;
         series_release(old);
         EXPECT_EQ(memory_stats().live_bytes, with - footprint) << c.count << "x" << c.unit;
-        uint32_t node = series_alloc(c.count, c.unit == 1 ? 2 : 1, 0);
+        // The same data size in another unit, so that a kept buffer is the one handed out.
+        uint32_t unit = c.unit == 1 ? 2 : 1;
+        uint32_t node = series_alloc(size / unit, unit, 0);
         Series* fresh = node_series(node);
-        EXPECT_EQ(fresh->unit(), c.unit == 1 ? 2u : 1u) << c.count << "x" << c.unit;
+        EXPECT_EQ(fresh->size, size) << c.count << "x" << c.unit;
+        EXPECT_EQ(fresh->unit(), unit) << c.count << "x" << c.unit;
         EXPECT_EQ(fresh->head, 0u);
         EXPECT_EQ(fresh->tail, 0u);
         EXPECT_EQ(fresh->node, node);
