@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/support.h"
@@ -15,13 +13,6 @@ namespace zol::test {
 
 // The repository's root, from this header's place in it.
 inline std::filesystem::path repository_root() { return std::filesystem::path(__FILE__).parent_path().parent_path(); }
-
-inline std::string read_whole(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Runs `python3 tools/<tool> --output <temporary>` and expects the result to equal the committed file at
 // `committed` (relative to the root). Skips when python3 is not installed.

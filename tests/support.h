@@ -1,11 +1,13 @@
 // Shared by the C++ tests: a fixture that starts every test with empty stacks and nothing pending, makers of
-// scalar cells, and helpers to run code that raises errors.
+// scalar cells, temporary paths and whole-file reads, and helpers to run code that raises errors.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "runtime/cell.h"
@@ -52,6 +54,14 @@ inline Cell bare(TypeId t) {
 // once on one machine.
 inline std::filesystem::path unique_temporary_path(const std::string& stem) {
     return std::filesystem::temp_directory_path() / (stem + "-" + std::to_string(std::random_device{}()));
+}
+
+// The whole content of a file, as bytes (empty when it cannot be read).
+inline std::string read_whole(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // Runs body inside a try frame, as the try native does. Returns the catalog entry of the error it raised

@@ -17,13 +17,6 @@
 namespace zol::test {
 namespace {
 
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 struct Outcome {
     int status;
     std::string out, err;
@@ -41,7 +34,7 @@ Outcome run_script(const std::string& name, const std::string& text, bool consol
                           err.string() + "'; echo $? >'" + status.string() + "'";
     int shell = std::system(command.c_str());
     EXPECT_EQ(shell, 0) << command;
-    Outcome o{std::atoi(read_file(status).c_str()), read_file(out), read_file(err)};
+    Outcome o{std::atoi(read_whole(status).c_str()), read_whole(out), read_whole(err)};
     std::filesystem::remove_all(dir);
     return o;
 }
