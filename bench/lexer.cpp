@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "bench.h"
 #include "interpreter/lexer/lexer.h"
-#include "platform/platform.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/startup.h"
 
 namespace zol::bench {
 namespace {
@@ -49,12 +48,7 @@ double seconds(Run run) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void run(void*) {
-    char name[] = "bench_lexer";
-    char* argv[] = {name, nullptr};
-    runtime_start(1, argv);
-    run_global_code();
-
+void workloads() {
     std::string text = generate();
     double mb = double(text.size()) / (1u << 20);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -89,7 +83,4 @@ void run(void*) {
 }  // namespace
 }  // namespace zol::bench
 
-int main() {
-    zol::platform::run_with_stack(zol::INTERPRETER_STACK_BYTES, zol::bench::run, nullptr);
-    return 0;
-}
+int main() { return zol::bench::run_in_runtime<zol::bench::workloads>(); }

@@ -4,13 +4,12 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "bench.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
-#include "runtime/startup.h"
 
 namespace {
 
@@ -38,12 +37,7 @@ uint32_t checksum(const Cell* block) {
     return sum;
 }
 
-void run(void*) {
-    static char name[] = "bench";
-    char* argv[] = {name, nullptr};
-    runtime_start(1, argv);
-    run_global_code();
-
+void workloads() {
     GcRoot block, fresh;
     block_make_at(block.get(), 1);
     auto append = g_types.get<ACT_APPEND>(TYPE_BLOCK);
@@ -101,7 +95,4 @@ void run(void*) {
 
 }  // namespace
 
-int main() {
-    zol::platform::run_with_stack(zol::INTERPRETER_STACK_BYTES, run, nullptr);
-    return 0;
-}
+int main() { return zol::bench::run_in_runtime<workloads>(); }

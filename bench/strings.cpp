@@ -2,15 +2,13 @@
 // python3. Both print the same checksum lines on stdout (compare them with diff); the timings go to stderr.
 // Until the interpreter exists the Zol side is driven from C++ through the action functions, the way the
 // evaluator will call them.
-#include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "bench.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
-#include "runtime/startup.h"
 
 namespace zol::bench {
 namespace {
@@ -20,13 +18,6 @@ constexpr uint32_t INSERTS = 100000;
 constexpr uint32_t HAYSTACK = 1000000;
 constexpr uint32_t FINDS = 100;
 constexpr uint32_t RECORDS = 1000000;
-
-using Clock = std::chrono::steady_clock;
-
-void report(const char* name, Clock::time_point start) {
-    double s = std::chrono::duration<double>(Clock::now() - start).count();
-    std::fprintf(stderr, "%-12s %8.3f s\n", name, s);
-}
 
 // FNV-1a over the code points from the head, the checksum both programs print.
 uint32_t fnv(const Cell* str) {
@@ -119,11 +110,7 @@ void sort_records() {
     }
 }
 
-void run(void*) {
-    char name[] = "strings";
-    char* argv[] = {name, nullptr};
-    runtime_start(1, argv);
-    run_global_code();
+void workloads() {
     append_items();
     insert_at_head();
     find_text();
@@ -133,7 +120,4 @@ void run(void*) {
 }  // namespace
 }  // namespace zol::bench
 
-int main() {
-    zol::platform::run_with_stack(zol::INTERPRETER_STACK_BYTES, zol::bench::run, nullptr);
-    return 0;
-}
+int main() { return zol::bench::run_in_runtime<zol::bench::workloads>(); }

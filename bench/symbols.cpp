@@ -1,32 +1,23 @@
 // Symbol interning, context words and hash lookups on the runtime's own tables, beside bench/symbols.py
 // doing the same work with python3's dict. Both print the same checksum lines on stdout (compare them with
 // diff); the timings go to stderr.
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "bench.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
-#include "runtime/startup.h"
 
 namespace zol::bench {
 namespace {
 
 constexpr uint32_t NAMES = 200000;
 constexpr uint32_t ROUNDS = 5;
-
-using Clock = std::chrono::steady_clock;
-
-void report(const char* name, Clock::time_point start) {
-    double s = std::chrono::duration<double>(Clock::now() - start).count();
-    std::fprintf(stderr, "%-12s %8.3f s\n", name, s);
-}
 
 std::vector<std::string> names(const char* prefix) {
     std::vector<std::string> out;
@@ -121,11 +112,7 @@ void string_keys() {
     std::printf("map %u %llu\n", missed, static_cast<unsigned long long>(sum % 1000003u));
 }
 
-void run(void*) {
-    char name[] = "symbols";
-    char* argv[] = {name, nullptr};
-    runtime_start(1, argv);
-    run_global_code();
+void workloads() {
     symbols();
     context_words();
     string_keys();
@@ -134,7 +121,4 @@ void run(void*) {
 }  // namespace
 }  // namespace zol::bench
 
-int main() {
-    zol::platform::run_with_stack(zol::INTERPRETER_STACK_BYTES, zol::bench::run, nullptr);
-    return 0;
-}
+int main() { return zol::bench::run_in_runtime<zol::bench::workloads>(); }
