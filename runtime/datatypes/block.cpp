@@ -144,11 +144,6 @@ struct Match {
     uint32_t after = 0;     // past the matched cell or sequence
 };
 
-// Whether a datatype id is the datatype! value's, or a member of the typeset! value.
-bool is_of_kind(const Cell* kind, uint32_t type) {
-    return cell_is(kind, TYPE_TYPESET) ? typeset_has(kind, type) : datatype_id(kind) == type;
-}
-
 [[noreturn]] void hash_search() { fire(ERR_INTERNAL_NOT_DONE); }  // hash! looks keys up in its table
 
 // The search of find, select and put (the /any and /with refinements do not apply to cells).
@@ -194,7 +189,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
     auto matches = [&](uint64_t p) {
         if (p + width > length) return false;
         const Cell* at = cells_of(series) + p;
-        if (by_type) return is_of_kind(value, cell_type(at));
+        if (by_type) return typeset_or_datatype_has(value, cell_type(at));
         if (!sequence) return compare_values(value, at, op);
         const Cell* seq = cells_of(value) + series_index(value);
         for (uint64_t i = 0; i < width; i++) {
@@ -956,7 +951,7 @@ void block_copy_types(const Cell* block, uint32_t start, uint32_t count, uint32_
     for (uint64_t i = start; i < end && i < length_of(kept.get()); i += step ? step : 1) {
         uint32_t t = cell_type(cells_of(kept.get()) + i);
         bool copyable = is_series_kind(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
-        if (!copyable || !is_of_kind(wanted.get(), t)) continue;
+        if (!copyable || !typeset_or_datatype_has(wanted.get(), t)) continue;
         GcRoot item(cells_of(kept.get())[i]), copied;
         auto copy = copy_action_of(t);
         if (!copy) fire(ERR_INTERNAL_NOT_DONE);

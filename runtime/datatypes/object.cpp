@@ -130,9 +130,8 @@ void clone_function(uint32_t object_context, uint32_t i) {
 }
 
 bool type_wanted(const Cell* types, uint32_t t) {
-    if (cell_is(types, TYPE_DATATYPE)) return datatype_id(types) == t;
-    if (cell_is(types, TYPE_TYPESET)) return typeset_has(types, t);
-    fire(ERR_SCRIPT_INVALID_ARG, types);
+    if (!cell_is(types, TYPE_DATATYPE) && !cell_is(types, TYPE_TYPESET)) fire(ERR_SCRIPT_INVALID_ARG, types);
+    return typeset_or_datatype_has(types, t);
 }
 
 uint32_t handler_locals(const Cell* fn) {

@@ -11,6 +11,10 @@ inline bool typeset_has(const Cell* t, uint32_t id) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&t->w1);
     return id < 96 && (bytes[id >> 3] & (0x80u >> (id & 7)));
 }
+// Whether a datatype id is a datatype! value's own, or a member of a typeset! value (kind is one or the other).
+inline bool typeset_or_datatype_has(const Cell* kind, uint32_t id) {
+    return cell_is(kind, TYPE_TYPESET) ? typeset_has(kind, id) : datatype_id(kind) == id;
+}
 inline void typeset_set(Cell* t, uint32_t id) {
     auto* bytes = reinterpret_cast<uint8_t*>(&t->w1);
     if (id < 96) bytes[id >> 3] |= uint8_t(0x80u >> (id & 7));
