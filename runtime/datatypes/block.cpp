@@ -644,12 +644,7 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
-    if (report.told()) {
-        // Sort no more than the records the block still holds.
-        int64_t now = length_of(series);
-        int64_t room = now > start ? now - start : 0;
-        if (count > room) count = room / size * size;
-    }
+    if (report.told()) count = series_units_left(series, start, count, size);
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);

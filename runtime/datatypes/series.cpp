@@ -258,11 +258,7 @@ void series_reverse(Cell* series, Cell* part, Cell* skip) {
     }
     uint32_t index = series_index(series);
     OwnershipReport report(series, W_REVERSE, W_REVERSED, int32_t(index), int32_t(count));
-    if (report.told()) {
-        uint32_t now = series_buffer_length(series);
-        int64_t room = now > index ? int64_t(now - index) : 0;
-        if (count > room) count = room / size * size;
-    }
+    if (report.told()) count = series_units_left(series, index, count, size);
     Series* s = cell_series(series);
     uint32_t record = uint32_t(size) * s->unit();
     uint8_t* first = s->head_ptr() + uint64_t(index) * s->unit();
@@ -403,10 +399,8 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         if (to == from || (to > from && to < from + n)) return origin;
         OwnershipReport report(origin, W_MOVE, W_MOVED, int32_t(from), int32_t(n));
         if (report.told()) {
-            uint32_t now = series_buffer_length(origin);
-            if (from >= now) n = 0;
-            if (n > now - from) n = now - from;
-            if (to > now) to = now;
+            n = uint32_t(series_units_left(origin, from, n));
+            to = std::min(to, series_buffer_length(origin));
             if (n == 0 || to == from || (to > from && to < from + n)) {
                 report.done();
                 return origin;
@@ -432,10 +426,7 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         fire(ERR_SCRIPT_MOVE_BAD, &a, &b);
     }
     OwnershipReport report(origin, W_MOVE, W_MOVED, int32_t(from), int32_t(n));
-    if (report.told()) {
-        uint32_t now = series_buffer_length(source.get());
-        n = from < now ? std::min(n, now - from) : 0;
-    }
+    if (report.told()) n = uint32_t(series_units_left(source.get(), from, n));
     uint32_t to = series_index(dest.get());
     if (to > series_buffer_length(dest.get())) to = series_buffer_length(dest.get());
     if (strings) {
@@ -474,7 +465,7 @@ void series_random(Cell* value, bool seed, bool secure, bool only) {
     }
     OwnershipReport report(value, W_RANDOM, W_RANDOMIZED, int32_t(index), int32_t(left));
     s = cell_series(value);  // the owner's handler may have changed the buffer
-    if (report.told()) left = s->used() > index ? std::min(left, s->used() - index) : 0;
+    if (report.told()) left = uint32_t(series_units_left(value, index, left));
     uint32_t unit = s->unit();
     std::vector<uint8_t> temp(unit);
     for (uint32_t p = index, n = left; n > 1; p++, n--) {

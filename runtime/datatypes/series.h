@@ -45,6 +45,13 @@ inline uint32_t series_clamped_head(const Cell* s) {
     uint32_t used = series_buffer_length(s);
     return series_index(s) < used ? series_index(s) : used;
 }
+// Of count units from start, as many whole records of size units as the series still holds: an owner's
+// handler, run before a change, may have shortened the series that the action measured.
+inline int64_t series_units_left(const Cell* s, int64_t start, int64_t count, int64_t size = 1) {
+    int64_t used = series_buffer_length(s);
+    int64_t room = used > start ? used - start : 0;
+    return count > room ? room / size * size : count;
+}
 // Address of a unit counted from the buffer's first used unit.
 inline uint8_t* series_unit_at(const Cell* s, uint32_t index) {
     Series* b = cell_series(s);

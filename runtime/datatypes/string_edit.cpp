@@ -355,12 +355,7 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     if (count < 2 * int64_t(size)) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(head), int32_t(count));
-    if (report.told()) {
-        // Sort no more than the records the text still holds.
-        int64_t now = cell_series(series)->used();
-        int64_t room = now > head ? now - head : 0;
-        if (count > room) count = room / size * size;
-    }
+    if (report.told()) count = series_units_left(series, head, count, size);
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, head, uint32_t(count), size, args);
         report.done();
