@@ -145,13 +145,8 @@ Cell context_global_word(uint32_t symbol, bool case_insensitive) {
 
 Cell* word_value_cell_slow(const Cell* word) {
     uint32_t context = word_context(word);
-    uint32_t index = word_index(word);
-    if (index != WORD_UNRESOLVED && context) {
-        const Cell* c = context_cell(context);
-        if (!c->w2) fire(ERR_SCRIPT_NOT_IN_CONTEXT, word);
-        if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
-        return node_series(c->w2)->cells() + index;
-    }
+    // A bound word comes here only when its context has no values now.
+    if (word_index(word) != WORD_UNRESOLVED && context) fire(ERR_SCRIPT_NOT_IN_CONTEXT, word);
     if (context && cell_is(word, TYPE_WORD) && symbol_resolve(word_symbol(word)) == g_sym[SYM_SELF]) return context_owner(context);
     fire(ERR_SCRIPT_NO_VALUE, word);
 }

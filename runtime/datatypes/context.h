@@ -53,9 +53,10 @@ Cell context_global_word(uint32_t symbol, bool case_insensitive);
 // Value cell i of a context that has a values series (no checks).
 Cell* context_values_at(uint32_t context, uint32_t index);
 
+// The errors and `self` of word_value_cell, for a word it could not reach a slot for.
+Cell* word_value_cell_slow(const Cell* word);
 // The value slot of a bound word. Raises not-in-context when its context has no values now (a function's
 // word outside its call) and no-value for an unbound word (but `self`, which gives the owner).
-Cell* word_value_cell_slow(const Cell* word);
 inline Cell* word_value_cell(const Cell* word) {
     uint32_t context = word_context(word), index = word_index(word);
     if (index != WORD_UNRESOLVED && context) {
