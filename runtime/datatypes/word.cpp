@@ -88,8 +88,6 @@ int word_mold(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     return append_name(value, out, budget - 1);
 }
 
-bool is_word_family(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-
 // The datatype the name of a symbol reads as, lexed alone.
 int32_t word_lex_spelling(uint32_t symbol) {
     uint32_t length;
@@ -109,18 +107,18 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
             // The text is read as one value, which must be a word of some kind.
             GcRoot text(*spec), loaded;
             if (cell_is(spec, TYPE_CHAR)) {
-                uint32_t cp = spec->w2;
+                uint32_t cp = cell_char(spec);
                 string_make(text.get());
                 string_append_char(series_node(text.get()), cp);
             }
             load_source(loaded.get(), text.get(), -1, true, true, true, false, nullptr, nullptr, nullptr);
-            if (!is_word_family(cell_type(loaded.get()))) fire(ERR_SCRIPT_INVALID_CHARS);
+            if (!is_any_word(loaded.get())) fire(ERR_SCRIPT_INVALID_CHARS);
             *result = *loaded;
             break;
         }
         case TYPE_REFINEMENT:
         case TYPE_ISSUE: {
-            int32_t read_as = word_lex_spelling(spec->w2);
+            int32_t read_as = word_lex_spelling(word_symbol(spec));
             if (read_as < int32_t(TYPE_WORD) || read_as > int32_t(TYPE_GET_WORD)) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
             *result = *spec;
             context_bind_word(g_global_context, result);
