@@ -229,23 +229,8 @@ inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t
     }
 }
 
-// The slot of a word's value when it can be reached without an error, else null. With plain_only, also
-// null for a word of an object, whose changes its handlers must hear about.
-template <bool plain_only>
-inline Cell* bound_slot(const Cell* w) {
-    uint32_t context = word_context(w), index = word_index(w);
-    if (!context || index == WORD_UNRESOLVED) return nullptr;
-    // Most words read are global: their values series is known without reading the context.
-    if (context == g_global_context) return node_series(g_global_values)->cells() + index;
-    const Cell* c = context_cell(context);
-    if (!c->w2) return nullptr;
-    if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
-    if (plain_only && ((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) != CONTEXT_KIND_PLAIN) return nullptr;
-    return node_series(c->w2)->cells() + index;
-}
-
 // A word's value when it can be read without an error, else null.
-inline const Cell* peek_word_value(const Cell* w) { return bound_slot<false>(w); }
+inline const Cell* peek_word_value(const Cell* w) { return word_slot(w); }
 
 // Datatypes whose values evaluate to themselves.
 constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
@@ -902,7 +887,7 @@ uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint
 [[gnu::always_inline]] inline uint32_t set_word_simple(const Cell* cells, const Cell* v, uint32_t position, uint32_t end,
                                                        Cell* out) {
     if (position + 1 >= end) return 0;
-    Cell* slot = bound_slot<true>(v);
+    Cell* slot = word_slot<true>(v);
     if (!slot) return 0;
     uint32_t next = simple_expression(cells, position + 1, end, out);
     if (!next || cell_is(out, TYPE_UNSET)) return 0;

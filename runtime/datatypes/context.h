@@ -53,20 +53,27 @@ Cell context_global_word(uint32_t symbol, bool case_insensitive);
 // Value cell i of a context that has a values series (no checks).
 Cell* context_values_at(uint32_t context, uint32_t index);
 
+// The value slot of a word when it can be reached without an error (bound, resolved, its context holding
+// values now), else null. With plain_only, also null for a word of an object or any other context whose
+// changes someone must hear about.
+template <bool plain_only = false>
+inline Cell* word_slot(const Cell* word) {
+    uint32_t context = word_context(word), index = word_index(word);
+    if (!context || index == WORD_UNRESOLVED) return nullptr;
+    // Most words read are global: their values series is known without reading the context.
+    if (context == g_global_context) return node_series(g_global_values)->cells() + index;
+    const Cell* c = context_cell(context);
+    if (!c->w2) return nullptr;
+    if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
+    if (plain_only && ((c->header & HDR_CONTEXT_KIND_MASK) >> HDR_CONTEXT_KIND_SHIFT) != CONTEXT_KIND_PLAIN) return nullptr;
+    return node_series(c->w2)->cells() + index;
+}
 // The errors and `self` of word_value_cell, for a word it could not reach a slot for.
 Cell* word_value_cell_slow(const Cell* word);
 // The value slot of a bound word. Raises not-in-context when its context has no values now (a function's
 // word outside its call) and no-value for an unbound word (but `self`, which gives the owner).
 inline Cell* word_value_cell(const Cell* word) {
-    uint32_t context = word_context(word), index = word_index(word);
-    if (index != WORD_UNRESOLVED && context) {
-        if (context == g_global_context) return node_series(g_global_values)->cells() + index;
-        const Cell* c = context_cell(context);
-        if (c->w2) {
-            if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;
-            return node_series(c->w2)->cells() + index;
-        }
-    }
+    if (Cell* slot = word_slot(word)) return slot;
     return word_value_cell_slow(word);
 }
 // Stores a value through a word into its context (resolving an unresolved word first, adding it when
