@@ -58,6 +58,7 @@ inline uint32_t logic_get(const Cell* c) { return c->w1; }
 inline void set_datatype(Cell* c, uint32_t id) {
     c->header = TYPE_DATATYPE;
     c->w1 = id;
+    c->w2 = c->w3 = 0;  // whole cells compare bitwise (same?), so no stale words
 }
 inline uint32_t datatype_id(const Cell* c) { return c->w1; }
 
