@@ -212,7 +212,7 @@ uint32_t native_compose(bool, const int32_t* refs) {
 
 namespace {
 
-uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
+uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
     const Cell* a = arg(0);
     const Cell* b = single ? nullptr : arg(1);
     uint32_t ta = cell_type(a);
@@ -232,21 +232,21 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
     switch (ta) {
         case TYPE_BLOCK:
         case TYPE_HASH:
-            block_set_op(skip, case_sensitive, SetOp(op));
+            block_set_op(skip, case_sensitive, op);
             stack_keep_result();
             return 0;
         case TYPE_STRING: {
             GcRoot r;
-            string_set_op(r.get(), a, b, case_sensitive, skip, SetOp(op));
+            string_set_op(r.get(), a, b, case_sensitive, skip, op);
             stack_set_only_result(r.get());
             return 0;
         }
         case TYPE_TYPESET: {
             Cell r = *a;
-            if (op == 9) r.w1 |= b->w1, r.w2 |= b->w2, r.w3 |= b->w3;
-            if (op == 10) r.w1 &= b->w1, r.w2 &= b->w2, r.w3 &= b->w3;
-            if (op == 11) r.w1 &= ~b->w1, r.w2 &= ~b->w2, r.w3 &= ~b->w3;
-            if (op == 12) r.w1 ^= b->w1, r.w2 ^= b->w2, r.w3 ^= b->w3;
+            if (op == SET_UNION) r.w1 |= b->w1, r.w2 |= b->w2, r.w3 |= b->w3;
+            if (op == SET_INTERSECT) r.w1 &= b->w1, r.w2 &= b->w2, r.w3 &= b->w3;
+            if (op == SET_EXCLUDE) r.w1 &= ~b->w1, r.w2 &= ~b->w2, r.w3 &= ~b->w3;
+            if (op == SET_DIFFERENCE) r.w1 ^= b->w1, r.w2 ^= b->w2, r.w3 ^= b->w3;
             stack_set_only_result(&r);
             return 0;
         }
@@ -270,10 +270,10 @@ uint32_t set_operation(uint32_t op, const int32_t* refs, bool single) {
 
 }  // namespace
 
-uint32_t native_unique(bool, const int32_t* refs) { return set_operation(8, refs, true); }
-uint32_t native_union(bool, const int32_t* refs) { return set_operation(9, refs, false); }
-uint32_t native_intersect(bool, const int32_t* refs) { return set_operation(10, refs, false); }
-uint32_t native_exclude(bool, const int32_t* refs) { return set_operation(11, refs, false); }
-uint32_t native_difference(bool, const int32_t* refs) { return set_operation(12, refs, false); }
+uint32_t native_unique(bool, const int32_t* refs) { return set_operation(SET_UNIQUE, refs, true); }
+uint32_t native_union(bool, const int32_t* refs) { return set_operation(SET_UNION, refs, false); }
+uint32_t native_intersect(bool, const int32_t* refs) { return set_operation(SET_INTERSECT, refs, false); }
+uint32_t native_exclude(bool, const int32_t* refs) { return set_operation(SET_EXCLUDE, refs, false); }
+uint32_t native_difference(bool, const int32_t* refs) { return set_operation(SET_DIFFERENCE, refs, false); }
 
 }  // namespace zol::natives
