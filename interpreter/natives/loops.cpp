@@ -88,30 +88,24 @@ void pick_into(Cell* target, const Cell* series, uint32_t position) {
     g_args.top = top;
 }
 
-// Sets the loop's words from the series at its head and moves the head past them; false when no value
-// is left.
+uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? remaining(words) : 1; }
+
+// Sets the loop's words (one word, or a block of them) from the series at its head and moves the head past
+// them; false when no value is left.
 bool next_words(Cell* series, const Cell* words) {
     if (remaining(series) == 0) return false;
     if (cell_is(series, TYPE_MAP)) fire(ERR_INTERNAL_NOT_DONE);  // map! iteration comes with map!
-    if (cell_is(words, TYPE_BLOCK)) {
-        uint32_t n = cell_series(words)->used() - series_index(words);
-        for (uint32_t i = 0; i < n; i++) {
-            Cell word = cell_series(words)->cells()[series_index(words) + i];
-            Cell value;
-            pick_into(&value, series, i + 1);
-            word_set_value(&word, &value);
-        }
-        series->w1 += n;
-    } else {
-        Cell word = *words, value;
-        pick_into(&value, series, 1);
+    uint32_t n = word_count(words);
+    for (uint32_t i = 0; i < n; i++) {
+        // Read again each time: picking a value can allocate.
+        Cell word = cell_is(words, TYPE_BLOCK) ? cell_series(words)->cells()[series_index(words) + i] : *words;
+        Cell value;
+        pick_into(&value, series, i + 1);
         word_set_value(&word, &value);
-        series->w1 += 1;
     }
+    series->w1 += n;
     return true;
 }
-
-uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? remaining(words) : 1; }
 
 void check_words(const Cell* words) {
     if (!cell_is(words, TYPE_BLOCK)) return;
