@@ -63,10 +63,7 @@ int64_t loop_count(const Cell* value) {
 }
 
 // The number of units from the head of a loop series to its tail (0 at or past the tail).
-uint32_t remaining(const Cell* series) {
-    uint32_t length = cell_series(series)->used();
-    return series_index(series) < length ? length - series_index(series) : 0;
-}
+uint32_t remaining(const Cell* series) { return series_buffer_length(series) - series_clamped_head(series); }
 
 // The value at a position of a series counted from its head (1 = the head), none past the tail.
 void pick_into(Cell* target, const Cell* series, uint32_t position) {

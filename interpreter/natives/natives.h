@@ -5,6 +5,7 @@
 #include "interpreter/eval.h"
 #include "runtime/cell.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 
@@ -18,10 +19,7 @@ inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? g_args.
 inline void eval_into_result(const Cell* block) { eval_block(block, true); }
 
 // Moves a series value's head back to the tail when it stands past it (the buffer has shrunk since).
-inline void clamp_head(Cell* series) {
-    uint32_t used = cell_series(series)->used();
-    if (series_index(series) > used) series->w1 = used;
-}
+inline void clamp_head(Cell* series) { series->w1 = series_clamped_head(series); }
 
 // word!, set-word!, lit-word! and get-word!: the words that name a variable.
 inline bool is_variable_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
