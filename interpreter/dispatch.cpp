@@ -57,7 +57,7 @@ void result(const Cell* value) { stack_set_only_result(value); }
 void dispatch_make_to(Action action) {
     Cell* proto = arg(0);
     uint32_t type = cell_is(proto, TYPE_DATATYPE) ? datatype_id(proto) : cell_type(proto);
-    auto fn = reinterpret_cast<ActionFn<ACT_MAKE>>(actions_get_action(type, proto, action));
+    auto fn = reinterpret_cast<ActionFn<ACT_MAKE>>(actions_get_action(type, action));
     result(fn(proto, arg(1), TypeId(type)));
 }
 void entry_make(const int32_t*) { dispatch_make_to(ACT_MAKE); }
@@ -83,7 +83,7 @@ void form_or_mold(Action action, bool only, bool all, bool flat, const Cell* lim
             return result(empty.get());
         }
     }
-    auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), arg(0), action));
+    auto fn = reinterpret_cast<ActionFn<ACT_MOLD>>(actions_get_action(cell_type(arg(0)), action));
     Cell* out = stack_push_cell();
     string_make(out);
     MoldArgs args;
@@ -111,7 +111,7 @@ void entry_eval_path(const int32_t*) {
 // Actions that read their arguments from the stack themselves.
 template <Action A>
 void entry_by_first(const int32_t*) {
-    reinterpret_cast<void (*)()>(actions_get_action(cell_type(arg(0)), arg(0), A))();
+    reinterpret_cast<void (*)()>(actions_get_action(cell_type(arg(0)), A))();
 }
 
 void entry_negate(const int32_t*) { action_of<ACT_NEGATE>(arg(0))(arg(0)); }
@@ -173,7 +173,7 @@ void append_or_insert(const int32_t* refs, bool append) {
             return;
         }
     }
-    auto fn = reinterpret_cast<ActionFn<ACT_APPEND>>(actions_get_action(cell_type(series), series, append ? ACT_APPEND : ACT_INSERT));
+    auto fn = reinterpret_cast<ActionFn<ACT_APPEND>>(actions_get_action(cell_type(series), append ? ACT_APPEND : ACT_INSERT));
     fn(series, value, part, present(refs, 1), dup, append);
 }
 void entry_append(const int32_t* refs) { append_or_insert(refs, true); }
@@ -348,10 +348,9 @@ void entry_write(const int32_t* refs) {
 
 }  // namespace
 
-AnyFn actions_get_action(uint32_t type, const Cell*, Action action) {
+AnyFn actions_get_action(uint32_t type, Action action) {
     AnyFn fn = g_types.action(type, action);
     if (fn) return fn;
-    // make and to name the datatype asked for, every other action the value's own.
     Cell word = first_argument_word(action);
     fire_expect_arg_word(type, &word);
 }
