@@ -1,4 +1,5 @@
-// Source text into code: what do on text, scripts and the built-in scripts go through.
+// Source text held as UTF-8 bytes in C++ into code: the built-in scripts at start-up and the command line's
+// scripts and input load through here (do on a string! loads through the lexer's load_source).
 #pragma once
 #include <cstddef>
 #include <cstdint>
