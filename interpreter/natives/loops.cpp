@@ -89,10 +89,11 @@ uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? rem
 
 // Sets the loop's words (one word, or a block of them) from the series at its head and moves the head past
 // them; false when no value is left.
-bool next_words(Cell* series, const Cell* words) {
+bool next_words(Cell* series, const Cell* words, uint32_t* taken = nullptr) {
     if (remaining(series) == 0) return false;
     if (cell_is(series, TYPE_MAP)) fire(ERR_INTERNAL_NOT_DONE);  // map! iteration comes with map!
     uint32_t n = word_count(words);
+    if (n == 0) fire(ERR_SCRIPT_INVALID_ARG, words);  // the body emptied the words: no step would advance
     for (uint32_t i = 0; i < n; i++) {
         // Read again each time: picking a value can allocate.
         Cell word = cell_is(words, TYPE_BLOCK) ? cell_series(words)->cells()[series_index(words) + i] : *words;
@@ -101,6 +102,7 @@ bool next_words(Cell* series, const Cell* words) {
         word_set_value(&word, &value);
     }
     series->w1 += n;
+    if (taken) *taken = n;
     return true;
 }
 
@@ -233,7 +235,7 @@ uint32_t native_remove_each(bool, const int32_t*) {
     const Cell* words_in = arg(0);
     check_words(words_in);
     GcRoot body(*arg(2));
-    uint32_t n = word_count(words_in);
+    uint32_t n = word_count(words_in);  // then the count of values each iteration took
     Cell* series = stack_push(arg(1));
     GcRoot data(*arg(1));
     Cell* words = stack_push(arg(0));
@@ -250,7 +252,7 @@ uint32_t native_remove_each(bool, const int32_t*) {
         g_args.top = top;
         return true;
     };
-    if (n > 0 && !run_loop(body.get(), [&] { return next_words(series, words); }, remove_if_true)) return 0;
+    if (n > 0 && !run_loop(body.get(), [&] { return next_words(series, words, &n); }, remove_if_true)) return 0;
     stack_set_only_result(data.get());
     unwind_frame_return();
     return 0;
