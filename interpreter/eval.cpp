@@ -25,7 +25,6 @@ namespace zol {
 
 NativeEntry g_natives[NATIVE_CAPACITY];
 ActionEntry g_action_entries[64];
-Cell g_current_block;
 
 namespace {
 

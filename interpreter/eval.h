@@ -82,7 +82,4 @@ int interp_sort_compare(const Cell* function, const Cell* first, const Cell* sec
 uint32_t interp_eval_path(const Cell* path, uint32_t position, uint32_t end, const Cell* block, bool set, bool get,
                           bool push, bool case_sensitive);
 
-// The value being evaluated: the block and the position of the current expression (error reports read it).
-extern Cell g_current_block;
-
 }  // namespace zol

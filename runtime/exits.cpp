@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "interpreter/eval.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/series.h"
 #include "gc.h"

@@ -14,6 +14,7 @@ namespace zol {
 
 ArgStack g_args;
 FrameStack g_frames;
+Cell g_current_block;
 uint32_t g_sym_body = 0;
 uint32_t g_sym_anon = 0;
 uint32_t g_sym_not_found = 0;

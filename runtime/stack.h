@@ -79,6 +79,9 @@ extern uint32_t g_sym_not_found;
 // A frame position saved by throw, so that error messages name the frame where the throw happened.
 extern CallFrame* g_throw_point;
 
+// The block being evaluated, at the position of the current expression: an error's near field reads it.
+extern Cell g_current_block;
+
 void stack_init();
 
 // Cell indices (what frames and stack contexts store) and back. Index 0 is never a cell.

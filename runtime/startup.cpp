@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "boot/boot_sources.h"
-#include "console/cli.h"
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
@@ -109,6 +108,7 @@ void report_fault(int code, uintptr_t address) {
 struct MainArgs {
     int argc;
     char** argv;
+    FrontEnd front_end;
 };
 
 void interpreter_thread(void* raw) {
@@ -117,7 +117,7 @@ void interpreter_thread(void* raw) {
     try {
         runtime_start(args->argc, args->argv);
         run_global_code();
-        status = front_end_run(std::vector<std::string>(args->argv + 1, args->argv + args->argc));
+        status = args->front_end(std::vector<std::string>(args->argv + 1, args->argv + args->argc));
     } catch (const ErrorUnwind&) {
         runtime_error(95, 0);  // an exit that nothing caught
     } catch (const PendingUnwind&) {
@@ -175,8 +175,8 @@ void run_global_code() {
     }
 }
 
-void zol_main(int argc, char** argv) {
-    MainArgs args{argc, argv};
+void zol_main(int argc, char** argv, FrontEnd front_end) {
+    MainArgs args{argc, argv, front_end};
     platform::run_with_stack(INTERPRETER_STACK_BYTES, interpreter_thread, &args);
     runtime_error(0, 0);
 }

@@ -3,6 +3,8 @@
 // (init_steps lists it as such).
 #pragma once
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace zol {
 
@@ -20,9 +22,13 @@ void runtime_start(int argc, char** argv);
 // Hands over to the global code; when it returns, collection is on and the built-in scripts have run.
 void run_global_code();
 
-// The program's entry: starts the interpreter thread, which runs start-up and the global code, and ends
-// the process (status 0 when the global code returns).
-[[noreturn]] void zol_main(int argc, char** argv);
+// The front end the program hands over to once start-up is done: it gets the command-line arguments after
+// the program name and answers the exit status.
+using FrontEnd = int (*)(const std::vector<std::string>& args);
+
+// The program's entry: starts the interpreter thread, which runs start-up and the global code, then the
+// front end, and ends the process with the front end's status.
+[[noreturn]] void zol_main(int argc, char** argv, FrontEnd front_end);
 
 // Machine-stack size of the interpreter thread: deep enough that the call-frame limit is always reached
 // before the machine stack runs out.
