@@ -22,33 +22,18 @@ namespace zol {
 
 namespace {
 
-Cell g_action_values[ACTION_COUNT + 1];  // each action's action! value once an error has looked it up (roots)
-
 using natives::arg;
 using natives::present;
 using natives::ref_arg;
 
-// The word of an action's first argument, read from the action! value, which is found under the action's
-// own name the first time and kept.
+// The word of an action's first argument, read from the action! value found under the action's own name
+// (anon when that word holds something else now). Only errors ask, so it is looked up each time.
 Cell first_argument_word(Action action) {
-    Cell* kept = &g_action_values[action];
-    if (!cell_is(kept, TYPE_ACTION)) {
-        Cell name = word_load(action_word(action));
-        const Cell* value = context_global_value_cell(word_symbol(&name));
-        if (value && cell_is(value, TYPE_ACTION) && value->w1 == action) {
-            // Rooted on first use rather than at start-up: most runs never raise such an error.
-            static const bool rooted = [] {
-                for (Cell& c : g_action_values) {
-                    set_none(&c);
-                    gc_register_root(&c);
-                }
-                return true;
-            }();
-            (void)rooted;
-            *kept = *value;
-        }
-    }
-    return cell_is(kept, TYPE_ACTION) ? error_get_call_argument(kept, 0) : g_word[W_ANON];
+    Cell name = word_load(action_word(action));
+    const Cell* value = context_global_value_cell(word_symbol(&name));
+    if (!value || !cell_is(value, TYPE_ACTION) || value->w1 != action) return g_word[W_ANON];
+    GcRoot keep(*value);
+    return error_get_call_argument(keep.get(), 0);
 }
 
 void result(const Cell* value) { stack_set_only_result(value); }
