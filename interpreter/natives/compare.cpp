@@ -253,8 +253,7 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
         case TYPE_DATE: {
             // Dates have one set operation: their difference, in seconds.
             if (op != SET_DIFFERENCE) break;
-            double seconds = (double(date_to_days(date_year(a), date_month(a), date_day(a))) -
-                              double(date_to_days(date_year(b), date_month(b), date_day(b)))) * 86400.0 +
+            double seconds = (double(date_days(a)) - double(date_days(b))) * 86400.0 +
                              date_time(a) - date_time(b);
             Cell r;
             time_make_at(&r, seconds);

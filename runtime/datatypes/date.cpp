@@ -13,9 +13,9 @@ void set_days(Cell* date, int32_t days) {
     date->w1 = (uint32_t(y) << 17) | (uint32_t(m & 15) << 12) | (uint32_t(d & 31) << 7) | keep;
 }
 
-int32_t days_of(const Cell* date) { return date_to_days(date_year(date), date_month(date), date_day(date)); }
-
 }  // namespace
+
+int32_t date_days(const Cell* date) { return date_to_days(date_year(date), date_month(date), date_day(date)); }
 
 bool date_leap_year_q(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -86,7 +86,7 @@ Cell* date_make_at(Cell* cell, int32_t year, int32_t month, int32_t day, double 
 void date_set_isoweek(Cell* date, int32_t week) { set_days(date, date_iso_week_start(date_year(date)) + 7 * (week - 1)); }
 
 void date_set_weekday(Cell* date, int32_t weekday) {
-    int32_t days = days_of(date);
+    int32_t days = date_days(date);
     set_days(date, days - (date_weekday(days) - 1) + weekday - 1);
 }
 

@@ -19,6 +19,8 @@ bool date_leap_year_q(int32_t year);
 int32_t date_days_in_month(int32_t year, int32_t month);
 // The day number of a civil date; day and month need not be in range (day 0 is the month's eve).
 int32_t date_to_days(int32_t year, int32_t month, int32_t day);
+// The day number of a date! value.
+int32_t date_days(const Cell* date);
 void date_from_days(int32_t days, int32_t* year, int32_t* month, int32_t* day);
 // Weekday of a day number, 1 (Monday) to 7 (Sunday).
 int32_t date_weekday(int32_t days);
