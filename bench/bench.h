@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "runtime/startup.h"
+#include "boot/startup.h"
 
 namespace zol::bench {
 

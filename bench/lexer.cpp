@@ -56,12 +56,12 @@ void workloads() {
     string_make(source.get(), uint32_t(text.size()) + 1);
     string_append_utf8(source.get(), bytes, text.size());
 
-    auto from_string = [&] { load_source(result.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr); };
+    auto from_string = [&] { load_source(result.get(), source.get(), -1, LexOptions{}); };
     auto from_bytes = [&] {
-        lexer_scan(result.get(), bytes, uint32_t(text.size()), false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+        lexer_scan(result.get(), bytes, uint32_t(text.size()), LexOptions{});
     };
     auto scan_only = [&] {
-        lexer_scan(result.get(), bytes, uint32_t(text.size()), false, true, false, false, nullptr, nullptr, nullptr, nullptr);
+        lexer_scan(result.get(), bytes, uint32_t(text.size()), LexOptions{.scan = true});
     };
     // A first load makes the symbols and grows the tables; then the three runs alternate, so that
     // collections fall on all of them alike, and the best of each counts.

@@ -11,7 +11,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 
 namespace zol::bench {
 namespace {

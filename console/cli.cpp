@@ -8,9 +8,9 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/output.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 
 namespace zol {

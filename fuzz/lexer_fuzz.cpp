@@ -14,9 +14,9 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
-#include "runtime/startup.h"
+#include "boot/startup.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void load_text(Cell* out, const char* text) {
     GcRoot source;
     string_make(source.get(), 64);
     string_append_utf8(source.get(), reinterpret_cast<const uint8_t*>(text), std::strlen(text));
-    load_source(out, source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+    load_source(out, source.get(), -1, LexOptions{});
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Load mode, whole input; the values survive a collection.
     Outcome all = attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, false, true, true, false, consumed, nullptr, nullptr, nullptr);
+        return lexer_scan(dst.get(), input, length, LexOptions{.consumed = consumed});
     });
     // A collection now and then checks that every value reached is a live series: it costs the whole heap.
     static uint32_t runs = 0;
@@ -126,10 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // One value: a scan agrees with the load on its type and on where it ends.
     Outcome one = attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, true, true, true, false, consumed, nullptr, nullptr, nullptr);
+        return lexer_scan(dst.get(), input, length, LexOptions{.one = true, .consumed = consumed});
     });
     Outcome scan = attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, true, true, false, false, consumed, nullptr, nullptr, nullptr);
+        return lexer_scan(dst.get(), input, length, LexOptions{.one = true, .scan = true, .consumed = consumed});
     });
     check(!scan.raised && scan.consumed <= length);
     if (!one.raised) {
@@ -141,17 +141,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     Outcome prescan = attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, true, false, true, false, consumed, nullptr, nullptr, nullptr);
+        return lexer_scan(dst.get(), input, length, LexOptions{.one = true, .prescan = true, .consumed = consumed});
     });
     check(!prescan.raised && prescan.consumed <= length);
     attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, false, false, false, true, consumed, nullptr, nullptr, nullptr);
+        return lexer_scan(dst.get(), input, length, LexOptions{.prescan = true, .scan = true, .wrap = true, .consumed = consumed});
     });
 
     // An output block receives what was loaded, also before an error.
     set_series(out.get(), TYPE_BLOCK, series_alloc_cells(4));
     attempt([&](uint32_t* consumed) {
-        return lexer_scan(dst.get(), input, length, false, true, true, true, consumed, nullptr, nullptr, out.get());
+        return lexer_scan(dst.get(), input, length, LexOptions{.wrap = true, .consumed = consumed, .output = out.get()});
     });
     check_value(out.get(), 0);
 
@@ -171,14 +171,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (bool one_value : {false, true}) {
         set_series(out.get(), TYPE_BLOCK, series_alloc_cells(4));
         attempt([&](uint32_t* consumed) {
-            return load_source(dst.get(), source.get(), -1, one_value, true, true, false, consumed, callback.get(),
-                               out.get());
+            return load_source(dst.get(), source.get(), -1, LexOptions{.one = one_value, .consumed = consumed, .callback = callback.get(), .output = out.get()});
         });
         check_value(out.get(), 0);
     }
     g_lexer_invoke = interpreted;
     attempt([&](uint32_t* consumed) {
-        return load_source(dst.get(), source.get(), -1, false, true, true, false, consumed, &g_zol_callback, nullptr);
+        return load_source(dst.get(), source.get(), -1, LexOptions{.consumed = consumed, .callback = &g_zol_callback});
     });
     return 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/lexer/scan_number.h"
+#include "runtime/scan_number.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/dtoa.h"
 

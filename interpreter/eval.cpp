@@ -15,7 +15,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 #include "dispatch.h"
 #include "routines.h"

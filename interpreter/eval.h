@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/values/language.h"
 
 namespace zol {
 
@@ -62,15 +63,6 @@ void interp_invoke(const Cell* function, uint32_t owner_context, const Cell* nam
 // caller; missing ones are none, refinements are off) inside a call frame named by name. The result is
 // pushed; with an unwind code pending nothing is.
 void interp_call(const Cell* function, const Cell* args, uint32_t count, const Cell* name, uint32_t callback_kind);
-// The callback kinds of datatypes that call functions (tracing skips the kinds it was not asked for).
-enum CallbackKind : uint32_t {
-    CALLBACK_LEXER = 1,
-    CALLBACK_PARSE = 2,
-    CALLBACK_SORT = 4,
-    CALLBACK_CHANGE = 8,
-    CALLBACK_DEEP_CHANGE = 16,
-    CALLBACK_PORT = 32,
-};
 // A /compare function of sort, as the sorting engine wants it: negative when first sorts before second.
 // The function is called with (second, first), and its answer says whether its own first argument comes
 // first: true or a positive number yes, false, none or a negative number no, zero a tie. So

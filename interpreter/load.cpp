@@ -32,7 +32,7 @@ const uint8_t* find_header(const uint8_t* text, size_t length) {
 
 void load_global(const uint8_t* text, size_t length, Cell* out) {
     if (length > UINT32_MAX) fire(ERR_SCRIPT_TOO_LONG);
-    lexer_scan(out, text, uint32_t(length), false, true, true, true, nullptr, nullptr, nullptr, nullptr);
+    lexer_scan(out, text, uint32_t(length), LexOptions{.wrap = true});
 }
 
 void load_script(const uint8_t* text, size_t length, Cell* out, Cell* header, const Cell* source) {

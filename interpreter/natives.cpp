@@ -2,6 +2,7 @@
 #include "eval.h"
 #include "natives/natives.h"
 #include "trace.h"
+#include "interpreter/lexer/lexer.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 
@@ -88,7 +89,14 @@ void register_natives() {
     g_native_count = NATIVE_COUNT;
 }
 
+namespace {
+
+void eval_block_pushed(const Cell* block) { eval_block(block, false); }
+
+}  // namespace
+
 void interp_init() {
+    g_language = LanguageEntries{eval_block_pushed, interp_invoke, interp_sort_compare, load_source};
     set_unset(&g_current_block);
     gc_register_root(&g_current_block);
     trace_init();

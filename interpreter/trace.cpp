@@ -8,7 +8,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 
 namespace zol {

@@ -122,10 +122,10 @@ inline bool is_any_word(const Cell* c) {
 inline uint32_t object_context(const Cell* c) { return c->w1; }
 
 // Shared constant cells; routines that answer none or true hand these out and the caller copies them.
-extern const Cell g_unset_value;
-extern const Cell g_none_value;
-extern const Cell g_true_value;
-extern const Cell g_false_value;
+inline constexpr Cell g_unset_value{TYPE_UNSET, 0, 0, 0};
+inline constexpr Cell g_none_value{TYPE_NONE, 0, 0, 0};
+inline constexpr Cell g_true_value{TYPE_LOGIC, 1, 0, 0};
+inline constexpr Cell g_false_value{TYPE_LOGIC, 0, 0, 0};
 
 // Truth: none and false are false; every other value (unset aside, checked by the callers) is true.
 inline bool cell_true(const Cell* c) {

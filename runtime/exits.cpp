@@ -1,17 +1,13 @@
 // Non-local exits and error raising.
 #include "exits.h"
 
-#include <string>
-
-#include "runtime/datatypes/error.h"
-#include "runtime/datatypes/series.h"
 #include "gc.h"
-#include "platform/platform.h"
 #include "stack.h"
 
 namespace zol {
 
 void (*g_trace_error_hook)(Cell* error) = nullptr;
+ErrorValueHooks g_error_hooks{};
 
 namespace {
 
@@ -38,20 +34,11 @@ Cell* unwind_to_frame(CallFrame* target) {
     return own;
 }
 
-[[noreturn]] void report_uncaught(const Cell* error) {
-    std::string text = error_form_text(error);
-    text += '\n';
-    platform::write_stderr(text.data(), text.size());
-    runtime_exit(254);
-}
-
 }  // namespace
 
 void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    Cell* error = error_create(id, arg1, arg2, arg3);
-    // The code near the error: the block being evaluated, at the expression that raised it.
-    Cell* near = error_field(error, ERROR_FIELD_NEAR);
-    if (cell_is(near, TYPE_NONE) && is_block_kind(cell_type(&g_current_block))) *near = g_current_block;
+    if (!g_error_hooks.make) runtime_error(98, uint32_t(id));  // raised before errors can be made
+    Cell* error = g_error_hooks.make(id, arg1, arg2, arg3);
     if (g_trace_error_hook) {
         uint32_t saved = g_system.pending;
         g_system.pending = UNWIND_NONE;
@@ -59,12 +46,6 @@ void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         g_system.pending = saved;
     }
     error_throw(error);
-}
-
-void error_record_stack(Cell* error) {
-    Cell* field = error_field(error, ERROR_FIELD_STACK);
-    if (cell_is(field, TYPE_BLOCK)) return;
-    set_integer(field, int32_t(g_frames.top - g_frames.start));
 }
 
 namespace {
@@ -75,17 +56,12 @@ namespace {
     bool caught = false;
     CallFrame* raised_at = g_frames.top;
     if (g_frames.top > g_frames.start) {
-        if (annotate) {
-            Cell where;
-            stack_get_call_word(&where);
-            error_set_where(error.get(), &where);
-            error_record_stack(error.get());
-        }
+        if (annotate) g_error_hooks.annotate(error.get());
         // A try/keep that will catch the error wants the names of the calls, read before they unwind.
         for (CallFrame* f = g_frames.top; f > g_frames.start;) {
             uint32_t kind = frame_kind(--f);
             if (kind != FRAME_TRY && kind != FRAME_TRY_ALL) continue;
-            if (f->header & FRAME_KEEP_TRACE) error_fill_stack(error.get());
+            if (f->header & FRAME_KEEP_TRACE) g_error_hooks.keep_trace(error.get());
             break;
         }
         Cell* saved_top = g_args.top;
@@ -98,7 +74,8 @@ namespace {
     if (!caught) {
         // Nothing runs after the report, so the frames of the raise are put back for its stack trace.
         g_frames.top = raised_at;
-        report_uncaught(error.get());
+        g_error_hooks.report(error.get());
+        runtime_exit(254);
     }
     // Never let the error's own cell overflow the stack: the try site must find it as the newest cell.
     if (g_args.top >= g_args.end - 1) g_args.top = g_args.end - 2;
@@ -191,6 +168,79 @@ void stack_unwind_throw(uint32_t code) {
     *stack_push_cell() = value;
     *stack_push_cell() = name;
     g_system.pending = code;
+}
+
+namespace {
+
+// What a guarded callback could not raise through its C library: an error, or an exit's code.
+Cell g_parked_error;
+uint32_t g_parked_code = UNWIND_NONE;
+bool g_parked_overflow = false;  // the guard had no room for its own frame
+bool g_parked_rooted = false;
+
+}  // namespace
+
+bool callback_guard_run(void (*body)(void*), void* data) noexcept {
+    if (g_parked_code != UNWIND_NONE) return false;
+    if (!g_parked_rooted) {
+        set_none(&g_parked_error);
+        gc_register_root(&g_parked_error);
+        g_parked_rooted = true;
+    }
+    // Without room for the guard's frame, raising stack-overflow here would unwind past the C library.
+    char probe;
+    if (g_frames.top >= g_frames.end || reinterpret_cast<uintptr_t>(&probe) < g_native_limit) {
+        g_parked_code = UNWIND_ERROR;
+        g_parked_overflow = true;
+        return false;
+    }
+    Cell* base = g_args.base;
+    Cell* top = g_args.top;
+    CallFrame* frames = g_frames.top;
+    try {
+        mark_frame(g_sym_anon, 0, KH_TRY);
+        body(data);
+    } catch (const ErrorUnwind&) {
+        // The error stopped at the guard's try frame, which is gone, and stands as the newest cell.
+        g_parked_error = *stack_top();
+        g_parked_code = UNWIND_ERROR;
+        g_system.pending = UNWIND_NONE;
+        g_args.base = base;
+        g_args.top = top;
+        g_frames.top = frames;
+        return false;
+    } catch (const PendingUnwind&) {
+        // Handled below: the unwinder has already taken the stacks down to the exit's target.
+    }
+    if (g_system.pending != UNWIND_NONE) {
+        g_parked_code = g_system.pending;
+        g_system.pending = UNWIND_NONE;
+        return false;
+    }
+    g_args.base = base;
+    g_args.top = top;
+    g_frames.top = frames;
+    return true;
+}
+
+bool callback_has_parked() { return g_parked_code != UNWIND_NONE; }
+
+void callback_raise_parked() {
+    uint32_t code = g_parked_code;
+    if (code == UNWIND_NONE) return;
+    g_parked_code = UNWIND_NONE;
+    if (g_parked_overflow) {
+        g_parked_overflow = false;
+        stack_overflow(g_args.top);
+    }
+    if (code == UNWIND_ERROR) {
+        Cell error = g_parked_error;
+        set_none(&g_parked_error);
+        GcRoot keep(error);
+        error_rethrow(keep.get());
+    }
+    g_system.pending = code;
+    throw PendingUnwind{};
 }
 
 void catch_received() {

@@ -43,6 +43,21 @@ inline void throw_if_pending() {
 // cleared around the call). Set by the interpreter.
 extern void (*g_trace_error_hook)(Cell* error);
 
+// What raising needs of error values, which are made above this layer: the error! datatype fills these in
+// at start-up. Until it has, raising an error is a fault of start-up itself and ends the process.
+struct ErrorValueHooks {
+    // Pushes a new error of the catalog entry (arguments may be null) with its near field set to the code
+    // being evaluated, and returns its cell.
+    Cell* (*make)(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+    // Records where the error was raised (the innermost call's word, the frame mark), before frames unwind.
+    void (*annotate)(Cell* error);
+    // Turns the recorded frame mark into the names of the calls, for a try/keep that will catch the error.
+    void (*keep_trace)(Cell* error);
+    // Writes the report of an error that nothing caught.
+    void (*report)(const Cell* error);
+};
+extern ErrorValueHooks g_error_hooks;
+
 // Builds the error of the catalog entry with up to three arguments and throws it.
 [[noreturn]] void fire(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 // Throws an error value: unwinds the call frames to the nearest try frame, pushes the error and throws
@@ -51,8 +66,22 @@ extern void (*g_trace_error_hook)(Cell* error);
 [[noreturn]] void error_throw(const Cell* error);
 // Throws an error caught on the way and raised on, keeping where it happened.
 [[noreturn]] void error_rethrow(const Cell* error);
-// Makes the error's stack field an integer! holding the call-frame top, unless it already holds a block.
-void error_record_stack(Cell* error);
+
+// --- callbacks from C libraries
+// A C++ exception must never unwind through the frames of a C library (HTTP transfers, window events,
+// drawing call back into the language). A callback runs its language work inside callback_guard: an error
+// raised there, or an exit left pending, is parked and the guard answers false, so that the callback can
+// return normally (telling the library to stop, where it can). Once the library call has returned, the
+// caller calls callback_raise_parked, which raises the parked error again, or hands the exit on, on our
+// side. While something is parked, further guarded callbacks do not run their body and answer false.
+bool callback_guard_run(void (*body)(void*), void* data) noexcept;
+template <typename Body>
+bool callback_guard(Body&& body) noexcept {
+    return callback_guard_run([](void* b) { (*static_cast<Body*>(b))(); }, &body);
+}
+// Raises what a guarded callback parked, if anything; else returns.
+void callback_raise_parked();
+bool callback_has_parked();
 
 // break (continue false) or continue: unwinds to the nearest loop frame, whose result slot receives the
 // break value (the cell at the current base, with has_value) or unset.

@@ -14,6 +14,7 @@
 namespace zol {
 
 GcRoot* g_root_chain = nullptr;
+void (*g_mark_hashtable)(uint32_t table) = nullptr;
 
 bool g_gc_enabled = false;
 uint32_t g_root_block = 0;
@@ -66,7 +67,7 @@ void mark_cell(const Cell* c) {
             mark_buffer(c->w2);
             break;
         case TYPE_CONTEXT:
-            hashtable_mark(c->w1);
+            g_mark_hashtable(c->w1);
             if (!(c->header & HDR_STACK_CONTEXT)) mark_deep(c->w2);
             break;
         case TYPE_WORD:
@@ -109,7 +110,7 @@ void mark_cell(const Cell* c) {
         case TYPE_HASH:
         case TYPE_MAP:
             mark_deep(c->w2);
-            if (c->w3) hashtable_mark(c->w3);
+            if (c->w3) g_mark_hashtable(c->w3);
             break;
         case TYPE_HANDLE:
             if (int32_t(c->w3) >= 0) externals_mark(c->w3, nullptr);

@@ -45,8 +45,9 @@ void gc_mark_cells(const Cell* first, const Cell* last);
 void gc_unmark(uint32_t node);
 // Any series: deep when its units are cells, else the buffer alone.
 void gc_mark_node(uint32_t node);
-// A hash table: its buffers and the block of keys it indexes (defined with the tables).
-void hashtable_mark(uint32_t table);
+// Marks a hash table: its buffers and the block of keys it indexes. The tables are made above this layer,
+// which sets the marker when it starts; until then no table exists.
+extern void (*g_mark_hashtable)(uint32_t table);
 
 // The root block: values the runtime makes during start-up live here. Created by root_block_init.
 extern uint32_t g_root_block;

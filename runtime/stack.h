@@ -75,6 +75,8 @@ extern FrameStack g_frames;
 extern uint32_t g_sym_body;
 extern uint32_t g_sym_anon;
 extern uint32_t g_sym_not_found;
+// Frames named <body> or <anonymous> are not shown in traces.
+inline bool frame_hidden(uint32_t symbol) { return symbol == g_sym_body || symbol == g_sym_anon; }
 
 // A frame position saved by throw, so that error messages name the frame where the throw happened.
 extern CallFrame* g_throw_point;
@@ -196,17 +198,6 @@ inline void stack_set_only_result(const Cell* c) {
 }
 Cell* try_set_error_result();
 
-// --- walking the frames
-// The word naming the innermost visible call (or <not-found>); clears the saved throw point.
-void stack_get_call_word(Cell* out);
-// Appends, from the top frame down to the bottom one (excluded), a word and the frame's base index for
-// each visible frame. The block cell must be rooted: appending may grow it.
-void stack_collect_calls(Cell* block);
-// The call trace of an error: a word per visible frame from the bottom up to the end frame (only the
-// frames that call functions at level 1). The block cell must be rooted.
-void stack_collect_trace(uint32_t level, Cell* block, uint32_t end_frame);
-// The same names formed into a string, each followed by a space; returns the remaining part budget.
-int stack_form_trace(uint32_t level, const Cell* stack_field, Cell* out, int part);
 // Marks what the stacks hold: the argument cells up to the top and the contexts named by the frames.
 void stack_mark_roots();
 

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 
-#include "datatypes/string.h"
 #include "exits.h"
 #include "gc.h"
 #include "system.h"
@@ -109,7 +108,8 @@ void check_unit(uint32_t unit) {
 
 // The characters to convert: the length from the head, or fewer when a smaller count is asked for.
 uint32_t chars_to_convert(const Cell* str, int64_t wanted) {
-    uint32_t length = string_length(str);
+    uint32_t used = cell_series(str)->used();
+    uint32_t length = series_index(str) < used ? used - series_index(str) : 0;
     return wanted >= 0 && wanted < int64_t(length) ? uint32_t(wanted) : length;
 }
 

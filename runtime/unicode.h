@@ -9,6 +9,35 @@
 
 namespace zol {
 
+// --- Units of string buffers: 1, 2 or 4 bytes, little-endian whatever the host
+
+// The code point stored at a unit of the given size.
+inline uint32_t string_get_char(const uint8_t* at, uint32_t unit) {
+    switch (unit) {
+        case 1: return *at;
+        case 2: return uint32_t(at[0]) | uint32_t(at[1]) << 8;
+        default: {
+            uint32_t cp;
+            __builtin_memcpy(&cp, at, 4);
+            return cp;
+        }
+    }
+}
+// Stores a code point into a unit of the given size (little-endian whatever the host).
+inline void string_put_unit(uint8_t* at, uint32_t unit, uint32_t cp) {
+    switch (unit) {
+        case 1: *at = uint8_t(cp); break;
+        case 2:
+            at[0] = uint8_t(cp);
+            at[1] = uint8_t(cp >> 8);
+            break;
+        default: __builtin_memcpy(at, &cp, 4); break;
+    }
+}
+// Word 3 of a string cell: the node of its cache buffer, where the encoders leave their output; 0 until made.
+inline uint32_t string_cache_node(const Cell* str) { return str->w3; }
+inline void string_set_cache_node(Cell* str, uint32_t node) { str->w3 = node; }
+
 // Marks "no complete sequence yet" where a code point is expected.
 constexpr int32_t UTF8_INCOMPLETE = -1;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "runtime/startup.h"
+#include "boot/startup.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/exits.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 
 namespace zol::test {

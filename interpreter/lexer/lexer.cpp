@@ -23,7 +23,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -717,20 +717,20 @@ void lexer_init() {
     gc_keep_push(mark_states);
 }
 
-int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, bool not_prescan, bool not_scan,
-                   bool wrap, uint32_t* consumed, const Cell* callback, const Cell* input_series,
-                   const Cell* output) {
+int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, const LexOptions& options,
+                   const Cell* input_series) {
+    bool wrap = options.wrap;
     State s;
     StateLink link(s);
     s.start = s.pos = input;
     s.end = input + length;
-    s.one = one;
-    s.prescan = !not_prescan;
-    s.scan = !not_scan;
-    s.load = not_prescan && not_scan;
-    set_optional(&s.callback, callback);
+    s.one = options.one;
+    s.prescan = options.prescan;
+    s.scan = options.scan;
+    s.load = !options.prescan && !options.scan;
+    set_optional(&s.callback, options.callback);
     set_optional(&s.input, input_series);
-    set_optional(&s.output, output);
+    set_optional(&s.output, options.output);
     s.has_callback = !cell_is(&s.callback, TYPE_NONE) && !cell_is(&s.callback, TYPE_UNSET);
     if (s.has_callback) s.mask = callback_mask(&s.callback);
     if (is_string_kind(cell_type(&s.input))) {
@@ -781,7 +781,7 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, b
         keep_output();
         throw;
     }
-    if (consumed) *consumed = s.string_input ? char_offset(s, s.pos) : uint32_t(s.pos - s.start);
+    if (options.consumed) *options.consumed = s.string_input ? char_offset(s, s.pos) : uint32_t(s.pos - s.start);
     return s.token_type;
 }
 
@@ -858,8 +858,7 @@ void utf8_encode_units(const uint8_t* units, uint32_t count, uint32_t unit, uint
 
 }  // namespace
 
-int32_t load_source(Cell* dst, const Cell* source, int32_t length, bool one, bool not_prescan, bool not_scan,
-                    bool wrap, uint32_t* consumed, const Cell* callback, const Cell* output) {
+int32_t load_source(Cell* dst, const Cell* source, int32_t length, const LexOptions& options) {
     GcRoot src(*source);
     uint32_t type = cell_type(src.get());
     if (!is_string_kind(type) && type != TYPE_BINARY) fire(ERR_SCRIPT_INVALID_ARG, src.get());
@@ -876,8 +875,7 @@ int32_t load_source(Cell* dst, const Cell* source, int32_t length, bool one, boo
     } else {
         utf8_encode_units(units, count, s->unit(), buffer.data());
     }
-    return lexer_scan(dst, buffer.data(), uint32_t(bytes), one, not_prescan, not_scan, wrap, consumed, callback,
-                      src.get(), output);
+    return lexer_scan(dst, buffer.data(), uint32_t(bytes), options, src.get());
 }
 
 }  // namespace zol

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/values/language.h"
 
 namespace zol {
 
@@ -15,30 +16,21 @@ namespace zol {
 // by the collector.
 void lexer_init();
 
-// Lexes `length` bytes of UTF-8 into dst (see the modes above; the flags keep the names transcode uses):
-//   one          stop after the first complete top-level value;
-//   not_prescan  false asks for a pre-scan: tokens are delimited and reported, only structural ones run;
-//   not_scan     false asks for a scan: values are validated and reported, nothing is loaded;
-//   wrap         always give a block, also with one;
-//   consumed     receives the bytes consumed (characters when input_series is a string!); may be null;
-//   callback     a function! or routine! that receives the events, or null / none;
-//   input_series the string! or binary! the bytes come from (the callback sees it), or null / none;
-//   output       a block that receives the loaded values instead of dst, or null / none.
+// Lexes `length` bytes of UTF-8 into dst as the options ask (see LexOptions and the modes above); input_series
+// is the string! or binary! the bytes come from (the callback sees it), or null / none.
 // Returns the datatype id of the last token (34, error!, for a malformed token in scan or prescan modes; 0
 // for input of only blanks and comments). In load mode a malformed token raises a syntax error, after
-// the values loaded before it were appended to `output`. dst, input_series, output and callback must be
-// cells the caller keeps rooted. The bytes are read in place: callers whose input may change during a
+// the values loaded before it were appended to the output block. dst, input_series and the options' cells
+// must be cells the caller keeps rooted. The bytes are read in place: callers whose input may change during a
 // callback go through load_source, which copies it.
-int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, bool one, bool not_prescan, bool not_scan,
-                   bool wrap, uint32_t* consumed, const Cell* callback, const Cell* input_series,
-                   const Cell* output);
+int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, const LexOptions& options,
+                   const Cell* input_series = nullptr);
 
 // Lexes a string! or binary! from its index: a string is converted to UTF-8 in the scratch buffer (length
 // counts characters, -1 for all; a larger count is cut to what the string holds; consumed is counted in
 // characters); a binary is copied (length and consumed in bytes; a byte-order mark is the caller's to
-// skip). What `do` on text, `load` and `transcode` call.
-int32_t load_source(Cell* dst, const Cell* source, int32_t length, bool one, bool not_prescan, bool not_scan,
-                    bool wrap, uint32_t* consumed, const Cell* callback, const Cell* output);
+// skip). What `do` on text, `load` and `transcode` call, and the datatypes through the language door.
+int32_t load_source(Cell* dst, const Cell* source, int32_t length, const LexOptions& options);
 
 // Lexer events, as the bits of a callback's event mask.
 enum LexerEvent : uint32_t {

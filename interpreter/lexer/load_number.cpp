@@ -9,7 +9,9 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/time.h"
-#include "scan_number.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/scan_number.h"
 
 namespace zol::lex {
 

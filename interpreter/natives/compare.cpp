@@ -1,7 +1,7 @@
 // Comparison and identity natives, reduce and compose, and the data-set natives.
 #include "interpreter/dispatch.h"
 #include "interpreter/natives/natives.h"
-#include "runtime/compare.h"
+#include "runtime/values/compare.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/function.h"
@@ -9,14 +9,14 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/support.h"
+#include "runtime/values/support.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
-#include "runtime/predefined.h"
+#include "runtime/values/ownership.h"
+#include "runtime/values/predefined.h"
 
 namespace zol::natives {
 

@@ -3,7 +3,7 @@
 #include "interpreter/natives/natives.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/trace.h"
-#include "runtime/compare.h"
+#include "runtime/values/compare.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
@@ -13,7 +13,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 
 namespace zol::natives {
 
@@ -155,7 +155,7 @@ void do_value(const int32_t* refs) {
     if (cell_is(value.get(), TYPE_STRING)) {
         // Text is loaded first and then run as a block.
         GcRoot code;
-        load_source(code.get(), value.get(), -1, false, true, true, true, nullptr, nullptr, nullptr);
+        load_source(code.get(), value.get(), -1, LexOptions{.wrap = true});
         *value = *code;
     }
     Cell* next_word = ref_arg(refs, 2);

@@ -11,8 +11,8 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
-#include "runtime/support.h"
+#include "runtime/values/predefined.h"
+#include "runtime/values/support.h"
 
 namespace zol::natives {
 

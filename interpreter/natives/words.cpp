@@ -11,7 +11,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 
 namespace zol::natives {
 

@@ -12,14 +12,13 @@
 #include "logic.h"
 #include "object.h"
 #include "registry.h"
-#include "interpreter/eval.h"
-#include "interpreter/lexer/lexer.h"
-#include "runtime/compare.h"
+#include "runtime/values/language.h"
+#include "runtime/values/compare.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
-#include "runtime/mold.h"
-#include "runtime/ownership.h"
+#include "runtime/values/hashtable.h"
+#include "runtime/values/mold.h"
+#include "runtime/values/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
 #include "series.h"
@@ -266,7 +265,7 @@ const Cell* block_to(Cell*, Cell* source, TypeId type) {
         case TYPE_STRING: {
             // The text is read as source: the values it holds, words bound globally.
             GcRoot text(*source), loaded;
-            load_source(loaded.get(), text.get(), -1, false, true, true, true, nullptr, nullptr, nullptr);
+            g_language.load_source(loaded.get(), text.get(), -1, LexOptions{.wrap = true});
             result = stack_push(loaded.get());
             break;
         }
@@ -585,10 +584,10 @@ void sort_with_function(Cell* series, uint32_t start, uint32_t count, uint32_t s
         if (whole) {
             std::memcpy(cells_of(left.get()), x, size_t(size) * CELL);
             std::memcpy(cells_of(right.get()), y, size_t(size) * CELL);
-            r = interp_sort_compare(fn.get(), left.get(), right.get());
+            r = g_language.sort_compare(fn.get(), left.get(), right.get());
         } else {
             Cell first = *x, second = *y;
-            r = interp_sort_compare(fn.get(), &first, &second);
+            r = g_language.sort_compare(fn.get(), &first, &second);
         }
         return reverse ? -r : r;
     };

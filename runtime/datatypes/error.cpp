@@ -7,19 +7,21 @@
 
 #include "block.h"
 #include "context.h"
-#include "interpreter/eval.h"
 #include "object.h"
 #include "registry.h"
+#include "runtime/values/language.h"
+#include "runtime/values/backtrace.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/output.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 #include "runtime/unicode.h"
+#include "platform/platform.h"
 #include "string.h"
 #include "symbol.h"
 #include "word.h"
@@ -484,7 +486,7 @@ const Cell* error_make(Cell*, Cell* spec_in, TypeId) {
             if (!cell_is(&first, TYPE_SET_WORD)) fire(ERR_INTERNAL_INVALID_ERROR);
             Cell* e = push_blank_error();
             context_bind_block(spec.get(), object_context(e), true);
-            eval_block(spec.get(), false);
+            g_language.eval_block(spec.get());
             throw_if_pending();
             stack_pop(1);
             uint32_t cls, field;
@@ -520,7 +522,37 @@ bool error_read_template(const char* text, Cell* out) {
     return reader.read(out) && reader.finished();
 }
 
+namespace {
+
+// The raiser's side of error values (see ErrorValueHooks).
+Cell* make_for_raise(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    Cell* error = error_create(id, arg1, arg2, arg3);
+    // The code near the error: the block being evaluated, at the expression that raised it.
+    Cell* near = error_field(error, ERROR_FIELD_NEAR);
+    if (cell_is(near, TYPE_NONE) && is_block_kind(cell_type(&g_current_block))) *near = g_current_block;
+    return error;
+}
+
+// The stack field holds the call-frame top as an integer! until a try/keep or a report asks for the names,
+// unless it already holds them.
+void record_raise(Cell* error) {
+    Cell where;
+    stack_get_call_word(&where);
+    error_set_where(error, &where);
+    Cell* field = error_field(error, ERROR_FIELD_STACK);
+    if (!cell_is(field, TYPE_BLOCK)) set_integer(field, int32_t(g_frames.top - g_frames.start));
+}
+
+void report_uncaught(const Cell* error) {
+    std::string text = error_form_text(error);
+    text += '\n';
+    platform::write_stderr(text.data(), text.size());
+}
+
+}  // namespace
+
 void errors_init() {
+    g_error_hooks = ErrorValueHooks{make_for_raise, record_raise, error_fill_stack, report_uncaught};
     if (g_built) return;
     for (Cell* c : {&g_catalog, &g_prototype, &g_stack_trace, &g_files}) {
         set_none(c);

@@ -11,13 +11,14 @@
 #include "error.h"
 #include "logic.h"
 #include "registry.h"
+#include "runtime/values/backtrace.h"
 #include "runtime/dtoa.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "runtime/support.h"
-#include "interpreter/lexer/scan_number.h"
+#include "runtime/values/support.h"
+#include "runtime/scan_number.h"
 #include "string.h"
 
 namespace zol {

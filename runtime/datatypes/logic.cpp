@@ -7,13 +7,11 @@
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "runtime/support.h"
+#include "runtime/values/support.h"
 #include "string.h"
 
 namespace zol {
 
-const Cell g_true_value{TYPE_LOGIC, 1, 0, 0};
-const Cell g_false_value{TYPE_LOGIC, 0, 0, 0};
 
 Cell* logic_set_result(bool v) {
     set_logic(g_args.base, v);

@@ -2,7 +2,7 @@
 #include "map.h"
 
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
 #include "series.h"
 

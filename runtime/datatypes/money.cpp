@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "runtime/scan_number.h"
+
 namespace zol {
 
 namespace {
@@ -84,5 +86,65 @@ uint32_t money_digit(const Cell* money, int n) {
 }
 
 uint32_t money_currency(const Cell* money) { return bytes_of(money).b[4]; }
+
+namespace {
+
+// Digits with single "'" separators between them, from a digit at p (after another character), moving p past
+// them; -1 when a separator is doubled or no digit follows it.
+int separated_digits(const uint8_t*& p, const uint8_t* end) {
+    int digits = 0;
+    for (; p < end && ((*p >= '0' && *p <= '9') || *p == '\''); p++) {
+        if (*p == '\'') {
+            if (p[-1] == '\'' || p + 1 >= end || p[1] < '0' || p[1] > '9') return -1;
+        } else {
+            digits++;
+        }
+    }
+    return digits;
+}
+
+}  // namespace
+
+void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target, int* error) {
+    *error = SCAN_INVALID;
+    uint8_t buf[64];
+    if (!scan_ascii(text, unit, length, buf, sizeof buf)) return;
+    const uint8_t* p = buf;
+    const uint8_t* end = buf + length;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const uint8_t* code = nullptr;
+    if (p < end && *p != '$') {
+        for (int i = 0; i < 3; i++) {
+            if (p + i >= end || !((p[i] | 0x20) >= 'a' && (p[i] | 0x20) <= 'z')) return;
+        }
+        code = p;
+        p += 3;
+    }
+    if (p >= end || *p++ != '$' || p >= end || *p < '0' || *p > '9') return;
+    // The integer part: digits with single separators between them; leading zeros are no digits of it.
+    const uint8_t* int_start = p;
+    while (p + 1 < end && *p == '0' && ((p[1] >= '0' && p[1] <= '9') || p[1] == '\'')) {
+        p++;
+        if (*p == '\'' && (p + 1 >= end || p[1] < '0' || p[1] > '9')) return;
+        if (*p == '\'') p++;
+    }
+    int digits = separated_digits(p, end);
+    const uint8_t* int_end = p;
+    if (digits < 0 || digits > 18) return;
+    const uint8_t* frac_start = nullptr;
+    const uint8_t* frac_end = nullptr;
+    if (p < end && (*p == '.' || *p == ',')) {
+        p++;
+        if (p >= end || *p < '0' || *p > '9') return;
+        frac_start = p;
+        int fraction = separated_digits(p, end);
+        if (fraction < 0 || fraction > MONEY_FRACTION_DIGITS) return;
+        frac_end = p;
+    }
+    if (p != end) return;
+    if (!money_make_at_digits(target, negative, code, int_start, int_end, frac_start, frac_end)) return;
+    *error = SCAN_OK;
+}
 
 }  // namespace zol

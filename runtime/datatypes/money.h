@@ -33,4 +33,11 @@ uint32_t money_digit(const Cell* money, int n);
 uint32_t money_currency(const Cell* money);
 inline bool money_negative_flag(const Cell* money) { return (money->header & HDR_MONEY_SIGN) != 0; }
 
+// Reads money text: an optional sign, an optional three-letter currency code, "$", then the amount:
+// digits with single "'" separators between them (none first, last or doubled, none right after the decimal
+// separator), at most one "." or "," before at most five fraction digits. Makes the target a money!; sets
+// *error (a ScanError) to SCAN_INVALID for any rule broken, a currency not in the currency list, or more than
+// 17 integer digits.
+void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target, int* error);
+
 }  // namespace zol

@@ -7,7 +7,6 @@
 
 namespace zol {
 
-const Cell g_none_value{TYPE_NONE, 0, 0, 0};
 
 Cell* none_set_result() {
     set_none(g_args.base);

@@ -8,16 +8,16 @@
 #include "context.h"
 #include "error.h"
 #include "function.h"
-#include "interpreter/eval.h"
 #include "registry.h"
-#include "runtime/compare.h"
+#include "runtime/values/language.h"
+#include "runtime/values/compare.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/mold.h"
-#include "runtime/ownership.h"
-#include "runtime/predefined.h"
+#include "runtime/values/mold.h"
+#include "runtime/values/ownership.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 #include "series.h"
 #include "string.h"
@@ -157,7 +157,7 @@ void call_handler(const Cell* fn, PredefinedWord name, const Cell* const* args, 
     stack_mark_func(&g_word[name], handler->w1);
     for (uint32_t i = 0; i < count; i++) stack_push(args[i]);
     function_init_locals(locals);
-    interp_invoke(handler.get(), 0, &g_word[name], 0);
+    g_language.invoke(handler.get(), 0, &g_word[name], 0);
     // A break, return or throw out of the handler has unwound the frames already: hand it on.
     throw_if_pending();
     unwind_frame_restore();
@@ -583,7 +583,7 @@ const Cell* object_make(Cell* proto_in, Cell* spec_in, TypeId) {
             }
         }
         remake_functions(context);
-        eval_block(spec.get(), false);
+        g_language.eval_block(spec.get());
         throw_if_pending();
         stack_pop(1);
         for (uint32_t i = 0; i < context_word_count(context); i++) {

@@ -2,7 +2,7 @@
 // parentheses instead of brackets.
 #include "block.h"
 #include "registry.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "string.h"
 
 namespace zol {

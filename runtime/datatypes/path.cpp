@@ -6,7 +6,7 @@
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/stack.h"
 #include "string.h"
 

@@ -15,7 +15,7 @@
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -168,19 +168,6 @@ std::string string_to_utf8(const Cell* str) {
         out.append(reinterpret_cast<char*>(buf), size_t(n));
     }
     return out;
-}
-
-uint32_t string_get_char(const uint8_t* at, uint32_t unit) {
-    switch (unit) {
-        case 1: return *at;
-        case 2: return uint32_t(at[0]) | uint32_t(at[1]) << 8;
-        case 4: {
-            uint32_t cp;
-            std::memcpy(&cp, at, 4);
-            return cp;
-        }
-        default: runtime_error(101, 0);  // a string buffer never has another unit
-    }
 }
 
 uint32_t string_char_at(const Cell* str, uint32_t index) {

@@ -13,6 +13,7 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/unicode.h"
 
 namespace zol {
 
@@ -37,19 +38,6 @@ void string_truncate(Cell* str, uint32_t n);
 // The text from the head index, as UTF-8 (never raises: a unit beyond U+10FFFF is written as U+FFFD).
 std::string string_to_utf8(const Cell* str);
 
-// The code point stored at a unit of the given size.
-uint32_t string_get_char(const uint8_t* at, uint32_t unit);
-// Stores a code point into a unit of the given size (little-endian whatever the host).
-inline void string_put_unit(uint8_t* at, uint32_t unit, uint32_t cp) {
-    switch (unit) {
-        case 1: *at = uint8_t(cp); break;
-        case 2:
-            at[0] = uint8_t(cp);
-            at[1] = uint8_t(cp >> 8);
-            break;
-        default: __builtin_memcpy(at, &cp, 4); break;
-    }
-}
 // The code point at a unit index counted from the buffer's first used unit (not from the cell's head).
 uint32_t string_char_at(const Cell* str, uint32_t index);
 
@@ -80,9 +68,6 @@ void string_append_code_points(Cell* str, const uint32_t* cps, size_t n);
 // name, built on first need; allocates then). False for any other value.
 bool string_text_view(const Cell* value, Cell* out);
 
-// Word 3 of a string cell: the node of its cache buffer, where the encoders leave their output; 0 until made.
-inline uint32_t string_cache_node(const Cell* str) { return str->w3; }
-inline void string_set_cache_node(Cell* str, uint32_t node) { str->w3 = node; }
 
 // --- joining text
 

@@ -7,12 +7,12 @@
 
 #include "series.h"
 #include "string.h"
-#include "interpreter/eval.h"
+#include "runtime/values/language.h"
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
-#include "runtime/ownership.h"
+#include "runtime/values/mold.h"
+#include "runtime/values/ownership.h"
 #include "runtime/sort.h"
 
 namespace zol {
@@ -294,12 +294,12 @@ void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t si
             string_reset(right.get());
             string_append_code_points(left.get(), x, size);
             string_append_code_points(right.get(), y, size);
-            r = interp_sort_compare(fn.get(), left.get(), right.get());
+            r = g_language.sort_compare(fn.get(), left.get(), right.get());
         } else {
             Cell first, second;
             set_char(&first, *x);
             set_char(&second, *y);
-            r = interp_sort_compare(fn.get(), &first, &second);
+            r = g_language.sort_compare(fn.get(), &first, &second);
         }
         return reverse ? -r : r;
     };

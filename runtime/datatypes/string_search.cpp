@@ -13,7 +13,7 @@
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 
 namespace zol {
 

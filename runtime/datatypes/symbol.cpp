@@ -5,7 +5,7 @@
 
 #include "registry.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 #include "runtime/casefold.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

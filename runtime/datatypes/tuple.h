@@ -2,6 +2,7 @@
 // 3 in memory order (byte 1 is the lowest byte of word 1); bytes past the length are zero. Only the maker
 // and the readers are here so far; the actions come with the datatype.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -18,5 +19,10 @@ Cell* tuple_make_at(Cell* cell, const uint8_t* bytes, uint32_t length);
 inline uint32_t tuple_length(const Cell* t) { return (t->header & TUPLE_LENGTH_MASK) >> TUPLE_LENGTH_SHIFT; }
 // Byte i, from 0.
 uint8_t tuple_byte(const Cell* t, uint32_t i);
+
+// Reads tuple text: parts of 0 to 255 separated by single dots, at most 12, into the target (padded to 3
+// bytes). Sets *error (a ScanError) to SCAN_INVALID for an empty part, a part above 255, a 13th part or
+// another character.
+void scan_tuple(const uint8_t* text, uint32_t unit, size_t length, int* error, Cell* target);
 
 }  // namespace zol

@@ -7,7 +7,6 @@
 
 namespace zol {
 
-const Cell g_unset_value{TYPE_UNSET, 0, 0, 0};
 
 Cell* unset_set_result() {
     set_unset(g_args.base);

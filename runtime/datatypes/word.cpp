@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "context.h"
-#include "interpreter/lexer/lexer.h"
+#include "runtime/unicode.h"
+#include "runtime/values/language.h"
 #include "runtime/gc.h"
 #include "error.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/exits.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "runtime/stack.h"
 #include "string.h"
 #include "symbol.h"
@@ -93,9 +94,10 @@ int32_t word_lex_spelling(uint32_t symbol) {
     uint32_t length;
     const uint8_t* bytes = symbol_bytes(symbol, &length);
     std::string name(reinterpret_cast<const char*>(bytes), length);  // the lexer may add symbols
-    GcRoot scanned;
-    return lexer_scan(scanned.get(), reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), true,
-                      true, false, false, nullptr, nullptr, nullptr, nullptr);
+    GcRoot text, scanned;
+    set_series(text.get(), TYPE_STRING,
+               unicode_load_utf8_new(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size())));
+    return g_language.load_source(scanned.get(), text.get(), -1, LexOptions{.one = true, .scan = true});
 }
 
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
@@ -111,7 +113,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
                 string_make(text.get());
                 string_append_char(series_node(text.get()), cp);
             }
-            load_source(loaded.get(), text.get(), -1, true, true, true, false, nullptr, nullptr, nullptr);
+            g_language.load_source(loaded.get(), text.get(), -1, LexOptions{.one = true});
             if (!is_any_word(loaded.get())) fire(ERR_SCRIPT_INVALID_CHARS);
             *result = *loaded;
             break;

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/output.h"
 #include "tests/support.h"
 

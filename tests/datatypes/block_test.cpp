@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/cycles.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "tests/support.h"
 
 namespace zol::test {

@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "runtime/output.h"
 #include "tests/block_builder.h"
 #include "tests/support.h"

@@ -11,8 +11,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
-#include "runtime/ownership.h"
+#include "runtime/values/mold.h"
+#include "runtime/values/ownership.h"
 #include "tests/block_builder.h"
 #include "tests/support.h"
 

@@ -2,7 +2,7 @@
 // conversion. Search and editing have their own files.
 #include <climits>
 
-#include "runtime/compare.h"
+#include "runtime/values/compare.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/stack.h"

@@ -1,11 +1,12 @@
 // Symbols, contexts and words: interning by spelling, binding by slot, and the word actions.
+#include "runtime/values/backtrace.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
-#include "runtime/predefined.h"
+#include "runtime/values/predefined.h"
 #include "tests/support.h"
 
 namespace zol::test {

@@ -149,7 +149,7 @@ TEST_F(LexerErrors, ErrorsAreSyntaxErrors) {
         Cell error;
         GcRoot source, dst;
         make_source(source, t);
-        ErrorId id = catch_error([&] { load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr); }, &error);
+        ErrorId id = catch_error([&] { load_source(dst.get(), source.get(), -1, LexOptions{}); }, &error);
         ASSERT_NE(id, ERR_COUNT) << t;
         EXPECT_EQ(error_info(id).cls, ERRC_SYNTAX) << t;
         stack_reset();

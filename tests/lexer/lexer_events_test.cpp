@@ -60,9 +60,9 @@ protected:
     void make_callback(GcRoot& out, const char* body_text) {
         GcRoot params, body, source;
         make_source(source, "event input type line token");
-        load_source(params.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(params.get(), source.get(), -1, LexOptions{});
         make_source(source, body_text);
-        load_source(body.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(body.get(), source.get(), -1, LexOptions{});
         function_build(params.get(), body.get(), 0, 0, 0, function_check_spec(params.get()));
         *out = *stack_top();
         stack_reset();
@@ -198,7 +198,7 @@ TEST_F(LexerEvents, TheCallbackMovesTheInput) {
     make_source(source, "x 1 2 3");
     source->w1 = 2;
     set_series(output.get(), TYPE_BLOCK, series_alloc_cells(8));
-    load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, cb.get(), output.get());
+    load_source(dst.get(), source.get(), -1, LexOptions{.callback = cb.get(), .output = output.get()});
     EXPECT_EQ(show(output.get()), "[1 2 3 1 2 3]");
     EXPECT_EQ(g_events[0].index, 3) << "indexes count from the string's head, not the input's start";
 }

@@ -16,7 +16,7 @@ protected:
         int32_t type;
         uint32_t consumed;
     };
-    void check_first_values(std::initializer_list<FirstValue> cases, const LexOptions& options) {
+    void check_first_values(std::initializer_list<FirstValue> cases, const LexRequest& options) {
         for (const FirstValue& c : cases) {
             Lexed r = lex(c.text, options);
             EXPECT_EQ(r.error, ERR_COUNT) << c.text;
@@ -109,7 +109,7 @@ TEST_F(LexerModes, LengthAndIndexCountCharacters) {
     make_source(source, "skip 42 7");
     source->w1 = 5;
     uint32_t consumed = 0;
-    load_source(dst.get(), source.get(), -1, true, true, true, false, &consumed, nullptr, nullptr);
+    load_source(dst.get(), source.get(), -1, LexOptions{.one = true, .consumed = &consumed});
     EXPECT_EQ(show(dst.get()), "42");
     EXPECT_EQ(consumed, 2u);
     // Binary input is copied and counted in bytes.
@@ -117,7 +117,7 @@ TEST_F(LexerModes, LengthAndIndexCountCharacters) {
     uint8_t* bytes = binary_make_at(bin.get(), 8);
     std::memcpy(bytes, "\xC3\xA9 1", 4);
     binary_set_length(bin.get(), 4);
-    load_source(dst.get(), bin.get(), -1, true, true, true, false, &consumed, nullptr, nullptr);
+    load_source(dst.get(), bin.get(), -1, LexOptions{.one = true, .consumed = &consumed});
     EXPECT_EQ(show(dst.get()), "é");
     EXPECT_EQ(consumed, 2u);
 }
@@ -165,7 +165,7 @@ TEST_F(LexerModes, NewLineMarkers) {
     for (const Case& c : cases) {
         GcRoot source, dst;
         make_source(source, c.text);
-        load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(dst.get(), source.get(), -1, LexOptions{});
         std::string marks;
         Series* s = cell_series(dst.get());
         for (uint32_t i = 0; i < s->used(); i++) marks += cell_new_line(s->cells() + i) ? 'n' : '-';
@@ -174,7 +174,7 @@ TEST_F(LexerModes, NewLineMarkers) {
     // Inside a block or path: the first value after the line break.
     GcRoot source, dst;
     make_source(source, "[a\n b]");
-    load_source(dst.get(), source.get(), -1, true, true, true, false, nullptr, nullptr, nullptr);
+    load_source(dst.get(), source.get(), -1, LexOptions{.one = true});
     Series* inner = cell_series(dst.get());
     EXPECT_FALSE(cell_new_line(inner->cells()));
     EXPECT_TRUE(cell_new_line(inner->cells() + 1));
@@ -192,7 +192,7 @@ TEST_F(LexerModes, LargeAndDeepInputs) {
     for (int i = 0; i < 30000; i++) many += std::to_string(i) + " w" + std::to_string(i % 97) + " \"s\"\n";
     GcRoot source, dst;
     make_source(source, many);
-    load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+    load_source(dst.get(), source.get(), -1, LexOptions{});
     Series* s = cell_series(dst.get());
     ASSERT_EQ(s->used(), 90000u);
     EXPECT_EQ(cell_int(s->cells() + 3 * 29999), 29999);

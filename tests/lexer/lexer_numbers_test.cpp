@@ -1,6 +1,6 @@
 // The lexer's numbers, times, dates and money: source text and what it loads as, the refusals of each form,
 // and the text scanners that the datatypes' conversions share with the lexer.
-#include "interpreter/lexer/scan_number.h"
+#include "runtime/scan_number.h"
 #include "tests/lexer/lexer_support.h"
 
 namespace zol::test {

@@ -20,9 +20,9 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/dtoa.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "tests/support.h"
 
 namespace zol::test {
@@ -167,11 +167,17 @@ inline void make_source(GcRoot& root, const std::string& text) {
     string_append_utf8(root.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-struct LexOptions {
+// The lexer's options, and how many characters of the source to read (-1 for all).
+struct LexRequest {
     bool one = false, prescan = false, scan = false, wrap = false;
     int32_t length = -1;
     const Cell* callback = nullptr;
     const Cell* output = nullptr;
+
+    LexOptions options(uint32_t* consumed) const {
+        return LexOptions{.one = one, .prescan = prescan, .scan = scan, .wrap = wrap, .consumed = consumed,
+                          .callback = callback, .output = output};
+    }
 };
 
 // Runs one lexer call, body(dst, &out), and shows what it gave or the error it raised.
@@ -186,20 +192,19 @@ Lexed lex_with(Body body) {
     return out;
 }
 
-inline Lexed lex(const std::string& text, const LexOptions& o = {}) {
+inline Lexed lex(const std::string& text, const LexRequest& o = {}) {
     GcRoot source;
     make_source(source, text);
     return lex_with([&](Cell* dst, Lexed& out) {
-        out.type = load_source(dst, source.get(), o.length, o.one, !o.prescan, !o.scan, o.wrap, &out.consumed,
-                               o.callback, o.output);
+        out.type = load_source(dst, source.get(), o.length, o.options(&out.consumed));
     });
 }
 
 // The same over raw bytes, which a string could not hold (invalid UTF-8): lexer_scan reads them in place.
-inline Lexed lex_bytes(const std::string& bytes, const LexOptions& o = {}) {
+inline Lexed lex_bytes(const std::string& bytes, const LexRequest& o = {}) {
     return lex_with([&](Cell* dst, Lexed& out) {
-        out.type = lexer_scan(dst, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), o.one,
-                              !o.prescan, !o.scan, o.wrap, &out.consumed, o.callback, nullptr, o.output);
+        out.type = lexer_scan(dst, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()),
+                              o.options(&out.consumed));
     });
 }
 

@@ -31,7 +31,7 @@ TEST_F(LexerTokens, WordsKeepTheirSpellingAndAreBoundGlobally) {
     std::string text = "Alpha alpha ALPHA";
     GcRoot source;
     make_source(source, text);
-    load_source(block.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+    load_source(block.get(), source.get(), -1, LexOptions{});
     Cell* w = cell_series(block.get())->cells();
     EXPECT_EQ(std::string(symbol_c_string(word_symbol(&w[0]))), "Alpha");
     EXPECT_EQ(std::string(symbol_c_string(word_symbol(&w[2]))), "ALPHA");
@@ -44,7 +44,7 @@ TEST_F(LexerTokens, WordsKeepTheirSpellingAndAreBoundGlobally) {
     // Every word kind is bound, so a loaded block can be evaluated; an issue never is.
     GcRoot kinds;
     make_source(source, "w: :w 'w /w #only-an-issue");
-    load_source(kinds.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+    load_source(kinds.get(), source.get(), -1, LexOptions{});
     Cell* k = cell_series(kinds.get())->cells();
     for (int i = 0; i < 4; i++) EXPECT_NE(word_index(&k[i]), WORD_UNRESOLVED) << i;
     EXPECT_EQ(word_index(&k[4]), WORD_UNRESOLVED);
@@ -56,7 +56,7 @@ TEST_F(LexerTokens, WordsKeepTheirSpellingAndAreBoundGlobally) {
     for (int round = 0; round < 2; round++) {
         GcRoot many;
         make_source(source, spellings);
-        load_source(many.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(many.get(), source.get(), -1, LexOptions{});
         Series* m = cell_series(many.get());
         ASSERT_EQ(m->used(), 12000u);
         for (uint32_t i = 0; i < m->used(); i++) {
@@ -198,7 +198,7 @@ TEST_F(LexerTokens, LoadedValuesMold) {
     for (const LoadCase& c : cases) {
         GcRoot source, dst;
         make_source(source, c.text);
-        load_source(dst.get(), source.get(), -1, false, true, true, false, nullptr, nullptr, nullptr);
+        load_source(dst.get(), source.get(), -1, LexOptions{});
         EXPECT_EQ(mold_text(dst.get()), c.expected) << "source: " << c.text;
     }
 }

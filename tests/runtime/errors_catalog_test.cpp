@@ -10,7 +10,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
-#include "runtime/mold.h"
+#include "runtime/values/mold.h"
 #include "tests/generated.h"
 #include "tests/support.h"
 

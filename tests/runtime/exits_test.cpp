@@ -1,5 +1,8 @@
 // Non-local exits: break, continue, return, exit and throw reach the right frames; errors stop at try
 // frames; an error nothing catches ends the process with status 254.
+#include <cstdlib>
+
+#include "runtime/values/backtrace.h"
 #include "runtime/system.h"
 #include "tests/support.h"
 
@@ -198,6 +201,70 @@ TEST_F(ExitsTest, TheReportOfAnError) {
     Cell arg = g_false_value;
     catch_error([&] { fire(ERR_SCRIPT_INVALID_ARG, &arg); }, &error);
     EXPECT_EQ(error_form_text(&error), "*** Script Error: invalid argument: false\n*** Where: try\n*** Near : none");
+}
+
+// A C library that calls back (qsort here) sees its callback return normally; what the language raised or
+// left pending inside comes out after the library has returned.
+namespace guarded {
+int calls = 0;
+void (*inside)() = nullptr;
+int compare(const void* a, const void* b) {
+    calls++;
+    if (!callback_guard([] { inside(); })) return 0;
+    return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+}
+}  // namespace guarded
+
+TEST_F(ExitsTest, AnErrorInACallbackFromCIsRaisedAfterTheLibraryReturns) {
+    int numbers[] = {3, 1, 2, 5, 4};
+    guarded::calls = 0;
+    guarded::inside = [] { fire(ERR_SCRIPT_INVALID_ARG, &g_none_value); };
+    Cell* top = g_args.top;
+    CallFrame* frames = g_frames.top;
+    Cell error;
+    ErrorId id = catch_error([&] {
+        Cell* base = g_args.base;
+        Cell* inner_top = g_args.top;
+        CallFrame* inner_frames = g_frames.top;
+        std::qsort(numbers, 5, sizeof numbers[0], guarded::compare);
+        EXPECT_TRUE(callback_has_parked());
+        // The guard put the stacks back as they were before the callback.
+        EXPECT_EQ(g_args.base, base);
+        EXPECT_EQ(g_args.top, inner_top);
+        EXPECT_EQ(g_frames.top, inner_frames);
+        callback_raise_parked();
+        ADD_FAILURE() << "the parked error was not raised";
+    }, &error);
+    EXPECT_EQ(id, ERR_SCRIPT_INVALID_ARG);
+    EXPECT_FALSE(callback_has_parked());
+    EXPECT_GT(guarded::calls, 1) << "later callbacks ran without their body";
+    EXPECT_EQ(g_frames.top, frames);
+    stack_reset();
+    EXPECT_EQ(g_args.top, top);
+}
+
+TEST_F(ExitsTest, AnExitInACallbackFromCIsHandedOnAfterTheLibraryReturns) {
+    int numbers[] = {2, 1};
+    Cell name = word(5);
+    stack_mark_loop(&name);
+    CallFrame* loop = g_frames.top - 1;
+    guarded::inside = [] { stack_unwind_break(false, false); };
+    std::qsort(numbers, 2, sizeof numbers[0], guarded::compare);
+    EXPECT_EQ(g_system.pending, UNWIND_NONE) << "nothing is pending while the library still runs";
+    EXPECT_THROW(callback_raise_parked(), PendingUnwind);
+    EXPECT_EQ(g_system.pending, UNWIND_BREAK);
+    EXPECT_EQ(g_frames.top, loop + 1);
+}
+
+TEST_F(ExitsTest, AGuardedCallbackThatSucceedsLeavesTheStacksAsTheyWere) {
+    Cell* top = g_args.top;
+    CallFrame* frames = g_frames.top;
+    Cell v = integer(7);
+    EXPECT_TRUE(callback_guard([&] { stack_push(&v); }));
+    EXPECT_EQ(g_args.top, top);
+    EXPECT_EQ(g_frames.top, frames);
+    EXPECT_FALSE(callback_has_parked());
+    callback_raise_parked();  // nothing parked: returns
 }
 
 using ExitsDeathTest = ExitsTest;

@@ -2,7 +2,7 @@
 // resources through their callbacks.
 #include "runtime/externals.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/valuestore.h"
 #include "tests/support.h"

@@ -4,7 +4,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/gc.h"
-#include "runtime/hashtable.h"
+#include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/unicode.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/lexer/scan_number.h"
+#include "runtime/scan_number.h"
 
 namespace zol::test {
 namespace {

@@ -1,4 +1,5 @@
 // The argument stack and the call frames: pushing, popping, unwinding and the fixed limits.
+#include "runtime/values/backtrace.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "tests/support.h"

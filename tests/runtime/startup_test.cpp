@@ -1,7 +1,7 @@
 // Start-up: the steps of the runtime initialisation, in their order, and what start-up leaves behind.
 #include "runtime/datatypes/registry.h"
 #include "runtime/gc.h"
-#include "runtime/startup.h"
+#include "boot/startup.h"
 #include "runtime/valuestore.h"
 #include "tests/support.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "cell.h"
+#include "runtime/cell.h"
 
 namespace zol {
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "cell.h"
+#include "runtime/cell.h"
 #include "predefined.h"
 
 namespace zol {

@@ -4,12 +4,12 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
-#include "cycles.h"
-#include "gc.h"
+#include "runtime/cycles.h"
+#include "runtime/gc.h"
 #include "hashtable.h"
-#include "memory.h"
+#include "runtime/memory.h"
 #include "mold.h"
-#include "stack.h"
+#include "runtime/stack.h"
 
 namespace zol {
 

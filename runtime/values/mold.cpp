@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
-#include "exits.h"
-#include "gc.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
 
 namespace zol {
 

@@ -1,6 +1,6 @@
 // Comparison of two values through the compare slot of the first value's datatype.
 #pragma once
-#include "cell.h"
+#include "runtime/cell.h"
 
 namespace zol {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "cell.h"
-#include "cycles.h"
+#include "runtime/cell.h"
+#include "runtime/cycles.h"
 
 namespace zol {
 

@@ -5,7 +5,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "stack.h"
+#include "runtime/stack.h"
 
 namespace zol {
 

@@ -1,5 +1,5 @@
 // Start-up: the entry sequence, the runtime initialisation and the hand-over to the global code.
-#include "startup.h"
+#include "boot/startup.h"
 
 #include <cfenv>
 #include <cstring>
@@ -17,19 +17,19 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "casefold.h"
-#include "exits.h"
-#include "externals.h"
-#include "gc.h"
-#include "memory.h"
-#include "output.h"
-#include "ownership.h"
+#include "runtime/casefold.h"
+#include "runtime/exits.h"
+#include "runtime/externals.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/output.h"
+#include "runtime/values/ownership.h"
 #include "platform/platform.h"
-#include "predefined.h"
-#include "random.h"
-#include "stack.h"
-#include "system.h"
-#include "valuestore.h"
+#include "runtime/values/predefined.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
+#include "runtime/system.h"
+#include "runtime/valuestore.h"
 
 namespace zol {
 

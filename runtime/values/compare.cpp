@@ -2,7 +2,7 @@
 #include "compare.h"
 
 #include "runtime/datatypes/registry.h"
-#include "exits.h"
+#include "runtime/exits.h"
 
 namespace zol {
 

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "casefold.h"
+#include "runtime/casefold.h"
 #include "compare.h"
 #include "runtime/datatypes/symbol.h"
-#include "gc.h"
-#include "memory.h"
-#include "output.h"
-#include "random.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/output.h"
+#include "runtime/random.h"
 
 namespace zol {
 
@@ -305,6 +305,7 @@ uint32_t position_bucket(uint32_t table, uint32_t position) {
 // --- making
 
 uint32_t hashtable_make(uint32_t size, uint32_t block, HashKind kind, uint32_t width) {
+    g_mark_hashtable = hashtable_mark;  // the collector reaches tables only through cells of the layers above it
     if (size < 4) size = 4;
     if (kind == HASH_SYMBOLS && size >= 4000) size *= 2;
     uint32_t buckets = next_pow2(uint64_t(std::ceil(double(size) / LOAD)));

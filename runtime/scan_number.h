@@ -1,12 +1,11 @@
-// The number scanners over text units: a decimal integer, a float literal, a tuple and a money amount, read
-// from the 1-, 2- or 4-byte units of a string buffer. The lexer loads number tokens with them; to integer!,
-// to float!, to tuple! and to money! read text through them. None allocates or raises: the outcome comes
-// back in an error code.
+// The number scanners over text units: a decimal integer and a float literal, read from the 1-, 2- or 4-byte
+// units of a string buffer. The lexer loads number tokens with them; to integer! and to float! read text
+// through them, and tuple! and money! build their own scanners on the unit readers here. None allocates or
+// raises: the outcome comes back in an error code.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/cell.h"
 
 namespace zol {
 
@@ -30,14 +29,20 @@ int32_t scan_integer(const uint8_t* text, uint32_t unit, size_t length, int* err
 // SCAN_INVALID when the text is longer than SCAN_FLOAT_MAX_LENGTH or is no complete literal.
 double scan_float(const uint8_t* text, uint32_t unit, size_t length, int* error, int extra_exponent = 0);
 
-// Parts of 0 to 255 separated by single dots, at most 12: makes the target a tuple! (padded to 3 bytes).
-// Sets *error to SCAN_INVALID for an empty part, a part above 255, a 13th part or another character.
-void scan_tuple(const uint8_t* text, uint32_t unit, size_t length, int* error, Cell* target);
+// Unit i of a string buffer of 1-, 2- or 4-byte units (little-endian whatever the width); units of another
+// width read as 0xFFFFFFFF, which no scanner accepts.
+inline uint32_t scan_unit_at(const uint8_t* text, uint32_t unit, size_t i) {
+    switch (unit) {
+        case 1: return text[i];
+        case 2: return uint32_t(text[2 * i]) | uint32_t(text[2 * i + 1]) << 8;
+        case 4:
+            return uint32_t(text[4 * i]) | uint32_t(text[4 * i + 1]) << 8 | uint32_t(text[4 * i + 2]) << 16 |
+                   uint32_t(text[4 * i + 3]) << 24;
+        default: return 0xFFFFFFFF;
+    }
+}
 
-// An optional sign, an optional three-letter currency code, "$", then the amount: digits with single "'"
-// separators between them (none first, last or doubled, none right after the decimal separator), at most
-// one "." or "," before at most five fraction digits. Makes the target a money!; sets *error to
-// SCAN_INVALID for any rule broken, a currency not in the currency list, or more than 17 integer digits.
-void scan_money(const uint8_t* text, size_t length, uint32_t unit, Cell* target, int* error);
+// The text as ASCII bytes into out, when it is ASCII without NUL and fits its room; false otherwise.
+bool scan_ascii(const uint8_t* text, uint32_t unit, size_t length, uint8_t* out, size_t room);
 
 }  // namespace zol

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cell.h"
-#include "types.h"
+#include "runtime/cell.h"
+#include "runtime/types.h"
 
 namespace zol {
 
@@ -25,6 +25,8 @@ enum HashKind : uint32_t {
 // Makes a table for about `size` keys. With a block (kinds 0 to 2) every key of the block is indexed;
 // without one a new block (or entry series) is made. Returns the table's node.
 uint32_t hashtable_make(uint32_t size, uint32_t block, HashKind kind, uint32_t width);
+// Marks the table's buffers and what it keeps alive (the collector calls it for cells that hold a table).
+void hashtable_mark(uint32_t table);
 uint32_t hashtable_block(uint32_t table);
 uint32_t hashtable_count(uint32_t table);
 uint32_t hashtable_bucket_count(uint32_t table);

@@ -1,11 +1,12 @@
 // Small routines that natives and actions share.
 #include "support.h"
 
-#include "datatypes/context.h"
-#include "datatypes/function.h"
-#include "exits.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/values/backtrace.h"
+#include "runtime/exits.h"
 #include "predefined.h"
-#include "stack.h"
+#include "runtime/stack.h"
 
 namespace zol {
 
