@@ -29,7 +29,7 @@ void check(bool ok) {
 // Every value reachable from a cell is a value: no open marker of the lexer escapes into a result.
 void check_value(const Cell* c, int depth) {
     check(cell_type(c) != TYPE_TRIPLE);
-    if (!is_block_kind(cell_type(c)) && !cell_is(c, TYPE_MAP)) return;
+    if (!type_in(FAMILY_ANY_BLOCK, cell_type(c)) && !cell_is(c, TYPE_MAP)) return;
     if (depth > 200) return;
     Series* s = node_series(c->w2);
     for (uint32_t i = 0; i < s->used(); i++) check_value(s->cells() + i, depth + 1);

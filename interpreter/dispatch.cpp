@@ -118,7 +118,7 @@ void entry_odd_q(const int32_t*) { logic_set_result(action_of<ACT_ODD_Q>(arg(0))
 void entry_complement(const int32_t*) { result(action_of<ACT_COMPLEMENT>(arg(0))(arg(0))); }
 
 bool is_part_series(uint32_t t) {
-    return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_MAP || t == TYPE_IMAGE;
+    return type_in(FAMILY_ANY_BLOCK, t) || type_in(FAMILY_ANY_STRING, t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_MAP || t == TYPE_IMAGE;
 }
 
 // append and insert: the /part count of the inserted value and the /dup count, by their rules.

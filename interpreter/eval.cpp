@@ -1165,7 +1165,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
                 position += 2;
                 continue;
             }
-            if (!right || cell_is(right, TYPE_PAREN) || is_any_function(cell_type(right))) {
+            if (!right || cell_is(right, TYPE_PAREN) || type_in(FAMILY_ANY_FUNCTION, cell_type(right))) {
                 // Any other right operand is evaluated first; two numbers are then computed in place and
                 // anything else goes to the operator's function with both operands in place.
                 g_args.top = start_top + 1;
@@ -1205,7 +1205,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
     }
     if (!cell_is(&first, TYPE_WORD)) fire(ERR_SCRIPT_WORD_FIRST, path.get());
     const Cell* value = word_value_cell(&first);
-    if (is_any_function(cell_type(value)) && !cell_is(value, TYPE_OP)) {
+    if (type_in(FAMILY_ANY_FUNCTION, cell_type(value)) && !cell_is(value, TYPE_OP)) {
         if (set) fire(ERR_SCRIPT_INVALID_PATH_SET, path.get());
         if (get) fire(ERR_SCRIPT_INVALID_PATH_GET, path.get());
         Cell fn = *value;
@@ -1255,7 +1255,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         step.last = last;
         uint32_t pt = cell_type(parent.get());
         step.may_own = set && last && i - head >= 2 && have_parent &&
-                       (is_block_kind(pt) || (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
+                       (type_in(FAMILY_ANY_BLOCK, pt) || (pt == TYPE_OBJECT && parent->w3 != 0 && cell_is(previous.get(), TYPE_WORD)));
         auto fn = actions_get_path_action(current.get(), path.get(), &element, int(i - head));
         const Cell* reached;
         try {
@@ -1267,7 +1267,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         have_parent = true;
         *current = *reached;
         *previous = element;
-        if (!set && !get && is_any_function(cell_type(current.get())) && !cell_is(current.get(), TYPE_OP)) {
+        if (!set && !get && type_in(FAMILY_ANY_FUNCTION, cell_type(current.get())) && !cell_is(current.get(), TYPE_OP)) {
             // A function reached mid-path is called; the elements after it are its refinements.
             Cell fn_value = *current;
             position = interp_apply(&fn_value, position, end, block, true, path.get(), i, parent.get(), 0, false, &element);

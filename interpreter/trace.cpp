@@ -62,7 +62,7 @@ void report(uint32_t event, const Cell* series, int64_t position, const Cell* re
     int32_t offset = -1;
     if (series) {
         *args[1] = *series;
-        if (is_series_kind(cell_type(series))) {
+        if (type_in(FAMILY_SERIES, cell_type(series))) {
             uint32_t head = series_index(series);
             if (position >= head && position <= cell_series(series)->used()) offset = int32_t(position - head);
         }

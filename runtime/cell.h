@@ -113,10 +113,7 @@ inline void set_word(Cell* c, TypeId t, uint32_t context, uint32_t symbol, uint3
 inline uint32_t word_context(const Cell* c) { return c->w1; }
 inline uint32_t word_symbol(const Cell* c) { return c->w2; }
 inline uint32_t word_index(const Cell* c) { return c->w3; }
-inline bool is_any_word(const Cell* c) {
-    uint32_t t = cell_type(c);
-    return t >= TYPE_WORD && t <= TYPE_ISSUE;
-}
+inline bool is_any_word(const Cell* c) { return type_in(FAMILY_ALL_WORD, cell_type(c)); }
 
 // --- context-based values (object!, error!, port!): context node in word 1
 inline uint32_t object_context(const Cell* c) { return c->w1; }

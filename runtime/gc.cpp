@@ -43,82 +43,50 @@ inline void mark_deep(uint32_t node) {
     if (node) gc_mark_block(node);
 }
 
+// How each datatype's cell reaches its buffers is its row's mark kind in types.def.
 void mark_cell(const Cell* c) {
-    switch (cell_type(c)) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            mark_deep(c->w2);
-            break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
+    switch (type_mark(cell_type(c))) {
+        case MARK_NONE: break;
+        case MARK_CELLS: mark_deep(c->w2); break;
+        case MARK_BYTES: mark_buffer(c->w2); break;
+        case MARK_BYTES_CACHED:
             mark_buffer(c->w2);
             mark_buffer(c->w3);
             break;
-        case TYPE_SYMBOL:
-            mark_buffer(c->w3);
-            mark_buffer(c->w2);
-            break;
-        case TYPE_CONTEXT:
-            g_mark_hashtable(c->w1);
-            if (!(c->header & HDR_STACK_CONTEXT)) mark_deep(c->w2);
-            break;
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT:
-        case TYPE_ISSUE:
+        case MARK_WORD:
             // A context is a two-cell block (its context! cell and its owner), so a bound `self` word,
             // which reaches the owner, and any other bound word mark the same way.
             mark_deep(c->w1);
             break;
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_OP: {
+        case MARK_CONTEXT:
+            g_mark_hashtable(c->w1);
+            if (!(c->header & HDR_STACK_CONTEXT)) mark_deep(c->w2);
+            break;
+        case MARK_NATIVE: {
             mark_deep(c->w2);
             mark_deep(c->w3);
             uint32_t source = (c->header & HDR_OP_SOURCE_MASK) >> HDR_OP_SOURCE_SHIFT;
             if (cell_type(c) == TYPE_OP && (source == TYPE_FUNCTION || source == TYPE_ROUTINE)) mark_deep(c->w1);
             break;
         }
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
+        case MARK_FUNCTION:
             mark_deep(c->w1);
             mark_deep(c->w2);
             mark_deep(c->w3);
             break;
-        case TYPE_BITSET:
-        case TYPE_VECTOR:
-        case TYPE_BINARY:
-        case TYPE_IMAGE:
-            mark_buffer(c->w2);
-            break;
-        case TYPE_OBJECT:
-        case TYPE_ERROR:
-        case TYPE_PORT:
+        case MARK_OBJECT:
             mark_deep(c->w1);
             mark_buffer(c->w3);
             break;
-        case TYPE_HASH:
-        case TYPE_MAP:
+        case MARK_HASHED:
             mark_deep(c->w2);
             if (c->w3) g_mark_hashtable(c->w3);
             break;
-        case TYPE_HANDLE:
+        case MARK_HANDLE:
             if (int32_t(c->w3) >= 0) externals_mark(c->w3, nullptr);
             break;
-        case TYPE_EVENT:
+        case MARK_EVENT:
             if ((c->header & 0x1000) && c->w2) mark_deep(c->w2);
-            break;
-        default:
             break;
     }
 }

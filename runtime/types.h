@@ -9,7 +9,7 @@ struct Cell;
 
 enum TypeId : uint32_t {
     NO_TYPE = 0,
-#define ZOL_TYPE(name, id, text, parent) TYPE_##name = id,
+#define ZOL_TYPE(name, id, text, parent, init, mark, families) TYPE_##name = id,
 #include "types.def"
 #undef ZOL_TYPE
 };
@@ -18,9 +18,125 @@ enum TypeId : uint32_t {
 constexpr uint32_t TYPE_MAX = TYPE_EVENT;
 constexpr uint32_t TYPE_TABLE_ROWS = 57;
 
-// The datatype's name ("block!") and its parent (NO_TYPE when it has none), by id.
-const char* type_name(uint32_t id);
-TypeId type_parent(uint32_t id);
+// How the collector reaches the buffers a value holds (words 1 to 3 of its cell).
+enum MarkKind : uint8_t {
+    MARK_NONE,          // nothing: the value is all in the cell
+    MARK_CELLS,         // word 2 is a block's node
+    MARK_BYTES,         // word 2 is a buffer of bytes
+    MARK_BYTES_CACHED,  // words 2 and 3: a buffer of text and its cache buffer (0 while there is none)
+    MARK_WORD,          // word 1 is the node of the word's context
+    MARK_CONTEXT,       // word 1 the table of words, word 2 the values (unless they live on the stack)
+    MARK_NATIVE,        // words 2 and 3 the spec and its cache; an op! over a function, word 1 its context
+    MARK_FUNCTION,      // words 1 to 3: context, spec and body blocks
+    MARK_OBJECT,        // word 1 the context, word 3 the buffer of its change handlers' state
+    MARK_HASHED,        // word 2 the block, word 3 its hash table (0 while there is none)
+    MARK_HANDLE,        // word 3 the slot of an external resource (negative for none)
+    MARK_EVENT,         // word 2 a block, when header bit 0x1000 says so
+};
+
+// The families of datatypes that the boot script names as typesets. A type's row lists the families that
+// name it directly; the wider families are unions, built below in the order the script builds its typesets.
+enum Family : uint32_t {
+    F_NUMBER = 1u << 0,
+    F_PLANAR = 1u << 1,
+    F_ANY_POINT = 1u << 2,
+    F_SCALAR = 1u << 3,
+    F_ANY_WORD = 1u << 4,
+    F_ALL_WORD = 1u << 5,
+    F_ANY_LIST = 1u << 6,
+    F_ANY_PATH = 1u << 7,
+    F_ANY_FUNCTION = 1u << 8,
+    F_ANY_OBJECT = 1u << 9,
+    F_ANY_STRING = 1u << 10,
+    F_SERIES = 1u << 11,
+    F_IMMEDIATE = 1u << 12,
+    F_DEFAULT = 1u << 13,
+    F_INTERNAL = 1u << 14,
+};
+
+namespace type_table {
+
+struct Row {
+    uint32_t id;
+    const char* name;
+    TypeId parent;
+    MarkKind mark;
+    uint32_t families;
+};
+
+inline constexpr Row kRows[] = {
+#define ZOL_TYPE(name, id, text, parent, init, mark, families) {id, text, parent, mark, families},
+#include "types.def"
+#undef ZOL_TYPE
+};
+
+// The set of ids whose rows name the family, as a mask of bits 1 << id.
+constexpr uint64_t direct(uint32_t family) {
+    uint64_t mask = 0;
+    for (const Row& r : kRows) {
+        if (r.families & family) mask |= uint64_t(1) << r.id;
+    }
+    return mask;
+}
+
+template <typename T, T Row::*field>
+struct ById {
+    T values[TYPE_TABLE_ROWS] = {};
+    constexpr ById() {
+        for (const Row& r : kRows) values[r.id] = r.*field;
+    }
+};
+inline constexpr ById<const char*, &Row::name> kNames{};
+inline constexpr ById<TypeId, &Row::parent> kParents{};
+inline constexpr ById<MarkKind, &Row::mark> kMarks{};
+
+constexpr bool ids_unique_and_in_range() {
+    uint64_t seen = 0;
+    for (const Row& r : kRows) {
+        if (r.id == 0 || r.id > 63 || r.id >= TYPE_TABLE_ROWS || (seen >> r.id & 1)) return false;
+        seen |= uint64_t(1) << r.id;
+    }
+    return true;
+}
+static_assert(ids_unique_and_in_range(), "types.def gives each datatype its own id, below 57");
+
+}  // namespace type_table
+
+// A family of datatypes: bit `id` set for each member.
+using TypeFamily = uint64_t;
+constexpr TypeFamily FAMILY_INTERNAL = type_table::direct(F_INTERNAL);
+constexpr TypeFamily FAMILY_NUMBER = type_table::direct(F_NUMBER);
+constexpr TypeFamily FAMILY_PLANAR = type_table::direct(F_PLANAR);
+constexpr TypeFamily FAMILY_ANY_POINT = type_table::direct(F_ANY_POINT);
+constexpr TypeFamily FAMILY_SCALAR = FAMILY_NUMBER | FAMILY_ANY_POINT | type_table::direct(F_SCALAR);
+constexpr TypeFamily FAMILY_ANY_WORD = type_table::direct(F_ANY_WORD);
+constexpr TypeFamily FAMILY_ALL_WORD = FAMILY_ANY_WORD | type_table::direct(F_ALL_WORD);
+constexpr TypeFamily FAMILY_ANY_LIST = type_table::direct(F_ANY_LIST);
+constexpr TypeFamily FAMILY_ANY_PATH = type_table::direct(F_ANY_PATH);
+constexpr TypeFamily FAMILY_ANY_BLOCK = FAMILY_ANY_PATH | FAMILY_ANY_LIST;
+constexpr TypeFamily FAMILY_ANY_FUNCTION = type_table::direct(F_ANY_FUNCTION);
+constexpr TypeFamily FAMILY_ANY_OBJECT = type_table::direct(F_ANY_OBJECT);
+constexpr TypeFamily FAMILY_ANY_STRING = type_table::direct(F_ANY_STRING);
+constexpr TypeFamily FAMILY_SERIES = type_table::direct(F_SERIES) | FAMILY_ANY_BLOCK | FAMILY_ANY_STRING;
+constexpr TypeFamily FAMILY_IMMEDIATE = FAMILY_SCALAR | FAMILY_ALL_WORD | type_table::direct(F_IMMEDIATE);
+constexpr TypeFamily FAMILY_DEFAULT =
+    FAMILY_SERIES | FAMILY_IMMEDIATE | FAMILY_ANY_OBJECT | FAMILY_ANY_FUNCTION | type_table::direct(F_DEFAULT);
+constexpr TypeFamily FAMILY_ANY_TYPE = FAMILY_DEFAULT | FAMILY_INTERNAL;
+
+// Whether a datatype id is a member of a family.
+constexpr bool type_in(TypeFamily family, uint32_t type) { return type < 64 && (family >> type & 1) != 0; }
+
+// For a switch that takes a whole family as one case: a member of the family switches as `as`, e.g.
+//   switch (family_case(t, FAMILY_ANY_STRING, TYPE_STRING)) { case TYPE_STRING:  // any-string!
+constexpr uint32_t family_case(uint32_t type, TypeFamily family, TypeId as) {
+    return type_in(family, type) ? uint32_t(as) : type;
+}
+
+// The datatype's name ("block!") and its parent (NO_TYPE when it has none), by id; null and NO_TYPE for an
+// id no datatype has.
+constexpr const char* type_name(uint32_t id) { return id < TYPE_TABLE_ROWS ? type_table::kNames.values[id] : nullptr; }
+constexpr TypeId type_parent(uint32_t id) { return id < TYPE_TABLE_ROWS ? type_table::kParents.values[id] : NO_TYPE; }
+constexpr MarkKind type_mark(uint32_t id) { return id < TYPE_TABLE_ROWS ? type_table::kMarks.values[id] : MARK_NONE; }
 
 enum Action : uint32_t {
     ACT_NONE = 0,

@@ -451,7 +451,7 @@ Cell* push_cell(State& s) {
 
 void open_series(State& s, uint32_t type, const uint8_t* at) {
     const Cell* inner = innermost_marker(s);
-    if (inner && is_point_type(marker_type(inner))) lexer_error(s, at, at + 1, TYPE_POINT2D);
+    if (inner && type_in(FAMILY_ANY_POINT, marker_type(inner))) lexer_error(s, at, at + 1, TYPE_POINT2D);
     if (s.has_callback) {
         bool answer = lexer_event(s, LEX_EVENT_OPEN, int32_t(type), nullptr, at, at + 1);
         if (s.moved || !answer) {
@@ -471,7 +471,7 @@ void open_series(State& s, uint32_t type, const uint8_t* at) {
 
 void restore_entry(State& s) {
     const Cell* inner = innermost_marker(s);
-    s.entry = inner && is_path_type(marker_type(inner)) ? S_PATH : S_BETWEEN;
+    s.entry = inner && type_in(FAMILY_ANY_PATH, marker_type(inner)) ? S_PATH : S_BETWEEN;
 }
 
 void close_series(State& s, int32_t expected, const uint8_t* at) {
@@ -495,11 +495,11 @@ void close_series(State& s, int32_t expected, const uint8_t* at) {
     }
     bool matches = expected < 0 || uint32_t(expected) == type || (expected == TYPE_BLOCK && type == TYPE_MAP) ||
                    (expected == TYPE_SET_PATH && type == TYPE_PATH) ||
-                   (expected == TYPE_PAREN && is_point_type(type));
+                   (expected == TYPE_PAREN && type_in(FAMILY_ANY_POINT, type));
     if (!matches) {
         s.closing_type = int32_t(type);
         // A bracket error names the closing bracket; a path error shows the path.
-        const uint8_t* from = is_path_type(type) ? s.start + m->w3 : at;
+        const uint8_t* from = type_in(FAMILY_ANY_PATH, type) ? s.start + m->w3 : at;
         lexer_error(s, from, at + 1, ERR_CODE_NO_OPENING);
     }
     uint32_t marker = s.level - 1;
@@ -509,7 +509,7 @@ void close_series(State& s, int32_t expected, const uint8_t* at) {
     Cell value{};
     if (type == TYPE_MAP) {
         make_map(s, &value, first, s.load ? count : 0, opening);
-    } else if (is_point_type(type)) {
+    } else if (type_in(FAMILY_ANY_POINT, type)) {
         make_point(s, &value, type, first, count, opening);
     } else {
         make_list(&value, TypeId(result_type), first, count);
@@ -561,7 +561,7 @@ bool lexer_event(State& s, uint32_t event, int32_t type, const Cell* value, cons
     }
     if (!s.has_callback || !(s.mask & event)) return true;
     if (!g_lexer_invoke) fire(ERR_INTERNAL_NOT_DONE);
-    if (is_point_type(uint32_t(type)) && start > s.start && start[-1] == '(') start--;
+    if (type_in(FAMILY_ANY_POINT, uint32_t(type)) && start > s.start && start[-1] == '(') start--;
     const uint8_t* at = event == LEX_EVENT_OPEN || (event == LEX_EVENT_PRESCAN && type < 0) ? start : end;
 
     Cell* args = g_args.top;
@@ -610,7 +610,7 @@ void lexer_error(State& s, const uint8_t* start, const uint8_t* end, int32_t cod
     if (!end || end < start) end = start;
     if (s.has_callback) {
         const Cell* m = innermost_marker(s);
-        if (s.entry == S_PATH && m && is_path_type(marker_type(m))) {
+        if (s.entry == S_PATH && m && type_in(FAMILY_ANY_PATH, marker_type(m))) {
             bool saved = s.has_callback;
             s.has_callback = false;  // the path closes as part of the report, not as an event of its own
             close_series(s, -1, start);
@@ -636,7 +636,7 @@ void lexer_error(State& s, const uint8_t* start, const uint8_t* end, int32_t cod
     string_append_ascii(line.get(), digits);
     string_append_ascii(line.get(), ")");
 
-    if (is_path_type(uint32_t(s.closing_type))) code = ERR_CODE_BAD_CHAR;
+    if (type_in(FAMILY_ANY_PATH, uint32_t(s.closing_type))) code = ERR_CODE_BAD_CHAR;
     switch (code) {
         case ERR_CODE_BAD_CHAR: fire(ERR_SYNTAX_BAD_CHAR, near.get(), line.get());
         case ERR_CODE_MALCONSTRUCT: fire(ERR_SYNTAX_MALCONSTRUCT, near.get(), line.get());
@@ -648,7 +648,7 @@ void lexer_error(State& s, const uint8_t* start, const uint8_t* end, int32_t cod
             char here = start < s.end ? char(*start) : 0;
             if (s.closing_type == TYPE_BLOCK || s.closing_type == TYPE_MAP) {
                 missing = here == ']' && code == ERR_CODE_NO_OPENING && !innermost_marker(s) ? '[' : ']';
-            } else if (s.closing_type == TYPE_PAREN || is_point_type(uint32_t(s.closing_type))) {
+            } else if (s.closing_type == TYPE_PAREN || type_in(FAMILY_ANY_POINT, uint32_t(s.closing_type))) {
                 missing = here == ')' && code == ERR_CODE_NO_OPENING && !innermost_marker(s) ? '(' : ')';
             }
             Cell c;
@@ -733,7 +733,7 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, const LexOp
     set_optional(&s.output, options.output);
     s.has_callback = !cell_is(&s.callback, TYPE_NONE) && !cell_is(&s.callback, TYPE_UNSET);
     if (s.has_callback) s.mask = callback_mask(&s.callback);
-    if (is_string_kind(cell_type(&s.input))) {
+    if (type_in(FAMILY_ANY_STRING, cell_type(&s.input))) {
         s.string_input = true;
         s.input_index = series_index(&s.input);
     } else if (cell_is(&s.input, TYPE_BINARY)) {
@@ -861,7 +861,7 @@ void utf8_encode_units(const uint8_t* units, uint32_t count, uint32_t unit, uint
 int32_t load_source(Cell* dst, const Cell* source, int32_t length, const LexOptions& options) {
     GcRoot src(*source);
     uint32_t type = cell_type(src.get());
-    if (!is_string_kind(type) && type != TYPE_BINARY) fire(ERR_SCRIPT_INVALID_ARG, src.get());
+    if (!type_in(FAMILY_ANY_STRING, type) && type != TYPE_BINARY) fire(ERR_SCRIPT_INVALID_ARG, src.get());
     Series* s = cell_series(src.get());
     uint32_t available = series_index(src.get()) < s->used() ? s->used() - series_index(src.get()) : 0;
     uint32_t count = length < 0 || uint32_t(length) > available ? available : uint32_t(length);

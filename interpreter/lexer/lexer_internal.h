@@ -90,8 +90,6 @@ inline bool is_marker(const Cell* c) { return cell_is(c, MARKER_TYPE); }
 inline uint32_t marker_type(const Cell* c) { return c->w2 & 0xFFFF; }
 // The innermost open marker, or null at top level.
 inline Cell* innermost_marker(const State& s) { return s.level > s.base ? cell_at(s.level - 1) : nullptr; }
-inline bool is_path_type(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
-inline bool is_point_type(uint32_t t) { return t == TYPE_POINT2D || t == TYPE_POINT3D; }
 // The values a point literal's coordinates may be.
 inline bool is_number(const Cell* c) { return cell_is(c, TYPE_INTEGER) || cell_is(c, TYPE_FLOAT); }
 

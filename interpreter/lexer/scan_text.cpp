@@ -401,7 +401,7 @@ void scan_block_close(State& s, const uint8_t*, const uint8_t* end, uint32_t, bo
 void scan_paren_open(State& s, const uint8_t*, const uint8_t* end, uint32_t, bool) {
     s.pos = end + 1;
     const Cell* inner = innermost_marker(s);
-    if (inner && is_point_type(marker_type(inner))) lexer_error(s, end, end + 1, TYPE_POINT2D);
+    if (inner && type_in(FAMILY_ANY_POINT, marker_type(inner))) lexer_error(s, end, end + 1, TYPE_POINT2D);
     if (paren_starts_point(s, end)) {
         s.entry = S_POINT;
         return;
@@ -523,7 +523,7 @@ void scan_comma(State& s, const uint8_t*, const uint8_t* end, uint32_t, bool) {
     } else if (type == TYPE_POINT2D && (!s.load || (values == 2 && is_number(cell_at(s.level + 1))))) {
         m->w2 = TYPE_POINT3D;
     } else {
-        lexer_error(s, end, end + 1, is_point_type(type) ? int32_t(TYPE_POINT3D) : int32_t(TYPE_POINT2D));
+        lexer_error(s, end, end + 1, type_in(FAMILY_ANY_POINT, type) ? int32_t(TYPE_POINT3D) : int32_t(TYPE_POINT2D));
     }
 }
 

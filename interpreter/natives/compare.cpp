@@ -53,7 +53,7 @@ bool same(const Cell* a, const Cell* b) {
         case TYPE_POINT2D: return a->w1 == b->w1 && a->w2 == b->w2;
         case TYPE_OP: return a->w2 == b->w2 && a->w3 == b->w3;
         default:
-            if (is_series_kind(t)) return a->w2 == b->w2 && a->w1 == b->w1;
+            if (type_in(FAMILY_SERIES, t)) return a->w2 == b->w2 && a->w1 == b->w1;
             return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
     }
 }
@@ -137,7 +137,7 @@ uint32_t native_reduce(bool, const int32_t* refs) {
             uint32_t now = cell_series(value.get())->used();
             if (now < end) end = now;
         }
-    } else if (is_any_function(cell_type(value.get()))) {
+    } else if (type_in(FAMILY_ANY_FUNCTION, cell_type(value.get()))) {
         *out = *value;
     } else {
         GcRoot block;

@@ -159,10 +159,8 @@ void do_value(const int32_t* refs) {
         *value = *code;
     }
     Cell* next_word = ref_arg(refs, 2);
-    switch (cell_type(value.get())) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_HASH: {
+    switch (family_case(cell_type(value.get()), FAMILY_ANY_LIST, TYPE_BLOCK)) {
+        case TYPE_BLOCK: {  // any-list!
             clamp_head(value.get());
             uint32_t used = cell_series(value.get())->used();
             if (next_word) {

@@ -67,7 +67,7 @@ uint32_t remaining(const Cell* series) { return series_buffer_length(series) - s
 
 // The value at a position of a series counted from its head (1 = the head), none past the tail.
 void pick_into(Cell* target, const Cell* series, uint32_t position) {
-    if (is_block_kind(cell_type(series))) {
+    if (type_in(FAMILY_ANY_BLOCK, cell_type(series))) {
         Series* s = cell_series(series);
         uint32_t at = series_index(series) + position - 1;
         if (at < s->used()) {
@@ -110,7 +110,7 @@ void check_words(const Cell* words) {
     if (!cell_is(words, TYPE_BLOCK)) return;
     Series* s = cell_series(words);
     for (uint32_t i = series_index(words); i < s->used(); i++) {
-        if (!is_variable_word(cell_type(s->cells() + i))) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
+        if (!type_in(FAMILY_ANY_WORD, cell_type(s->cells() + i))) fire(ERR_SCRIPT_INVALID_ARG, s->cells() + i);
     }
 }
 
@@ -209,7 +209,7 @@ uint32_t native_forall(bool, const int32_t*) {
     Cell word = *arg(0);
     const Cell* value = word_value_cell(&word);
     if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_NO_VALUE, &word);
-    if (!is_series_kind(cell_type(value))) fire_expect_arg_word(cell_type(value), &word);
+    if (!type_in(FAMILY_SERIES, cell_type(value))) fire_expect_arg_word(cell_type(value), &word);
     GcRoot body(*arg(1));
     Cell* saved = stack_push(value);
     Cell* loop_word = stack_push(&word);
@@ -218,7 +218,7 @@ uint32_t native_forall(bool, const int32_t*) {
     stack_keep_result();
     auto advance = [&](Step) {
         Cell* current = word_value_cell(loop_word);
-        if (!is_series_kind(cell_type(current)) || series_node(current) != series_node(saved)) {
+        if (!type_in(FAMILY_SERIES, cell_type(current)) || series_node(current) != series_node(saved)) {
             fire(ERR_SCRIPT_BAD_LOOP_SERIES, current);
         }
         current->w1++;

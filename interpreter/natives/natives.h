@@ -21,10 +21,6 @@ inline void eval_into_result(const Cell* block) { eval_block(block, true); }
 // Moves a series value's head back to the tail when it stands past it (the buffer has shrunk since).
 inline void clamp_head(Cell* series) { series->w1 = series_clamped_head(series); }
 
-// word!, set-word!, lit-word! and get-word!: the words that name a variable.
-inline bool is_variable_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
-static_assert(TYPE_SET_WORD == TYPE_WORD + 1 && TYPE_LIT_WORD == TYPE_WORD + 2 && TYPE_GET_WORD == TYPE_WORD + 3);
-
 // Makes none, or unset, the current call's only result.
 inline void result_none() {
     stack_reset();

@@ -113,7 +113,7 @@ uint32_t native_stats(bool, const int32_t* refs) {
     // The report is printed by the library's show-memory-stats.
     Cell word = word_load("show-memory-stats");
     GcRoot printer(*word_value_cell(&word));
-    if (!is_any_function(cell_type(printer.get()))) fire(ERR_SCRIPT_NO_VALUE, &word);
+    if (!type_in(FAMILY_ANY_FUNCTION, cell_type(printer.get()))) fire(ERR_SCRIPT_NO_VALUE, &word);
     interp_call(printer.get(), report.get(), 1, &word, 0);
     if (unwind_pending()) return 0;
     result_unset();

@@ -25,8 +25,6 @@ void make_function(Cell* spec, Cell* body) {
     stack_set_only_result(stack_top());
 }
 
-bool is_path(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
-
 }  // namespace
 
 uint32_t native_func(bool, const int32_t*) {
@@ -64,7 +62,7 @@ uint32_t native_has(bool, const int32_t*) {
 uint32_t native_get(bool, const int32_t* refs) {
     GcRoot target(*arg(0));
     bool any = present(refs, 0);
-    if (is_path(cell_type(target.get()))) {
+    if (type_in(FAMILY_ANY_PATH, cell_type(target.get()))) {
         Cell path = *target;
         cell_set_type(&path, TYPE_GET_PATH);
         GcRoot p(path);
@@ -88,12 +86,12 @@ namespace {
 
 // set with a block of words: sets them from the values of a block by position, or each to one value.
 void set_words_by_position(const Cell* words, const Cell* values, uint32_t count, bool unset_allowed, bool single, bool skip_none) {
-    bool list = is_block_kind(cell_type(values));
+    bool list = type_in(FAMILY_ANY_BLOCK, cell_type(values));
     Series* ws = cell_series(words);
     if (list && !single) {
         for (uint32_t i = 0; i < count; i++) {
             const Cell* w = ws->cells() + series_index(words) + i;
-            if (!is_variable_word(cell_type(w))) fire(ERR_SCRIPT_INVALID_ARG, w);
+            if (!type_in(FAMILY_ANY_WORD, cell_type(w))) fire(ERR_SCRIPT_INVALID_ARG, w);
             uint32_t at = series_index(values) + i;
             if (!unset_allowed && at < cell_series(values)->used() && cell_is(cell_series(values)->cells() + at, TYPE_UNSET)) {
                 fire(ERR_SCRIPT_NEED_VALUE, w);
@@ -121,7 +119,7 @@ void set_words_by_position(const Cell* words, const Cell* values, uint32_t count
 void set_target(Cell* target, Cell* value, const int32_t* refs) {
     bool any = present(refs, 0);
     uint32_t t = cell_type(target);
-    if (is_path(t)) {
+    if (type_in(FAMILY_ANY_PATH, t)) {
         Cell path = *target;
         cell_set_type(&path, TYPE_SET_PATH);
         GcRoot p(path);
@@ -180,7 +178,7 @@ uint32_t native_unset(bool, const int32_t*) {
 
 uint32_t native_value_q(bool, const int32_t*) {
     const Cell* v = arg(0);
-    if (is_variable_word(cell_type(v))) v = word_value_cell(v);
+    if (type_in(FAMILY_ANY_WORD, cell_type(v))) v = word_value_cell(v);
     logic_set_result(!cell_is(v, TYPE_UNSET));
     stack_keep_result();
     return 0;
@@ -191,7 +189,7 @@ namespace {
 // The context a bind or in target names, and whether it belongs to an object.
 uint32_t target_context(const Cell* c, bool* object) {
     uint32_t t = cell_type(c);
-    *object = t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT;
+    *object = type_in(FAMILY_ANY_OBJECT, t);
     if (*object || t == TYPE_FUNCTION || t == TYPE_ROUTINE) return c->w1;
     if (is_any_word(c)) return word_context(c);
     return 0;
@@ -249,7 +247,7 @@ uint32_t native_apply(bool, const int32_t* refs) {
     if (is_any_word(target.get())) {
         fn = *word_value_cell(target.get());
         name = *target;
-    } else if (is_path(t)) {
+    } else if (type_in(FAMILY_ANY_PATH, t)) {
         Cell first = cell_series(target.get())->cells()[series_index(target.get())];
         if (!cell_is(&first, TYPE_WORD)) fire(ERR_SCRIPT_INVALID_ARG, target.get());
         fn = *word_value_cell(&first);
@@ -258,7 +256,7 @@ uint32_t native_apply(bool, const int32_t* refs) {
     } else {
         fn = *target;
     }
-    if (!is_any_function(cell_type(&fn))) fire(ERR_SCRIPT_INVALID_ARG, target.get());
+    if (!type_in(FAMILY_ANY_FUNCTION, cell_type(&fn))) fire(ERR_SCRIPT_INVALID_ARG, target.get());
     if (cell_is(&fn, TYPE_OP)) cell_set_type(&fn, TypeId(op_source_type(&fn)));
     uint32_t mode = present(refs, 0) ? 1 : 2;
     if (present(refs, 1)) mode |= 4;

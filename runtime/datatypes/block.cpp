@@ -40,7 +40,6 @@ inline uint32_t rest_of(const Cell* block) {
 }
 inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
 inline bool is_path_or_lit(uint32_t t) { return t == TYPE_PATH || t == TYPE_LIT_PATH; }
-inline bool is_number(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 inline int sign(int v) { return (v > 0) - (v < 0); }
 
 // hash! (a later unit) keeps a hash table of its cells in word 3. Every place below where cells come, go,
@@ -82,7 +81,7 @@ Series* open_cells(uint32_t node, uint32_t index, uint64_t count, bool doubled) 
 class SourceCells {
 public:
     SourceCells(const Cell* value, bool only, uint32_t target_node) : one_(*value) {
-        spread_ = is_block_kind(cell_type(value)) && !only;
+        spread_ = type_in(FAMILY_ANY_BLOCK, cell_type(value)) && !only;
         if (!spread_) {
             count_ = 1;
             return;
@@ -178,7 +177,7 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
     }
 
     uint32_t type = cell_type(value);
-    bool sequence = is_block_kind(type) && !args.only;
+    bool sequence = type_in(FAMILY_ANY_BLOCK, type) && !args.only;
     bool by_type = (type == TYPE_DATATYPE || type == TYPE_TYPESET) && !args.only;
     if (cell_is(series, TYPE_HASH) && !sequence && !by_type && !args.match && (type != TYPE_OBJECT || args.same)) {
         hash_search();
@@ -244,7 +243,7 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
         case TYPE_MAP:  // their bodies come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
-            if (!is_block_kind(cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
+            if (!type_in(FAMILY_ANY_BLOCK, cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
             result = block_clone(source, false, false);
             break;
     }
@@ -272,7 +271,7 @@ const Cell* block_to(Cell*, Cell* source, TypeId type) {
         case TYPE_MAP:  // bodies and values come with their units
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
-            if (is_block_kind(cell_type(source))) {
+            if (type_in(FAMILY_ANY_BLOCK, cell_type(source))) {
                 result = block_clone(source, false, false);
             } else {
                 GcRoot value(*source);
@@ -325,7 +324,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
         const Cell* y = cells_of(other) + series_index(other) + i;
         uint32_t tx = cell_type(x), ty = cell_type(y);
         int r;
-        if (tx == ty || (is_any_word(x) && is_any_word(y)) || (is_number(tx) && is_number(ty))) {
+        if (tx == ty || (is_any_word(x) && is_any_word(y)) || (type_in(FAMILY_NUMBER, tx) && type_in(FAMILY_NUMBER, ty))) {
             r = compare_order(x, y, op);
         } else {
             r = tx < ty ? -1 : 1;
@@ -481,7 +480,7 @@ void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
 ActionFn<ACT_COPY> copy_action_of(uint32_t type) {
     auto copy = g_types.get<ACT_COPY>(type);
     // A series type whose unit is not built yet copies as any series does.
-    if (!copy && is_series_kind(type)) copy = g_types.get<ACT_COPY>(TYPE_SERIES);
+    if (!copy && type_in(FAMILY_SERIES, type)) copy = g_types.get<ACT_COPY>(TYPE_SERIES);
     return copy;
 }
 
@@ -498,7 +497,7 @@ void deep_copy_cell(const Cell* block, uint32_t index, Cell* kind) {
 // Copies every series value of the block (from its first cell) deeply in place.
 void deep_copy_series_values(const Cell* block) {
     for (uint32_t i = 0; i < length_of(block); i++) {
-        if (is_series_kind(cell_type(cells_of(block) + i))) deep_copy_cell(block, i, nullptr);
+        if (type_in(FAMILY_SERIES, cell_type(cells_of(block) + i))) deep_copy_cell(block, i, nullptr);
     }
 }
 
@@ -527,8 +526,8 @@ void block_take(Cell* series, Cell* part, bool deep, bool last) {
     if (!deep) return;
     GcRoot taken(*g_args.base);
     if (part) {
-        if (is_block_kind(cell_type(taken.get()))) deep_copy_series_values(taken.get());
-    } else if (is_series_kind(cell_type(taken.get()))) {
+        if (type_in(FAMILY_ANY_BLOCK, cell_type(taken.get()))) deep_copy_series_values(taken.get());
+    } else if (type_in(FAMILY_SERIES, cell_type(taken.get()))) {
         GcRoot holder;
         block_make_at(holder.get(), 1);
         *block_alloc_tail(holder.get()) = *taken;
@@ -664,7 +663,7 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
 }
 
 void block_swap(Cell* series1, Cell* series2) {
-    if (!is_block_kind(cell_type(series2))) fire(ERR_SCRIPT_INVALID_ARG, series2);
+    if (!type_in(FAMILY_ANY_BLOCK, cell_type(series2))) fire(ERR_SCRIPT_INVALID_ARG, series2);
     Cell result = *series1;
     if (!series_at_tail(series1) && !series_at_tail(series2)) {
         uint32_t i = series_index(series1), j = series_index(series2);
@@ -944,7 +943,7 @@ void block_copy_types(const Cell* block, uint32_t start, uint32_t count, uint32_
     uint64_t end = std::min<uint64_t>(uint64_t(start) + count, length_of(block));
     for (uint64_t i = start; i < end && i < length_of(kept.get()); i += step ? step : 1) {
         uint32_t t = cell_type(cells_of(kept.get()) + i);
-        bool copyable = is_series_kind(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
+        bool copyable = type_in(FAMILY_SERIES, t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
         if (!copyable || !typeset_or_datatype_has(wanted.get(), t)) continue;
         GcRoot item(cells_of(kept.get())[i]), copied;
         auto copy = copy_action_of(t);
@@ -962,7 +961,7 @@ void block_set_op(const Cell* skip, bool case_sensitive, SetOp op) {
         if (cell_int(skip) < 1) fire_bad_refinement("skip", skip);
     }
     GcRoot first(g_args.base[0]), second(op == SET_UNIQUE ? g_none_value : g_args.base[1]);
-    if (op != SET_UNIQUE && !is_block_kind(cell_type(second.get()))) fire(ERR_SCRIPT_INVALID_ARG, second.get());
+    if (op != SET_UNIQUE && !type_in(FAMILY_ANY_BLOCK, cell_type(second.get()))) fire(ERR_SCRIPT_INVALID_ARG, second.get());
     if (cell_is(first.get(), TYPE_HASH) || cell_is(second.get(), TYPE_HASH)) {
         hash_search();  // a hash! input answers from its own table and gives a hash! result
     }
@@ -983,7 +982,7 @@ void block_set_op(const Cell* skip, bool case_sensitive, SetOp op) {
     // Whether a record of `series` (from its head, every size cells) has this key. Block kinds are found by
     // value through a scan, since their hash is their position.
     auto has_key = [&](const Cell* series, uint32_t table, const Cell* key, bool keys_only) {
-        if (is_block_kind(cell_type(key))) {
+        if (type_in(FAMILY_ANY_BLOCK, cell_type(key))) {
             FindArgs args;
             args.only = true;
             args.case_sensitive = case_sensitive;

@@ -30,13 +30,8 @@ int64_t binary_head_char(const Cell* bin) {
 // make and to: the result is written into the first argument's cell.
 const Cell* char_to(Cell* proto, Cell* source, TypeId) {
     int64_t cp;
-    switch (cell_type(source)) {
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
+    switch (family_case(cell_type(source), FAMILY_ANY_STRING, TYPE_STRING)) {
+        case TYPE_STRING:  // any-string!
             if (string_length(source) == 0) fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_CHAR, source);
             cp = string_char_at(source, series_index(source));
             break;

@@ -207,14 +207,8 @@ void bind_cells(uint32_t node, uint32_t context, bool self) {
     Series* s = node_series(node);
     for (uint32_t i = s->head / 16, end = s->tail / 16; i < end; i++) {
         Cell* c = reinterpret_cast<Cell*>(node_series(node)->data()) + i;
-        switch (cell_type(c)) {
-            case TYPE_BLOCK:
-            case TYPE_PAREN:
-            case TYPE_PATH:
-            case TYPE_LIT_PATH:
-            case TYPE_SET_PATH:
-            case TYPE_GET_PATH:
-            case TYPE_HASH: bind_cells(series_node(c), context, self); break;
+        switch (family_case(cell_type(c), FAMILY_ANY_BLOCK, TYPE_BLOCK)) {
+            case TYPE_BLOCK: bind_cells(series_node(c), context, self); break;  // any-block!
             case TYPE_WORD:
                 if (self && symbol_resolve(word_symbol(c)) == g_sym[SYM_SELF]) {
                     c->w1 = context;

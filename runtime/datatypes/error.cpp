@@ -244,7 +244,7 @@ void write_value(const Cell* value, Cell* out, const MoldArgs& args, int limit, 
         return;
     }
     uint32_t t = cell_type(value);
-    if (t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF) {
+    if (type_in(FAMILY_ANY_STRING, t)) {
         std::string text = string_to_utf8(value);
         if (mold) string_append_ascii(out, "\"");
         string_append_utf8(out, reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -529,7 +529,7 @@ Cell* make_for_raise(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell*
     Cell* error = error_create(id, arg1, arg2, arg3);
     // The code near the error: the block being evaluated, at the expression that raised it.
     Cell* near = error_field(error, ERROR_FIELD_NEAR);
-    if (cell_is(near, TYPE_NONE) && is_block_kind(cell_type(&g_current_block))) *near = g_current_block;
+    if (cell_is(near, TYPE_NONE) && type_in(FAMILY_ANY_BLOCK, cell_type(&g_current_block))) *near = g_current_block;
     return error;
 }
 

@@ -162,18 +162,14 @@ double block_scientific(const Cell* spec, TypeId target) {
 const Cell* float_to(Cell* proto, Cell* spec, TypeId type) {
     TypeId target = type == TYPE_PERCENT ? TYPE_PERCENT : TYPE_FLOAT;
     double d;
-    switch (cell_type(spec)) {
+    uint32_t t = family_case(cell_type(spec), FAMILY_ANY_STRING, TYPE_STRING);
+    switch (family_case(t, FAMILY_ANY_LIST, TYPE_BLOCK)) {
         case TYPE_CHAR: d = cell_char(spec); break;
         case TYPE_INTEGER: d = cell_int(spec); break;
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: d = cell_float(spec); break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF: {
+        case TYPE_STRING: {  // any-string!
             bool ok;
             if (target == TYPE_PERCENT) {
                 ok = text_load_number(spec, &d);
@@ -187,9 +183,7 @@ const Cell* float_to(Cell* proto, Cell* spec, TypeId type) {
             break;
         }
         case TYPE_BINARY: d = binary_bits(spec); break;
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_HASH: d = block_scientific(spec, target); break;
+        case TYPE_BLOCK: d = block_scientific(spec, target); break;  // any-list!
         default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);  // money! converts once money! has its digits
     }
     set_float(proto, d, target);

@@ -314,7 +314,7 @@ void function_collect_locals(Cell* spec, const Cell* body, Cell* collected) {
 }
 
 Cell error_get_call_argument(const Cell* function, uint32_t n) {
-    if (is_any_function(cell_type(function)) && function->w2) {
+    if (type_in(FAMILY_ANY_FUNCTION, cell_type(function)) && function->w2) {
         Cell spec;
         set_series(&spec, TYPE_BLOCK, function->w2);
         uint32_t count;

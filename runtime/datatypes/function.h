@@ -28,9 +28,6 @@ constexpr uint32_t ROUTINE_CELLS = 0x8000;   // the routine takes its arguments 
 constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;
 constexpr uint32_t ROUTINE_ARITY_MASK = 0x3E000000;
 
-inline bool is_any_function(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
 inline uint32_t op_source_type(const Cell* op) { return (op->header & HDR_OP_SOURCE_MASK) >> HDR_OP_SOURCE_SHIFT; }
 inline uint32_t function_spec_node(const Cell* f) { return f->w2; }
 inline uint32_t function_info_node(const Cell* f) { return f->w3; }

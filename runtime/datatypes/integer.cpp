@@ -80,18 +80,13 @@ int32_t time_to_integer(const Cell* time) {
 // make and to: the result is written into the first argument's cell.
 const Cell* integer_to(Cell* proto, Cell* spec, TypeId) {
     int32_t v;
-    switch (cell_type(spec)) {
+    switch (family_case(cell_type(spec), FAMILY_ANY_STRING, TYPE_STRING)) {
         case TYPE_INTEGER: v = cell_int(spec); break;
         case TYPE_CHAR: v = int32_t(cell_char(spec)); break;
         case TYPE_FLOAT:
         case TYPE_PERCENT: v = integer_from_float(spec); break;
         case TYPE_TIME: v = time_to_integer(spec); break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF: v = text_to_integer(spec); break;
+        case TYPE_STRING: v = text_to_integer(spec); break;  // any-string!
         case TYPE_ISSUE: v = issue_to_integer(spec); break;
         case TYPE_BINARY: v = binary_to_integer(spec); break;
         default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // date! and money! convert once those types have their values

@@ -9,33 +9,9 @@
 namespace zol {
 
 bool map_key_type_q(uint32_t type) {
-    switch (type) {
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_CHAR:
-        case TYPE_INTEGER:
-        case TYPE_FLOAT:
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT:
-        case TYPE_ISSUE:
-        case TYPE_PAIR:
-        case TYPE_PERCENT:
-        case TYPE_TUPLE:
-        case TYPE_BINARY:
-        case TYPE_TIME:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_DATE:
-        case TYPE_MONEY:
-        case TYPE_REF:
-        case TYPE_POINT2D:
-        case TYPE_POINT3D: return true;
-        default: return false;
-    }
+    // Scalars (but char! and the numbers: all of them), words of every kind, text and binaries.
+    constexpr TypeFamily keys = FAMILY_SCALAR | FAMILY_ALL_WORD | FAMILY_ANY_STRING | (uint64_t(1) << TYPE_BINARY);
+    return type_in(keys, type);
 }
 
 Cell* map_make_at(Cell* cell, const Cell* pairs, uint32_t count, bool fresh_keys) {
@@ -54,7 +30,7 @@ Cell* map_make_at(Cell* cell, const Cell* pairs, uint32_t count, bool fresh_keys
         uint32_t t = cell_type(key.get());
         if (t >= TYPE_WORD && t <= TYPE_GET_WORD) cell_set_type(key.get(), TYPE_SET_WORD);
         cell_clear_new_line(key.get());
-        if (!fresh_keys && (is_string_kind(t) || t == TYPE_BINARY)) {
+        if (!fresh_keys && (type_in(FAMILY_ANY_STRING, t) || t == TYPE_BINARY)) {
             Series* s = cell_series(key.get());
             uint32_t at = series_index(key.get()) < s->used() ? series_index(key.get()) : s->used();
             uint32_t copy = series_copy_range(series_node(key.get()), at, s->used() - at);

@@ -74,30 +74,16 @@ inline Cell* field_value(uint32_t context, uint32_t i) { return context_values_a
 
 // The series datatypes a deep object copy copies through their own copy action.
 bool copied_when_deep(uint32_t t) {
-    switch (t) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF: return true;
-        default: return false;
-    }
+    return t == TYPE_BLOCK || t == TYPE_PAREN || type_in(FAMILY_ANY_PATH | FAMILY_ANY_STRING, t);
 }
 
 // make with a block spec copies every series of an object prototype, and rebinds the blocks among them.
-bool copied_by_make(uint32_t t) { return is_series_kind(t); }
-bool rebound_by_make(uint32_t t) { return is_block_kind(t); }
+bool copied_by_make(uint32_t t) { return type_in(FAMILY_SERIES, t); }
+bool rebound_by_make(uint32_t t) { return type_in(FAMILY_ANY_BLOCK, t); }
 
 ActionFn<ACT_COPY> copy_action(uint32_t type) {
     auto copy = g_types.get<ACT_COPY>(type);
-    if (!copy && is_series_kind(type)) copy = g_types.get<ACT_COPY>(TYPE_SERIES);
+    if (!copy && type_in(FAMILY_SERIES, type)) copy = g_types.get<ACT_COPY>(TYPE_SERIES);
     if (!copy) fire(ERR_INTERNAL_NOT_DONE);
     return copy;
 }
@@ -287,7 +273,7 @@ void copy_object(const Cell* source_in, Cell* result, bool deep, const Cell* typ
         if (deep) guard.emplace(from);
         for (uint32_t i = 0; i < n; i++) {
             uint32_t t = cell_type(field_value(to, i));
-            bool copyable = is_series_kind(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
+            bool copyable = type_in(FAMILY_SERIES, t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
             if (!copyable || !type_wanted(types.get(), t)) continue;
             GcRoot item(*field_value(to, i));
             copy_field(to, i, item.get(), deep, types.get());
@@ -409,8 +395,7 @@ void object_values_block(const Cell* object, Cell* out) {
 // --- change handlers
 
 bool object_has_on_change(const Cell* object) {
-    uint32_t t = cell_type(object);
-    bool any_object = t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT;
+    bool any_object = type_in(FAMILY_ANY_OBJECT, cell_type(object));
     return any_object && object->w3 && handler_index(object, EVENT_CHANGE) != NO_HANDLER;
 }
 
@@ -744,9 +729,8 @@ int object_compare(const Cell* value, const Cell* other, CompareOp op) {
         const Cell* va = field_value(a, i);
         const Cell* vb = field_value(b, i);
         uint32_t ta = cell_type(va), tb = cell_type(vb);
-        auto is_number = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
         int r;
-        if (ta == tb || (is_any_word(va) && is_any_word(vb)) || (is_number(ta) && is_number(tb))) {
+        if (ta == tb || (is_any_word(va) && is_any_word(vb)) || (type_in(FAMILY_NUMBER, ta) && type_in(FAMILY_NUMBER, tb))) {
             r = compare_order(va, vb, op);
         } else {
             r = ta < tb ? -1 : 1;

@@ -16,7 +16,7 @@ namespace {
 
 const Cell* path_make(Cell* proto, Cell* spec, TypeId type) {
     uint32_t t = cell_type(spec);
-    if (t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT) {
+    if (type_in(FAMILY_NUMBER, t)) {
         double n = t == TYPE_INTEGER ? cell_int(spec) : cell_float(spec);
         if (!(n < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, spec);
         Cell* result = block_push_new(n >= 1 ? int64_t(n) : 1);

@@ -16,36 +16,6 @@ DatatypeRegistry g_types;
 
 namespace {
 
-// types.def lists the types in id order with no gaps; the tables below rely on it.
-constexpr uint32_t kIds[] = {
-    0,
-#define ZOL_TYPE(name, id, text, parent) id,
-#include "runtime/types.def"
-#undef ZOL_TYPE
-};
-constexpr bool ids_in_order() {
-    for (uint32_t i = 0; i < sizeof kIds / sizeof kIds[0]; i++) {
-        if (kIds[i] != i) return false;
-    }
-    return true;
-}
-static_assert(ids_in_order(), "types.def must list ids 1, 2, 3 ... in order");
-static_assert(sizeof kIds / sizeof kIds[0] == TYPE_MAX + 1);
-
-const char* const kTypeNames[TYPE_TABLE_ROWS] = {
-    nullptr,
-#define ZOL_TYPE(name, id, text, parent) text,
-#include "runtime/types.def"
-#undef ZOL_TYPE
-};
-
-const TypeId kParents[TYPE_TABLE_ROWS] = {
-    NO_TYPE,
-#define ZOL_TYPE(name, id, text, parent) parent,
-#include "runtime/types.def"
-#undef ZOL_TYPE
-};
-
 const char* const kActionWords[ACTION_COUNT + 1] = {
     nullptr,
 #define ZOL_ACTION(name, word, result, params) word,
@@ -55,8 +25,6 @@ const char* const kActionWords[ACTION_COUNT + 1] = {
 
 }  // namespace
 
-const char* type_name(uint32_t id) { return id < TYPE_TABLE_ROWS ? kTypeNames[id] : nullptr; }
-TypeId type_parent(uint32_t id) { return id < TYPE_TABLE_ROWS ? kParents[id] : NO_TYPE; }
 const char* action_word(Action a) { return a <= ACTION_COUNT ? kActionWords[a] : nullptr; }
 
 Registration::Registration(TypeId id, bool inherit_all) : id_(id) {
@@ -145,13 +113,13 @@ int datatype_compare(const Cell* value, const Cell* other, CompareOp op) {
     }
 }
 
+}  // namespace
+
 void datatype_init(DatatypeRegistry& registry) {
     Registration r(TYPE_DATATYPE);
     r.own<ACT_FORM>(datatype_form).own<ACT_MOLD>(datatype_mold).own<ACT_COMPARE>(datatype_compare);
     registry.register_datatype(r);
 }
-
-}  // namespace
 
 Cell* datatype_make_in(const Cell* block, uint32_t type) {
     Cell* c = block_alloc_tail(block);
@@ -167,95 +135,32 @@ Cell* datatype_push(uint32_t type) {
 
 // --- registration order
 
-void unset_init(DatatypeRegistry&);
-void none_init(DatatypeRegistry&);
-void logic_init(DatatypeRegistry&);
-void series_init(DatatypeRegistry&);
-void block_init(DatatypeRegistry&);
-void paren_init(DatatypeRegistry&);
-void symbol_init(DatatypeRegistry&);
-void path_init(DatatypeRegistry&);
-void lit_path_init(DatatypeRegistry&);
-void set_path_init(DatatypeRegistry&);
-void get_path_init(DatatypeRegistry&);
-void native_init(DatatypeRegistry&);
-void action_init(DatatypeRegistry&);
-void op_init(DatatypeRegistry&);
-void function_init(DatatypeRegistry&);
-void routine_init(DatatypeRegistry&);
-void typeset_init(DatatypeRegistry&);
-void context_init(DatatypeRegistry&);
-void word_init(DatatypeRegistry&);
-void set_word_init(DatatypeRegistry&);
-void lit_word_init(DatatypeRegistry&);
-void get_word_init(DatatypeRegistry&);
-void refinement_init(DatatypeRegistry&);
-void char_init(DatatypeRegistry&);
-void integer_init(DatatypeRegistry&);
-void float_init(DatatypeRegistry&);
-void string_init(DatatypeRegistry&);
-void object_init(DatatypeRegistry&);
-void error_init(DatatypeRegistry&);
+#define INIT(unit) void unit##_init(DatatypeRegistry&);
+#define NO_INIT
+#define LATE
+#define ZOL_TYPE(name, id, text, parent, init, mark, families) init
+#include "runtime/types.def"
+#undef ZOL_TYPE
+#undef INIT
+#undef NO_INIT
+#undef LATE
 
 const DatatypeEntry g_registration_order[] = {
-    {TYPE_DATATYPE, datatype_init},
-    {TYPE_UNSET, unset_init},
-    {TYPE_NONE, none_init},
-    {TYPE_LOGIC, logic_init},
-    {TYPE_SERIES, series_init},
-    {TYPE_BLOCK, block_init},
-    {TYPE_STRING, string_init},
-    {TYPE_BINARY, nullptr},
-    {TYPE_INTEGER, integer_init},
-    {TYPE_SYMBOL, symbol_init},
-    {TYPE_CONTEXT, context_init},
-    {TYPE_WORD, word_init},
-    {TYPE_LIT_WORD, lit_word_init},
-    {TYPE_SET_WORD, set_word_init},
-    {TYPE_GET_WORD, get_word_init},
-    {TYPE_REFINEMENT, refinement_init},
-    {TYPE_CHAR, char_init},
-    {TYPE_NATIVE, native_init},
-    {TYPE_ACTION, action_init},
-    {TYPE_OP, op_init},
-    {TYPE_PATH, path_init},
-    {TYPE_LIT_PATH, lit_path_init},
-    {TYPE_SET_PATH, set_path_init},
-    {TYPE_GET_PATH, get_path_init},
-    {TYPE_FUNCTION, function_init},
-    {TYPE_ROUTINE, routine_init},
-    {TYPE_PAREN, paren_init},
-    {TYPE_ISSUE, nullptr},
-    {TYPE_URL, nullptr},
-    {TYPE_FILE, nullptr},
-    {TYPE_OBJECT, object_init},
-    {TYPE_BITSET, nullptr},
-    {TYPE_TRIPLE, nullptr},
-    {TYPE_FLOAT, float_init},
-    {TYPE_TYPESET, typeset_init},
-    {TYPE_ERROR, error_init},
-    {TYPE_VECTOR, nullptr},
-    {TYPE_MAP, nullptr},
-    {TYPE_HASH, nullptr},
-    {TYPE_PAIR, nullptr},
-    {TYPE_PERCENT, nullptr},
-    {TYPE_TUPLE, nullptr},
-    {TYPE_TIME, nullptr},
-    {TYPE_TAG, nullptr},
-    {TYPE_EMAIL, nullptr},
-    {TYPE_HANDLE, nullptr},
-    {TYPE_DATE, nullptr},
-    {TYPE_PORT, nullptr},
-    {TYPE_MONEY, nullptr},
-    {TYPE_REF, nullptr},
-    {TYPE_POINT2D, nullptr},
-    {TYPE_POINT3D, nullptr},
-    {TYPE_IMAGE, nullptr},  // after the image codecs are set up
+#define INIT(unit) unit##_init, false
+#define NO_INIT nullptr, false
+#define LATE nullptr, true
+#define ZOL_TYPE(name, id, text, parent, init, mark, families) {TYPE_##name, init},
+#include "runtime/types.def"
+#undef ZOL_TYPE
+#undef INIT
+#undef NO_INIT
+#undef LATE
 };
 const uint32_t g_registration_count = sizeof g_registration_order / sizeof g_registration_order[0];
 
 void register_all_datatypes(DatatypeRegistry& registry) {
     for (const DatatypeEntry& e : g_registration_order) {
+        if (e.late) continue;
         if (e.init) {
             e.init(registry);
         } else {

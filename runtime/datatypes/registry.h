@@ -71,11 +71,13 @@ extern DatatypeRegistry g_types;
 // A datatype's init routine.
 using DatatypeInit = void (*)(DatatypeRegistry& registry);
 
-// The datatypes in registration order, each with its init routine, or null while its unit is not built
-// yet (such a type is registered by name only, with every action unsupported).
+// The datatypes in registration order (types.def), each with its init routine, or null while its unit is
+// not built yet (such a type is registered by name only, with every action unsupported). A late type is
+// registered by the layer that owns it, when that layer starts.
 struct DatatypeEntry {
     TypeId id;
     DatatypeInit init;
+    bool late;
 };
 extern const DatatypeEntry g_registration_order[];
 extern const uint32_t g_registration_count;

@@ -95,12 +95,12 @@ inline void keep_result() { stack_keep_result(); }
 // binary. Non-cell items are pushed so the returned cell stays valid.
 const Cell* item_at(const Cell* series, uint32_t position) {
     uint32_t t = cell_type(series);
-    if (is_block_kind(t)) return cell_series(series)->cells() + position;
+    if (type_in(FAMILY_ANY_BLOCK, t)) return cell_series(series)->cells() + position;
     uint32_t v = string_char_at(series, position);
     Cell* out = stack_push_cell();
     if (t == TYPE_BINARY) {
         set_integer(out, int32_t(v));
-    } else if (is_string_kind(t)) {
+    } else if (type_in(FAMILY_ANY_STRING, t)) {
         set_char(out, v);
     } else {
         fire(ERR_INTERNAL_NOT_DONE);  // vector! and image! answer pick themselves
@@ -178,7 +178,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
     if (index == 0 || position < 0 || position >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     uint32_t t = cell_type(series);
     uint32_t at = uint32_t(position);
-    if (is_string_kind(t) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
+    if (type_in(FAMILY_ANY_STRING, t) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
     uint32_t byte = 0;
     if (t == TYPE_BINARY) {
         if (!cell_is(value, TYPE_INTEGER) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
@@ -188,9 +188,9 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
     }
     OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1);
     if (report.told() && at >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
-    if (is_block_kind(t)) {
+    if (type_in(FAMILY_ANY_BLOCK, t)) {
         cell_series(series)->cells()[at] = *value;
-    } else if (is_string_kind(t)) {
+    } else if (type_in(FAMILY_ANY_STRING, t)) {
         string_put_char(series_node(series), at, cell_char(value));
     } else if (t == TYPE_BINARY) {
         cell_series(series)->head_ptr()[at] = uint8_t(byte);
@@ -380,7 +380,7 @@ const Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
 }
 
 const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
-    if (!is_series_kind(cell_type(target))) fire_expect_arg(target, 1);
+    if (!type_in(FAMILY_SERIES, cell_type(target))) fire_expect_arg(target, 1);
     uint32_t left = uint32_t(series_length_q(origin));
     if (left == 0) return target;
     int64_t count = 1;
@@ -417,9 +417,9 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         report.done();
         return target;
     }
-    bool strings = is_string_kind(src_type) && is_string_kind(dst_type);
+    bool strings = type_in(FAMILY_ANY_STRING, src_type) && type_in(FAMILY_ANY_STRING, dst_type);
     uint32_t src_unit = cell_series(origin)->unit(), dst_unit = cell_series(target)->unit();
-    if (!strings && (is_block_kind(src_type) != is_block_kind(dst_type) || src_unit != dst_unit)) {
+    if (!strings && (type_in(FAMILY_ANY_BLOCK, src_type) != type_in(FAMILY_ANY_BLOCK, dst_type) || src_unit != dst_unit)) {
         Cell a, b;
         set_datatype(&a, src_type);
         set_datatype(&b, dst_type);

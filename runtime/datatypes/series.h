@@ -9,16 +9,6 @@
 
 namespace zol {
 
-inline bool is_block_kind(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-inline bool is_string_kind(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-inline bool is_series_kind(uint32_t t) {
-    return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
-}
-
 // The equality operations, finding among them: under these two series of different lengths differ without a
 // look at their items.
 inline bool series_equality_op(CompareOp op) {

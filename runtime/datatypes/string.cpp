@@ -253,7 +253,7 @@ void string_append_code_points(Cell* str, const uint32_t* cps, size_t n) {
 
 bool string_text_view(const Cell* value, Cell* out) {
     uint32_t t = cell_type(value);
-    if (is_string_kind(t)) {
+    if (type_in(FAMILY_ANY_STRING, t)) {
         *out = *value;
         return true;
     }
@@ -574,7 +574,7 @@ int string_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
 // --- comparison
 
 int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool prefix) {
-    bool both_strings = is_string_kind(cell_type(left)) && is_string_kind(cell_type(right));
+    bool both_strings = type_in(FAMILY_ANY_STRING, cell_type(left)) && type_in(FAMILY_ANY_STRING, cell_type(right));
     bool same = both_strings && series_node(left) == series_node(right) && series_index(left) == series_index(right);
     if (op == CMP_SAME) return same ? 0 : -1;
     if (same && series_equality_op(op)) return 0;
@@ -619,7 +619,7 @@ int string_compare_op(const Cell* left, const Cell* right, CompareOp op, bool pr
 
 int string_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cell_type(other) != cell_type(value)) {
-        if (!is_string_kind(cell_type(other)) || (op != CMP_EQUAL && op != CMP_NOT_EQUAL)) return COMPARE_INCOMPARABLE;
+        if (!type_in(FAMILY_ANY_STRING, cell_type(other)) || (op != CMP_EQUAL && op != CMP_NOT_EQUAL)) return COMPARE_INCOMPARABLE;
     }
     return string_compare_op(value, other, op, false);
 }
@@ -651,23 +651,17 @@ const Cell* string_make_value(Cell* proto, Cell* source, TypeId type) {
 
 const Cell* string_to(Cell* proto, Cell* source, TypeId type) {
     // binary! and vector! inherit from string! but convert into their own units.
-    if (!is_string_kind(type)) fire(ERR_INTERNAL_NOT_DONE);
+    if (!type_in(FAMILY_ANY_STRING, type)) fire(ERR_INTERNAL_NOT_DONE);
     GcRoot out;
     MoldArgs args;
-    switch (cell_type(source)) {
+    uint32_t t = family_case(cell_type(source), FAMILY_ANY_STRING, TYPE_STRING);
+    switch (family_case(t, FAMILY_ANY_LIST, TYPE_BLOCK)) {
         case TYPE_NONE: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_STRING, source);
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_HASH:
+        case TYPE_BLOCK:  // any-list!
             string_make(out.get());
             string_append(out.get(), source, -1, false, 1, true);
             break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
+        case TYPE_STRING:  // any-string!
             set_series(out.get(), TYPE_STRING, series_copy_range(series_node(source), series_clamped_head(source), string_length(source)));
             break;
         case TYPE_REFINEMENT:

@@ -28,14 +28,14 @@ namespace {
 const Cell* added_text(const Cell* value, int part, Cell* temp, int32_t* count) {
     *count = part < 0 ? -1 : part;
     uint32_t t = cell_type(value);
-    if (t == TYPE_CHAR || (is_string_kind(t) && t != TYPE_TAG) || is_any_word(value)) return value;
+    if (t == TYPE_CHAR || (type_in(FAMILY_ANY_STRING, t) && t != TYPE_TAG) || is_any_word(value)) return value;
     string_make(temp, 16);
     MoldArgs args;
     if (t == TYPE_TAG) {
         string_append_ascii(temp, "<");
         string_concatenate(temp, value, -1, 0, false, JoinMode::append);
         string_append_ascii(temp, ">");
-    } else if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH) {
+    } else if (type_in(FAMILY_ANY_LIST, t)) {
         uint32_t head = series_clamped_head(value);
         uint32_t n = series_buffer_length(value) - head;
         if (part >= 0 && uint32_t(part) < n) n = uint32_t(part);
@@ -87,7 +87,7 @@ void string_change(Cell* series, Cell* value, int part, bool, int dup) {
     uint32_t replaced = 0;
     if (part >= 0) {
         replaced = string_length(series) < uint32_t(part) ? string_length(series) : uint32_t(part);
-        if (is_string_kind(cell_type(text)) && series_node(text) == node) {
+        if (type_in(FAMILY_ANY_STRING, cell_type(text)) && series_node(text) == node) {
             // The new text may lie in the units about to be removed: take it out first.
             set_series(own.get(), TYPE_STRING, series_copy_range(node, series_clamped_head(text), string_length(text)));
             text = own.get();
@@ -115,7 +115,7 @@ void string_change(Cell* series, Cell* value, int part, bool, int dup) {
 
 void string_swap(Cell* series1, Cell* series2) {
     uint32_t t = cell_type(series2);
-    if (!is_string_kind(t) && t != TYPE_BINARY) fire(ERR_SCRIPT_INVALID_ARG, series2);
+    if (!type_in(FAMILY_ANY_STRING, t) && t != TYPE_BINARY) fire(ERR_SCRIPT_INVALID_ARG, series2);
     if (string_length(series1) == 0 || string_length(series2) == 0) return;
     uint32_t h1 = series_index(series1), h2 = series_index(series2);
     uint32_t c1 = string_char_at(series1, h1), c2 = string_char_at(series2, h2);
@@ -363,7 +363,7 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     Series* s = cell_series(series);  // after the report, whose handlers may have run
     uint32_t unit = s->unit();
-    bool fold = is_string_kind(cell_type(series)) && !args.case_sensitive;
+    bool fold = type_in(FAMILY_ANY_STRING, cell_type(series)) && !args.case_sensitive;
     int sign = args.reverse ? -1 : 1;
     uint32_t first = args.all ? 0 : offset;
     uint32_t last = args.all ? size : offset + 1;
@@ -395,7 +395,7 @@ Cell* case_convert_value(Cell* value, const Cell* part, bool upper) {
         value->w2 = case_convert_char(cell_char(value), upper);
         return value;
     }
-    if (!is_string_kind(cell_type(value))) fire(ERR_SCRIPT_INVALID_ARG, value);
+    if (!type_in(FAMILY_ANY_STRING, cell_type(value))) fire(ERR_SCRIPT_INVALID_ARG, value);
     uint32_t used = cell_series(value)->used();
     if (series_index(value) > used) value->w1 = used;
     uint32_t head = series_index(value);

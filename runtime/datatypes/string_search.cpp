@@ -94,7 +94,7 @@ Needle build_needle(const Cell* series, const Cell* value, bool fold, Cell* temp
     }
     uint32_t t = cell_type(value);
     Cell text;
-    if ((is_string_kind(t) && t != TYPE_TAG) || t == TYPE_WORD) {
+    if ((type_in(FAMILY_ANY_STRING, t) && t != TYPE_TAG) || t == TYPE_WORD) {
         string_text_view(value, &text);
     } else {
         string_make(temp, 16);
@@ -224,7 +224,7 @@ Hit locate(Cell* series, const Cell* value, const FindArgs& args) {
         r.hi = limit >= 0 && limit < used - head ? head + limit : used;
         r.backward = args.last;
     }
-    bool fold = is_string_kind(cell_type(series)) && !args.case_sensitive && !args.same;
+    bool fold = type_in(FAMILY_ANY_STRING, cell_type(series)) && !args.case_sensitive && !args.same;
     GcRoot temp;
     Needle n = build_needle(series, value, fold, temp.get());
     if (n.never || (!n.bitset && n.cps.empty())) return miss;

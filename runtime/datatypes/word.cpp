@@ -103,7 +103,7 @@ int32_t word_lex_spelling(uint32_t symbol) {
 const Cell* word_make(Cell*, Cell* spec, TypeId type) {
     Cell* result = stack_push_cell();
     set_none(result);  // marked from now on, and word_make_global allocates
-    switch (cell_type(spec)) {
+    switch (family_case(cell_type(spec), FAMILY_ANY_WORD, TYPE_WORD)) {
         case TYPE_CHAR:
         case TYPE_STRING: {
             // The text is read as one value, which must be a word of some kind.
@@ -128,10 +128,7 @@ const Cell* word_make(Cell*, Cell* spec, TypeId type) {
         }
         case TYPE_DATATYPE: *result = g_types.row(datatype_id(spec)).word; break;
         case TYPE_LOGIC: *result = word_make_global(g_sym[logic_get(spec) ? SYM_TRUE : SYM_FALSE]); break;
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD: *result = *spec; break;
+        case TYPE_WORD: *result = *spec; break;  // any-word!
         default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, type, spec);
     }
     cell_set_type(result, type);

@@ -730,7 +730,12 @@ uint32_t hash_cell(const Cell* c, bool case_sensitive) {
         uint32_t w[3] = {c->w1, c->w2, c->w3};
         return hash_murmur3(reinterpret_cast<const uint8_t*>(w + first - 1), size_t(n) * 4);
     };
-    switch (cell_type(c)) {
+    uint32_t t = cell_type(c);
+    // Words by their name, whatever their kind; text by its characters; blocks by position and buffer.
+    if (type_in(FAMILY_ALL_WORD, t)) return hash_mix(symbol_resolve(word_symbol(c)));
+    if (type_in(FAMILY_ANY_STRING, t)) return hash_string(c, case_sensitive);
+    if (type_in(FAMILY_ANY_BLOCK, t)) return words(1, 2);
+    switch (t) {
         case TYPE_UNSET: return uint32_t(-2);
         case TYPE_NONE: return uint32_t(-1);
         case TYPE_DATATYPE:
@@ -745,29 +750,10 @@ uint32_t hash_cell(const Cell* c, bool case_sensitive) {
         case TYPE_EVENT: return hash_mix(c->w2);
         case TYPE_NATIVE:
         case TYPE_ACTION: return hash_mix(c->w3);
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT:
-        case TYPE_ISSUE: return hash_mix(symbol_resolve(word_symbol(c)));
         case TYPE_SYMBOL: {
             Series* s = node_series(c->w3);
             return hash_name(s->head_ptr(), s->tail - s->head);
         }
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF: return hash_string(c, case_sensitive);
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_HASH:
         case TYPE_POINT2D:
         case TYPE_IMAGE: return words(1, 2);
         case TYPE_FLOAT:

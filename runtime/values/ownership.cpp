@@ -25,7 +25,7 @@ void mark_table() { hashtable_mark(g_table); }
 // Series that get a record of their own: the block kinds, whose cells may hold further series, and those
 // whose units are not values. (image! keeps its owned mark in its cell and is not tracked yet.)
 bool is_tracked_series(uint32_t t) {
-    return is_block_kind(t) || is_string_kind(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET;
+    return type_in(FAMILY_ANY_BLOCK, t) || type_in(FAMILY_ANY_STRING, t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET;
 }
 
 inline uint32_t& context_header(uint32_t context) { return context_cell(context)->header; }
@@ -43,7 +43,7 @@ void bind(const Cell* value, const Cell* owner, const Cell* word) {
             entry[1] = o;
             entry[2] = w;
         }
-        if (!is_block_kind(t) || cycles_find(node)) return;
+        if (!type_in(FAMILY_ANY_BLOCK, t) || cycles_find(node)) return;
         VisitGuard guard(node);  // also holds the container while its cells are bound
         for (uint32_t i = series_index(value); i < node_series(node)->used(); i++) {
             Cell item = node_series(node)->cells()[i];
@@ -77,7 +77,7 @@ void unbind(const Cell* value) {
             for (uint32_t i = 0; i < ENTRY_WIDTH; i++) set_unset(entry + i);
             hashtable_delete_node(g_table, node);
         }
-        if (!is_block_kind(t) || cycles_find(node)) return;
+        if (!type_in(FAMILY_ANY_BLOCK, t) || cycles_find(node)) return;
         VisitGuard guard(node);
         for (uint32_t i = series_index(value); i < node_series(node)->used(); i++) {
             Cell item = node_series(node)->cells()[i];

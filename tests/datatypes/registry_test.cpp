@@ -7,28 +7,17 @@
 namespace zol::test {
 namespace {
 
-TEST(Registry, RegistrationOrderIsFixedAndPutsParentsFirst) {
-    const TypeId expected[] = {
-        TYPE_DATATYPE, TYPE_UNSET,    TYPE_NONE,      TYPE_LOGIC,    TYPE_SERIES,     TYPE_BLOCK,    TYPE_STRING,
-        TYPE_BINARY,   TYPE_INTEGER,  TYPE_SYMBOL,    TYPE_CONTEXT,  TYPE_WORD,       TYPE_LIT_WORD, TYPE_SET_WORD,
-        TYPE_GET_WORD, TYPE_REFINEMENT, TYPE_CHAR,    TYPE_NATIVE,   TYPE_ACTION,     TYPE_OP,       TYPE_PATH,
-        TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH,  TYPE_FUNCTION, TYPE_ROUTINE,    TYPE_PAREN,    TYPE_ISSUE,
-        TYPE_URL,      TYPE_FILE,     TYPE_OBJECT,    TYPE_BITSET,   TYPE_TRIPLE,     TYPE_FLOAT,    TYPE_TYPESET,
-        TYPE_ERROR,    TYPE_VECTOR,   TYPE_MAP,       TYPE_HASH,     TYPE_PAIR,       TYPE_PERCENT,  TYPE_TUPLE,
-        TYPE_TIME,     TYPE_TAG,      TYPE_EMAIL,     TYPE_HANDLE,   TYPE_DATE,       TYPE_PORT,     TYPE_MONEY,
-        TYPE_REF,      TYPE_POINT2D,  TYPE_POINT3D,   TYPE_IMAGE,
-    };
-    ASSERT_EQ(g_registration_count, sizeof expected / sizeof expected[0]);
+TEST(Registry, RegistrationOrderHoldsEveryTypeOnceAndPutsParentsFirst) {
     std::set<uint32_t> seen;
     for (uint32_t i = 0; i < g_registration_count; i++) {
         TypeId t = g_registration_order[i].id;
-        EXPECT_EQ(t, expected[i]) << "position " << i;
+        EXPECT_TRUE(seen.insert(t).second) << type_name(t) << " is listed twice";
         TypeId parent = type_parent(t);
         if (parent != NO_TYPE) {
             EXPECT_TRUE(seen.count(parent)) << type_name(t) << " before its parent";
         }
-        seen.insert(t);
     }
+    for (uint32_t t = 1; t <= TYPE_MAX; t++) EXPECT_TRUE(seen.count(t)) << type_name(t) << " is not listed";
 }
 
 TEST(Registry, EveryRuntimeTypeHasItsNameRow) {
