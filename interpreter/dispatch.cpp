@@ -362,68 +362,36 @@ int pick_index() {
     }
 }
 
+namespace {
+
+// The entry column of actions.def, turned into each action's entry.
+struct ByFirst {};
+struct NoEntry {};
+template <Action A>
+constexpr ActionEntry entry_for(ActionEntry own) {
+    return own;
+}
+template <Action A>
+constexpr ActionEntry entry_for(ByFirst) {
+    return entry_by_first<A>;
+}
+template <Action A>
+constexpr ActionEntry entry_for(NoEntry) {
+    return nullptr;
+}
+
+}  // namespace
+
 void register_actions() {
-    ActionEntry* e = g_action_entries;
-    e[ACT_MAKE] = entry_make;
-    e[ACT_RANDOM] = entry_random;
-    e[ACT_REFLECT] = entry_reflect;
-    e[ACT_TO] = entry_to;
-    e[ACT_FORM] = entry_form;
-    e[ACT_MOLD] = entry_mold;
-    e[ACT_EVAL_PATH] = entry_eval_path;
-    e[ACT_ABSOLUTE] = entry_by_first<ACT_ABSOLUTE>;
-    e[ACT_ADD] = entry_by_first<ACT_ADD>;
-    e[ACT_DIVIDE] = entry_by_first<ACT_DIVIDE>;
-    e[ACT_MULTIPLY] = entry_by_first<ACT_MULTIPLY>;
-    e[ACT_NEGATE] = entry_negate;
-    e[ACT_POWER] = entry_by_first<ACT_POWER>;
-    e[ACT_REMAINDER] = entry_by_first<ACT_REMAINDER>;
-    e[ACT_ROUND] = entry_round;
-    e[ACT_SUBTRACT] = entry_by_first<ACT_SUBTRACT>;
-    e[ACT_EVEN_Q] = entry_even_q;
-    e[ACT_ODD_Q] = entry_odd_q;
-    e[ACT_AND_T] = entry_by_first<ACT_AND_T>;
-    e[ACT_COMPLEMENT] = entry_complement;
-    e[ACT_OR_T] = entry_by_first<ACT_OR_T>;
-    e[ACT_XOR_T] = entry_by_first<ACT_XOR_T>;
-    e[ACT_APPEND] = entry_append;
-    e[ACT_AT] = entry_by_first<ACT_AT>;
-    e[ACT_BACK] = entry_by_first<ACT_BACK>;
-    e[ACT_CHANGE] = entry_change;
-    e[ACT_CLEAR] = entry_clear;
-    e[ACT_COPY] = entry_copy;
-    e[ACT_FIND] = entry_find;
-    e[ACT_HEAD] = entry_by_first<ACT_HEAD>;
-    e[ACT_HEAD_Q] = entry_by_first<ACT_HEAD_Q>;
-    e[ACT_INDEX_Q] = entry_by_first<ACT_INDEX_Q>;
-    e[ACT_INSERT] = entry_insert;
-    e[ACT_LENGTH_Q] = entry_length_q;
-    e[ACT_MOVE] = entry_move;
-    e[ACT_NEXT] = entry_by_first<ACT_NEXT>;
-    e[ACT_PICK] = entry_pick;
-    e[ACT_POKE] = entry_poke;
-    e[ACT_PUT] = entry_put;
-    e[ACT_REMOVE] = entry_remove;
-    e[ACT_REVERSE] = entry_reverse;
-    e[ACT_SELECT] = entry_select;
-    e[ACT_SORT] = entry_sort;
-    e[ACT_SKIP] = entry_by_first<ACT_SKIP>;
-    e[ACT_SWAP] = entry_swap;
-    e[ACT_TAIL] = entry_by_first<ACT_TAIL>;
-    e[ACT_TAIL_Q] = entry_by_first<ACT_TAIL_Q>;
-    e[ACT_TAKE] = entry_take;
-    e[ACT_TRIM] = entry_trim;
-    e[ACT_CREATE] = entry_create;
-    e[ACT_CLOSE] = entry_close;
-    e[ACT_DELETE] = entry_delete;
-    e[ACT_MODIFY] = entry_modify;
-    e[ACT_OPEN] = entry_open;
-    e[ACT_OPEN_Q] = entry_open_q;
-    e[ACT_QUERY] = entry_query;
-    e[ACT_READ] = entry_read;
-    e[ACT_RENAME] = entry_rename;
-    e[ACT_UPDATE] = entry_update;
-    e[ACT_WRITE] = entry_write;
+#define ENTRY(name) entry_##name
+#define ENTRY_BY_FIRST ByFirst{}
+#define NO_ENTRY NoEntry{}
+#define ZOL_ACTION(name, word, entry, result, params) g_action_entries[ACT_##name] = entry_for<ACT_##name>(entry);
+#include "runtime/actions.def"
+#undef ZOL_ACTION
+#undef ENTRY
+#undef ENTRY_BY_FIRST
+#undef NO_ENTRY
 }
 
 }  // namespace zol

@@ -58,7 +58,7 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
     try {
         if (type == TYPE_NATIVE) {
-            g_natives[index - 1](false, refs);
+            g_natives[index - 1](refs);
         } else {
             g_action_entries[index](refs);
         }

@@ -18,9 +18,9 @@
 namespace zol {
 
 // The entry of a native: its refinement integers (-1 absent, else the index of the refinement's first
-// argument cell from the argument base); check is set when the caller has not checked the argument types.
-// Returns 0, or for do, parse and try a pending code handed back to a caller without an interpreter frame.
-using NativeEntry = uint32_t (*)(bool check, const int32_t* refinements);
+// argument cell from the argument base). Its caller has checked the argument types. Returns 0, or for do,
+// parse and try a pending code handed back to a caller without an interpreter frame.
+using NativeEntry = uint32_t (*)(const int32_t* refinements);
 // The entry of an action: reads its arguments from the argument stack, dispatches on the first argument's
 // datatype and leaves the result in the result slot.
 using ActionEntry = void (*)(const int32_t* refinements);
@@ -31,7 +31,7 @@ extern ActionEntry g_action_entries[64];  // by action number
 
 enum NativeId : uint32_t {
     NAT_NONE = 0,
-#define ZOL_NATIVE(name, word) NAT_##name,
+#define ZOL_NATIVE(name, word, entry) NAT_##name,
 #include "interpreter/natives.def"
 #undef ZOL_NATIVE
     NAT_END

@@ -140,7 +140,7 @@ constexpr MarkKind type_mark(uint32_t id) { return id < TYPE_TABLE_ROWS ? type_t
 
 enum Action : uint32_t {
     ACT_NONE = 0,
-#define ZOL_ACTION(name, word, result, params) ACT_##name,
+#define ZOL_ACTION(name, word, entry, result, params) ACT_##name,
 #include "actions.def"
 #undef ZOL_ACTION
     ACT_COUNT_PLUS_ONE
@@ -247,7 +247,7 @@ struct IoArgs {
 // The function type behind each action slot.
 template <Action A>
 struct ActionSig;
-#define ZOL_ACTION(name, word, result, params) \
+#define ZOL_ACTION(name, word, entry, result, params) \
     template <>                                \
     struct ActionSig<ACT_##name> {             \
         using type = result params;            \

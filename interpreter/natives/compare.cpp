@@ -87,27 +87,27 @@ void report_added(const Cell* out, const Cell* into, uint32_t before) {
 
 }  // namespace
 
-uint32_t native_equal_q(bool, const int32_t*) { return compare_native(CMP_EQUAL); }
-uint32_t native_not_equal_q(bool, const int32_t*) { return compare_native(CMP_NOT_EQUAL); }
-uint32_t native_strict_equal_q(bool, const int32_t*) { return compare_native(CMP_STRICT_EQUAL); }
-uint32_t native_lesser_q(bool, const int32_t*) { return compare_native(CMP_LESSER); }
-uint32_t native_greater_q(bool, const int32_t*) { return compare_native(CMP_GREATER); }
-uint32_t native_lesser_or_equal_q(bool, const int32_t*) { return compare_native(CMP_LESSER_OR_EQUAL); }
-uint32_t native_greater_or_equal_q(bool, const int32_t*) { return compare_native(CMP_GREATER_OR_EQUAL); }
+uint32_t native_equal_q(const int32_t*) { return compare_native(CMP_EQUAL); }
+uint32_t native_not_equal_q(const int32_t*) { return compare_native(CMP_NOT_EQUAL); }
+uint32_t native_strict_equal_q(const int32_t*) { return compare_native(CMP_STRICT_EQUAL); }
+uint32_t native_lesser_q(const int32_t*) { return compare_native(CMP_LESSER); }
+uint32_t native_greater_q(const int32_t*) { return compare_native(CMP_GREATER); }
+uint32_t native_lesser_or_equal_q(const int32_t*) { return compare_native(CMP_LESSER_OR_EQUAL); }
+uint32_t native_greater_or_equal_q(const int32_t*) { return compare_native(CMP_GREATER_OR_EQUAL); }
 
-uint32_t native_same_q(bool, const int32_t*) {
+uint32_t native_same_q(const int32_t*) {
     logic_set_result(same(arg(0), arg(1)));
     stack_keep_result();
     return 0;
 }
 
-uint32_t native_not(bool, const int32_t*) {
+uint32_t native_not(const int32_t*) {
     logic_set_result(logic_false());
     stack_keep_result();
     return 0;
 }
 
-uint32_t native_type_q(bool, const int32_t* refs) {
+uint32_t native_type_q(const int32_t* refs) {
     uint32_t t = cell_type(arg(0));
     if (present(refs, 0)) {
         stack_set_only_result(&g_types.row(t).word);
@@ -119,7 +119,7 @@ uint32_t native_type_q(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_reduce(bool, const int32_t* refs) {
+uint32_t native_reduce(const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* into = ref_arg(refs, 0);
     GcRoot out(into ? *into : g_none_value);
@@ -197,7 +197,7 @@ void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into)
 
 }  // namespace
 
-uint32_t native_compose(bool, const int32_t* refs) {
+uint32_t native_compose(const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* into = ref_arg(refs, 2);
     GcRoot out(into ? *into : g_none_value);
@@ -269,10 +269,10 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
 
 }  // namespace
 
-uint32_t native_unique(bool, const int32_t* refs) { return set_operation(SET_UNIQUE, refs, true); }
-uint32_t native_union(bool, const int32_t* refs) { return set_operation(SET_UNION, refs, false); }
-uint32_t native_intersect(bool, const int32_t* refs) { return set_operation(SET_INTERSECT, refs, false); }
-uint32_t native_exclude(bool, const int32_t* refs) { return set_operation(SET_EXCLUDE, refs, false); }
-uint32_t native_difference(bool, const int32_t* refs) { return set_operation(SET_DIFFERENCE, refs, false); }
+uint32_t native_unique(const int32_t* refs) { return set_operation(SET_UNIQUE, refs, true); }
+uint32_t native_union(const int32_t* refs) { return set_operation(SET_UNION, refs, false); }
+uint32_t native_intersect(const int32_t* refs) { return set_operation(SET_INTERSECT, refs, false); }
+uint32_t native_exclude(const int32_t* refs) { return set_operation(SET_EXCLUDE, refs, false); }
+uint32_t native_difference(const int32_t* refs) { return set_operation(SET_DIFFERENCE, refs, false); }
 
 }  // namespace zol::natives

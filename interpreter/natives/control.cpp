@@ -17,7 +17,7 @@
 
 namespace zol::natives {
 
-uint32_t native_if(bool, const int32_t*) {
+uint32_t native_if(const int32_t*) {
     if (logic_false()) {
         result_none();
     } else {
@@ -26,7 +26,7 @@ uint32_t native_if(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_unless(bool, const int32_t*) {
+uint32_t native_unless(const int32_t*) {
     if (logic_false()) {
         eval_into_result(arg(1));
     } else {
@@ -35,7 +35,7 @@ uint32_t native_unless(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_either(bool, const int32_t*) {
+uint32_t native_either(const int32_t*) {
     eval_into_result(arg(logic_true() ? 1 : 2));
     return 0;
 }
@@ -69,8 +69,8 @@ uint32_t any_or_all(bool any) {
     return 0;
 }
 
-uint32_t native_any(bool, const int32_t*) { return any_or_all(true); }
-uint32_t native_all(bool, const int32_t*) { return any_or_all(false); }
+uint32_t native_any(const int32_t*) { return any_or_all(true); }
+uint32_t native_all(const int32_t*) { return any_or_all(false); }
 
 // The block after the first value of the cases equal to the key (a block key never matches); none when
 // the key is absent or has no block after it.
@@ -92,7 +92,7 @@ Cell select_case(const Cell* key, const Cell* cases, bool* matched) {
     return none;
 }
 
-uint32_t native_switch(bool, const int32_t* refs) {
+uint32_t native_switch(const int32_t* refs) {
     bool matched;
     GcRoot found(select_case(arg(0), arg(1), &matched));
     if (cell_is(found.get(), TYPE_BLOCK)) {
@@ -105,7 +105,7 @@ uint32_t native_switch(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_case(bool, const int32_t* refs) {
+uint32_t native_case(const int32_t* refs) {
     bool all = present(refs, 0);
     GcRoot cases(*arg(0));
     stack_mark_call(&g_word[W_ANON]);
@@ -211,7 +211,7 @@ void do_value(const int32_t* refs) {
 
 }  // namespace
 
-uint32_t native_do(bool, const int32_t* refs) {
+uint32_t native_do(const int32_t* refs) {
     if (present(refs, 0)) fire(ERR_INTERNAL_NOT_DONE);  // /expand: the preprocessor is not built yet
     // A do/trace inside a traced evaluation leaves the installed callback in place.
     if (!present(refs, 3) || !trace_start(ref_arg(refs, 3))) {
@@ -228,27 +228,27 @@ uint32_t native_do(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_break(bool, const int32_t* refs) {
+uint32_t native_break(const int32_t* refs) {
     stack_unwind_break(present(refs, 0), false);
     return 0;
 }
 
-uint32_t native_continue(bool, const int32_t*) {
+uint32_t native_continue(const int32_t*) {
     stack_unwind_break(false, true);
     return 0;
 }
 
-uint32_t native_exit(bool, const int32_t*) {
+uint32_t native_exit(const int32_t*) {
     stack_unwind_return(false, false);
     return 0;
 }
 
-uint32_t native_return(bool, const int32_t*) {
+uint32_t native_return(const int32_t*) {
     stack_unwind_return(true, false);
     return 0;
 }
 
-uint32_t native_throw(bool, const int32_t* refs) {
+uint32_t native_throw(const int32_t* refs) {
     if (!present(refs, 0)) {
         g_args.top = g_args.base + 1;
         set_unset(stack_push_cell());
@@ -280,7 +280,7 @@ bool name_matches(const Cell* names, const Cell* thrown) {
 
 }  // namespace
 
-uint32_t native_catch(bool, const int32_t* refs) {
+uint32_t native_catch(const int32_t* refs) {
     GcRoot names(present(refs, 0) ? *ref_arg(refs, 0) : g_none_value);
     GcRoot block(*arg(0));
     stack_mark_catch(&g_word[W_BODY]);
@@ -304,7 +304,7 @@ uint32_t native_catch(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_try(bool, const int32_t* refs) {
+uint32_t native_try(const int32_t* refs) {
     bool all = present(refs, 0);
     bool keep = present(refs, 1);
     GcRoot block(*arg(0));

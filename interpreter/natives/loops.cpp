@@ -116,7 +116,7 @@ void check_words(const Cell* words) {
 
 }  // namespace
 
-uint32_t native_while(bool, const int32_t*) {
+uint32_t native_while(const int32_t*) {
     GcRoot condition(*arg(0)), body(*arg(1));
     stack_mark_loop(&g_word[W_BODY]);
     auto holds = [&] {
@@ -137,7 +137,7 @@ uint32_t native_while(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_until(bool, const int32_t*) {
+uint32_t native_until(const int32_t*) {
     GcRoot body(*arg(0));
     stack_mark_loop(&g_word[W_BODY]);
     // continue skips the test of the body's value.
@@ -146,7 +146,7 @@ uint32_t native_until(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_loop(bool, const int32_t*) {
+uint32_t native_loop(const int32_t*) {
     int64_t count = loop_count(arg(0));
     if (count < 1) {
         result_none();
@@ -160,7 +160,7 @@ uint32_t native_loop(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_repeat(bool, const int32_t*) {
+uint32_t native_repeat(const int32_t*) {
     int64_t count = loop_count(arg(1));
     if (count < 1) {
         result_none();
@@ -181,7 +181,7 @@ uint32_t native_repeat(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_forever(bool, const int32_t*) {
+uint32_t native_forever(const int32_t*) {
     GcRoot body(*arg(0));
     stack_mark_loop(&g_word[W_BODY]);
     if (!run_loop(body.get(), always)) return 0;
@@ -189,7 +189,7 @@ uint32_t native_forever(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_foreach(bool, const int32_t*) {
+uint32_t native_foreach(const int32_t*) {
     const Cell* words_in = arg(0);
     if (cell_is(words_in, TYPE_BLOCK) && word_count(words_in) == 0) fire(ERR_SCRIPT_INVALID_ARG, words_in);
     if (!cell_is(words_in, TYPE_BLOCK) && cell_is(arg(1), TYPE_MAP)) fire(ERR_SCRIPT_INVALID_ARG, arg(1));
@@ -205,7 +205,7 @@ uint32_t native_foreach(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_forall(bool, const int32_t*) {
+uint32_t native_forall(const int32_t*) {
     Cell word = *arg(0);
     const Cell* value = word_value_cell(&word);
     if (cell_is(value, TYPE_UNSET)) fire(ERR_SCRIPT_NO_VALUE, &word);
@@ -231,7 +231,7 @@ uint32_t native_forall(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_remove_each(bool, const int32_t*) {
+uint32_t native_remove_each(const int32_t*) {
     const Cell* words_in = arg(0);
     check_words(words_in);
     GcRoot body(*arg(2));

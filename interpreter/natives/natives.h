@@ -33,72 +33,13 @@ inline void result_unset() {
     stack_keep_result();
 }
 
-// The entries, by group. Each is a NativeEntry.
-#define ZOL_NATIVE_ENTRY(name) uint32_t native_##name(bool check, const int32_t* refs);
-// control flow and exits
-ZOL_NATIVE_ENTRY(if)
-ZOL_NATIVE_ENTRY(unless)
-ZOL_NATIVE_ENTRY(either)
-ZOL_NATIVE_ENTRY(any)
-ZOL_NATIVE_ENTRY(all)
-ZOL_NATIVE_ENTRY(switch)
-ZOL_NATIVE_ENTRY(case)
-ZOL_NATIVE_ENTRY(do)
-ZOL_NATIVE_ENTRY(break)
-ZOL_NATIVE_ENTRY(continue)
-ZOL_NATIVE_ENTRY(exit)
-ZOL_NATIVE_ENTRY(return)
-ZOL_NATIVE_ENTRY(throw)
-ZOL_NATIVE_ENTRY(catch)
-ZOL_NATIVE_ENTRY(try)
-// loops
-ZOL_NATIVE_ENTRY(while)
-ZOL_NATIVE_ENTRY(until)
-ZOL_NATIVE_ENTRY(loop)
-ZOL_NATIVE_ENTRY(repeat)
-ZOL_NATIVE_ENTRY(forever)
-ZOL_NATIVE_ENTRY(foreach)
-ZOL_NATIVE_ENTRY(forall)
-ZOL_NATIVE_ENTRY(remove_each)
-// words, contexts and functions
-ZOL_NATIVE_ENTRY(func)
-ZOL_NATIVE_ENTRY(function)
-ZOL_NATIVE_ENTRY(does)
-ZOL_NATIVE_ENTRY(has)
-ZOL_NATIVE_ENTRY(get)
-ZOL_NATIVE_ENTRY(set)
-ZOL_NATIVE_ENTRY(unset)
-ZOL_NATIVE_ENTRY(value_q)
-ZOL_NATIVE_ENTRY(bind)
-ZOL_NATIVE_ENTRY(in)
-ZOL_NATIVE_ENTRY(context_q)
-ZOL_NATIVE_ENTRY(apply)
-ZOL_NATIVE_ENTRY(construct)
-// comparison, reduce, compose and sets
-ZOL_NATIVE_ENTRY(equal_q)
-ZOL_NATIVE_ENTRY(not_equal_q)
-ZOL_NATIVE_ENTRY(strict_equal_q)
-ZOL_NATIVE_ENTRY(lesser_q)
-ZOL_NATIVE_ENTRY(greater_q)
-ZOL_NATIVE_ENTRY(lesser_or_equal_q)
-ZOL_NATIVE_ENTRY(greater_or_equal_q)
-ZOL_NATIVE_ENTRY(same_q)
-ZOL_NATIVE_ENTRY(not)
-ZOL_NATIVE_ENTRY(type_q)
-ZOL_NATIVE_ENTRY(reduce)
-ZOL_NATIVE_ENTRY(compose)
-ZOL_NATIVE_ENTRY(unique)
-ZOL_NATIVE_ENTRY(union)
-ZOL_NATIVE_ENTRY(intersect)
-ZOL_NATIVE_ENTRY(exclude)
-ZOL_NATIVE_ENTRY(difference)
-// output and system
-ZOL_NATIVE_ENTRY(print)
-ZOL_NATIVE_ENTRY(prin)
-ZOL_NATIVE_ENTRY(new_line)
-ZOL_NATIVE_ENTRY(new_line_q)
-ZOL_NATIVE_ENTRY(recycle)
-ZOL_NATIVE_ENTRY(stats)
-#undef ZOL_NATIVE_ENTRY
+// The entries of the natives that natives.def marks as built: uint32_t native_<name>(const int32_t* refs).
+#define ENTRY(name) uint32_t native_##name(const int32_t* refs);
+#define NOT_BUILT
+#define ZOL_NATIVE(name, word, entry) entry
+#include "interpreter/natives.def"
+#undef ZOL_NATIVE
+#undef ENTRY
+#undef NOT_BUILT
 
 }  // namespace zol::natives

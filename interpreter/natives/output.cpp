@@ -17,7 +17,7 @@
 
 namespace zol::natives {
 
-uint32_t native_reduce(bool check, const int32_t* refs);
+uint32_t native_reduce(const int32_t* refs);
 
 namespace {
 
@@ -30,7 +30,7 @@ void print_core(bool newline) {
         int32_t no_into[1] = {-1};
         stack_mark_call(&g_word[W_BODY]);
         stack_push(value.get());
-        native_reduce(false, no_into);
+        native_reduce(no_into);
         if (unwind_pending()) return;
         unwind_frame_return();
         *value = *g_args.base;
@@ -50,17 +50,17 @@ void print_core(bool newline) {
 
 }  // namespace
 
-uint32_t native_print(bool, const int32_t*) {
+uint32_t native_print(const int32_t*) {
     print_core(true);
     return 0;
 }
 
-uint32_t native_prin(bool, const int32_t*) {
+uint32_t native_prin(const int32_t*) {
     print_core(false);
     return 0;
 }
 
-uint32_t native_new_line(bool, const int32_t* refs) {
+uint32_t native_new_line(const int32_t* refs) {
     Cell* position = arg(0);
     bool on = logic_get(arg(1));
     Series* s = cell_series(position);
@@ -87,7 +87,7 @@ uint32_t native_new_line(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_new_line_q(bool, const int32_t*) {
+uint32_t native_new_line_q(const int32_t*) {
     const Cell* position = arg(0);
     Series* s = cell_series(position);
     bool marked = series_index(position) < s->used() && cell_new_line(s->cells() + series_index(position));
@@ -96,7 +96,7 @@ uint32_t native_new_line_q(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_stats(bool, const int32_t* refs) {
+uint32_t native_stats(const int32_t* refs) {
     bool show = present(refs, 0), info = present(refs, 1);
     if (!show && !info) {
         memory_stats_number(g_args.base, memory_stats_measure(nullptr, 1));
@@ -120,7 +120,7 @@ uint32_t native_stats(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_recycle(bool, const int32_t* refs) {
+uint32_t native_recycle(const int32_t* refs) {
     if (present(refs, 0) || present(refs, 1)) {
         g_gc_enabled = present(refs, 0);
         unset_set_result();

@@ -27,13 +27,13 @@ void make_function(Cell* spec, Cell* body) {
 
 }  // namespace
 
-uint32_t native_func(bool, const int32_t*) {
+uint32_t native_func(const int32_t*) {
     GcRoot spec(*arg(0)), body(*arg(1));
     make_function(spec.get(), body.get());
     return 0;
 }
 
-uint32_t native_function(bool, const int32_t*) {
+uint32_t native_function(const int32_t*) {
     GcRoot spec(*arg(0)), body(*arg(1)), collected;
     clamp_head(spec.get());
     function_collect_locals(spec.get(), body.get(), collected.get());
@@ -41,14 +41,14 @@ uint32_t native_function(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_does(bool, const int32_t*) {
+uint32_t native_does(const int32_t*) {
     GcRoot body(*arg(0)), spec;
     set_series(spec.get(), TYPE_BLOCK, series_alloc_cells(1));
     make_function(spec.get(), body.get());
     return 0;
 }
 
-uint32_t native_has(bool, const int32_t*) {
+uint32_t native_has(const int32_t*) {
     GcRoot vars(*arg(0)), body(*arg(1)), spec;
     clamp_head(vars.get());
     uint32_t n = cell_series(vars.get())->used() - series_index(vars.get());
@@ -59,7 +59,7 @@ uint32_t native_has(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_get(bool, const int32_t* refs) {
+uint32_t native_get(const int32_t* refs) {
     GcRoot target(*arg(0));
     bool any = present(refs, 0);
     if (type_in(FAMILY_ANY_PATH, cell_type(target.get()))) {
@@ -140,7 +140,7 @@ void set_target(Cell* target, Cell* value, const int32_t* refs) {
 
 }  // namespace
 
-uint32_t native_set(bool, const int32_t* refs) {
+uint32_t native_set(const int32_t* refs) {
     GcRoot target(*arg(0)), value(*arg(1));
     if (cell_is(value.get(), TYPE_UNSET) && !present(refs, 0)) fire(ERR_SCRIPT_NEED_VALUE, target.get());
     try {
@@ -154,14 +154,14 @@ uint32_t native_set(bool, const int32_t* refs) {
 }
 
 // construct (block, /with object, /only): an object from a spec block, nothing evaluated.
-uint32_t native_construct(bool, const int32_t* refs) {
+uint32_t native_construct(const int32_t* refs) {
     GcRoot spec(*arg(0)), prototype(present(refs, 0) ? *ref_arg(refs, 0) : g_none_value);
     object_construct(spec.get(), cell_is(prototype.get(), TYPE_NONE) ? nullptr : prototype.get(), present(refs, 1));
     stack_set_only_result(stack_top());
     return 0;
 }
 
-uint32_t native_unset(bool, const int32_t*) {
+uint32_t native_unset(const int32_t*) {
     GcRoot target(*arg(0));
     Cell unset = g_unset_value;
     if (cell_is(target.get(), TYPE_BLOCK)) {
@@ -176,7 +176,7 @@ uint32_t native_unset(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_value_q(bool, const int32_t*) {
+uint32_t native_value_q(const int32_t*) {
     const Cell* v = arg(0);
     if (type_in(FAMILY_ANY_WORD, cell_type(v))) v = word_value_cell(v);
     logic_set_result(!cell_is(v, TYPE_UNSET));
@@ -197,7 +197,7 @@ uint32_t target_context(const Cell* c, bool* object) {
 
 }  // namespace
 
-uint32_t native_bind(bool, const int32_t* refs) {
+uint32_t native_bind(const int32_t* refs) {
     GcRoot target(*arg(0)), where(*arg(1));
     bool object;
     uint32_t context = target_context(where.get(), &object);
@@ -216,7 +216,7 @@ uint32_t native_bind(bool, const int32_t* refs) {
     return 0;
 }
 
-uint32_t native_in(bool, const int32_t*) {
+uint32_t native_in(const int32_t*) {
     bool object;
     uint32_t context = target_context(arg(0), &object);
     Cell word = *arg(1);
@@ -229,7 +229,7 @@ uint32_t native_in(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_context_q(bool, const int32_t*) {
+uint32_t native_context_q(const int32_t*) {
     uint32_t context = word_context(arg(0));
     if (!context || context == g_global_context) {
         result_none();
@@ -239,7 +239,7 @@ uint32_t native_context_q(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t native_apply(bool, const int32_t* refs) {
+uint32_t native_apply(const int32_t* refs) {
     GcRoot target(*arg(0)), args(*arg(1));
     Cell fn, name = g_word[W_APPLIED];
     GcRoot path;

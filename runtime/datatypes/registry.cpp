@@ -18,7 +18,7 @@ namespace {
 
 const char* const kActionWords[ACTION_COUNT + 1] = {
     nullptr,
-#define ZOL_ACTION(name, word, result, params) word,
+#define ZOL_ACTION(name, word, entry, result, params) word,
 #include "runtime/actions.def"
 #undef ZOL_ACTION
 };
