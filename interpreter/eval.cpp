@@ -305,7 +305,7 @@ uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_
                     return position + 1;
                 }
             }
-            return eval_next(block, position, (mode & 4) ? position + 1 : end, infix_right, true, false);
+            return eval_next(block, position, (mode & APPLY_SAFER) ? position + 1 : end, EVAL_PUSH | (infix_right ? EVAL_NO_INFIX : EVAL_TO_SLOT));
         }
     }
 }
@@ -330,25 +330,25 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     const Param* params = params_of(cache);
     int32_t refs[MAX_REFINEMENTS];
     clear_refinements(refs);
-    uint32_t base_mode = mode & 3;
-    bool safer = mode & 4;
+    uint32_t base_mode = mode & (APPLY_ALL | APPLY_ARGS);
+    bool safer = mode & APPLY_SAFER;
     uint32_t argc = infix ? 1 : 0;
     bool refinement_seen = false, active = true;
-    bool by_position = (base_mode == 1 || base_mode == 2) && !path;
+    bool by_position = (base_mode == APPLY_ALL || base_mode == APPLY_ARGS) && !path;
 
     for (uint32_t i = 0; i < cache->count; i++) {
         const Param& p = params[i];
         if (p.kind == PARAM_REFINEMENT) {
             refinement_seen = true;
             if (by_position) {
-                if (position >= end || base_mode == 2) {
+                if (position >= end || base_mode == APPLY_ARGS) {
                     if (is_function) {
                         *stack_push_cell() = g_false_value;
                         argc++;
                     }
                     active = position >= end;  // so that the remaining arguments become none
                 } else {
-                    position = eval_next(block, position, end, false, true, false);
+                    position = eval_next(block, position, end, EVAL_PUSH);
                     if (unwind_pending()) return position;
                     Cell* v = stack_top();
                     if (!cell_is(v, TYPE_LOGIC)) expect_arg(name, v, p);
@@ -387,7 +387,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
         } else {
             // apply/all lists a value for every argument, those of refinements that are off too; with a
             // path the refinements come from the path and the block holds no such values.
-            if (base_mode == 1 && by_position && position < end) {
+            if (base_mode == APPLY_ALL && by_position && position < end) {
                 position = fetch_one(p, block, position, end, false, mode, name);
                 if (unwind_pending()) return position;
                 stack_pop(1);
@@ -400,7 +400,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     }
 
     // Refinements named by the path, or listed after the positional arguments of an apply block.
-    if (path || base_mode == 2) {
+    if (path || base_mode == APPLY_ARGS) {
         const Cell* source = path ? path : block;
         uint32_t at = path ? path_position + 1 : position;
         uint32_t stop = path ? cell_series(path)->used() : end;
@@ -416,7 +416,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
             at++;
             if (!path) {
                 if (at < stop) {
-                    at = eval_next(block, at, stop, false, true, false);
+                    at = eval_next(block, at, stop, EVAL_PUSH);
                     if (unwind_pending()) return at;
                     on = logic_cell_true(stack_top(), true, &element);
                     stack_pop(1);
@@ -736,7 +736,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
             position = next;
         } else {
             g_args.top = arg;
-            position = eval_next(block, position, end, false, true, false);
+            position = eval_next(block, position, end, EVAL_PUSH);
             if (unwind_pending()) return position;
             cells = node_series(node)->cells();
         }
@@ -771,10 +771,11 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
 
 }  // namespace
 
-uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
-                      const Cell* path, uint32_t path_position, const Cell* owner, uint32_t mode, bool infix,
-                      const Cell* name) {
-    (void)owner;  // interpreted bodies do not read their owner; compiled ones would
+uint32_t interp_apply(const Cell* function, const CallSite& site) {
+    uint32_t position = site.position, end = site.end, path_position = site.path_position;
+    const Cell *block = site.block, *path = site.path, *name = site.name;
+    uint32_t mode = site.mode;
+    bool infix = site.infix, push = site.push;
     if (g_trace_active) {
         // The left operand of an operator is visible to the callback.
         if (infix) g_args.top++;
@@ -909,7 +910,7 @@ void eval_block_framed(const Cell* block, bool to_slot) {
     } else {
         while (position < end) {
             g_current_block.w1 = position;
-            position = eval_next(&g_current_block, position, end, false, false, false);
+            position = eval_next(&g_current_block, position, end, EVAL_TO_SLOT);
             if (unwind_pending()) return;
             uint32_t now = node_series(node)->cell_count();
             if (now < end) end = now;  // the block was shortened by its own code
@@ -960,7 +961,7 @@ void eval_block(const Cell* block, bool to_slot) {
             uint32_t next = set_word_simple(s->cells(), v, position, end, result);
             position = next ? next : eval_set_word(&g_current_block, v, position, end, true);
         } else {
-            position = eval_next(&g_current_block, position, end, false, true, false);
+            position = eval_next(&g_current_block, position, end, EVAL_PUSH);
         }
         if (unwind_pending()) return;
         s = node_series(node);  // the block's code may have grown or shortened it
@@ -972,7 +973,7 @@ void eval_block(const Cell* block, bool to_slot) {
 
 uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push) {
     stack_mark_interp_call(&g_word[W_BODY]);
-    position = eval_next(block, position, end, false, push, false);
+    position = eval_next(block, position, end, push ? EVAL_PUSH : EVAL_TO_SLOT);
     if (unwind_pending()) return position;
     pop_call(push);
     return position;
@@ -1026,7 +1027,7 @@ struct BlockRef {
     if (next) {
         position = next;
     } else {
-        position = eval_next(block, position, end, false, true, false);
+        position = eval_next(block, position, end, EVAL_PUSH);
         if (unwind_pending()) return position;
     }
     if (g_trace_active) trace_event(TRACE_SET, block, position, &word, stack_top());
@@ -1045,7 +1046,7 @@ struct BlockRef {
     position++;
     if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, path.get());
     mark_frame(&g_word[W_SET_PATH], KH_INTERP_CALL);
-    position = eval_next(block, position, end, false, false, false);
+    position = eval_next(block, position, end, EVAL_TO_SLOT);
     if (unwind_pending()) return position;
     if (g_trace_active) trace_event(TRACE_SET, block, position, path.get(), g_args.base);
     interp_eval_path(path.get(), position, end, block, true, false, false, false);
@@ -1089,8 +1090,8 @@ struct BlockRef {
                 deliver(&value, push, block, position);
                 return position + 1;
             }
-            return interp_apply(&value, position + 1 < end ? position + 1 : end, end, block, push, nullptr, 0, nullptr, 0,
-                                false, nullptr);
+            return interp_apply(&value, CallSite{.block = block, .position = position + 1 < end ? position + 1 : end,
+                                                 .end = end, .push = push});
     }
 }
 
@@ -1100,12 +1101,13 @@ struct BlockRef {
     Cell fn = *value, name = *word;
     uint32_t next = g_trace_active ? NOT_SIMPLE : call_from_code(&fn, position, end, block, push, &name);
     if (next != NOT_SIMPLE) return next;
-    return interp_apply(&fn, position, end, block, push, nullptr, 0, nullptr, 0, false, &name);
+    return interp_apply(&fn, CallSite{.block = block, .position = position, .end = end, .name = &name, .push = push});
 }
 
 }  // namespace
 
-uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions) {
+uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, EvalFlags flags) {
+    bool push = flags & EVAL_PUSH, no_infix = flags & EVAL_NO_INFIX, literal_functions = flags & EVAL_LITERAL_FUNCTIONS;
     BlockRef block{*block_in};
     Cell* start_top = g_args.top;
     uint32_t start = position;
@@ -1169,7 +1171,7 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
                 // Any other right operand is evaluated first; two numbers are then computed in place and
                 // anything else goes to the operator's function with both operands in place.
                 g_args.top = start_top + 1;
-                position = eval_next(block.get(), position + 1, end, true, true, false);
+                position = eval_next(block.get(), position + 1, end, EVAL_PUSH | EVAL_NO_INFIX);
                 if (unwind_pending()) return position;
                 if (fast_compute(fast, cmp, start_top, start_top + 1)) {
                     g_args.top = start_top + 1;
@@ -1179,7 +1181,8 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, bool n
                 continue;
             }
         }
-        position = interp_apply(&op, position + 1, end, block.get(), push, nullptr, 0, nullptr, 0, true, &op_word);
+        position = interp_apply(&op, CallSite{.block = block.get(), .position = position + 1, .end = end, .name = &op_word,
+                                              .infix = true, .push = push});
         if (unwind_pending()) return position;
     }
     if (g_trace_active && !push) {
@@ -1209,7 +1212,8 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         if (set) fire(ERR_SCRIPT_INVALID_PATH_SET, path.get());
         if (get) fire(ERR_SCRIPT_INVALID_PATH_GET, path.get());
         Cell fn = *value;
-        position = interp_apply(&fn, position, end, block, true, path.get(), head, nullptr, 0, false, &first);
+        position = interp_apply(&fn, CallSite{.block = block, .position = position, .end = end, .path = path.get(),
+                                              .path_position = head, .name = &first, .push = true});
         if (unwind_pending()) return position;
         if (!push) stack_set_only_result(stack_top());
         if (g_trace_active) trace_event(TRACE_EXIT, path.get(), tail, nullptr, stack_top());
@@ -1270,7 +1274,8 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         if (!set && !get && type_in(FAMILY_ANY_FUNCTION, cell_type(current.get())) && !cell_is(current.get(), TYPE_OP)) {
             // A function reached mid-path is called; the elements after it are its refinements.
             Cell fn_value = *current;
-            position = interp_apply(&fn_value, position, end, block, true, path.get(), i, parent.get(), 0, false, &element);
+            position = interp_apply(&fn_value, CallSite{.block = block, .position = position, .end = end, .path = path.get(),
+                                                        .path_position = i, .name = &element, .push = true});
             if (unwind_pending()) return position;
             *current = *stack_top();
             break;

@@ -46,16 +46,47 @@ void interp_init();
 // Evaluates a block from its head to its tail inside a block-evaluation frame. With to_slot the result
 // ends in the caller's result slot, else it is pushed.
 void eval_block(const Cell* block, bool to_slot);
+// How eval_next delivers and reads one expression.
+enum EvalFlags : uint32_t {
+    EVAL_TO_SLOT = 0,               // the value goes to the current frame's result slot
+    EVAL_PUSH = 1,                  // the value is pushed
+    EVAL_NO_INFIX = 2,              // an operator after the value is not taken (the right operand of one)
+    EVAL_LITERAL_FUNCTIONS = 4,     // a function value standing in the code is a value, not a call
+};
+constexpr EvalFlags operator|(EvalFlags a, EvalFlags b) { return EvalFlags(uint32_t(a) | uint32_t(b)); }
+
 // Evaluates one expression of a block at a position (a unit index of the block's buffer, below end);
 // returns the position after it.
-uint32_t eval_next(const Cell* block, uint32_t position, uint32_t end, bool no_infix, bool push, bool literal_functions);
+uint32_t eval_next(const Cell* block, uint32_t position, uint32_t end, EvalFlags flags);
 // One expression inside a call frame named <body> (any, all, case, reduce).
 uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push);
-// Calls a function value, taking its arguments from the block at a position and its refinements from the
-// path after path_position (0: no path). mode: 0 code, 1 apply/all, 2 apply, +4 apply/safer.
-uint32_t interp_apply(const Cell* function, uint32_t position, uint32_t end, const Cell* block, bool push,
-                      const Cell* path, uint32_t path_position, const Cell* owner, uint32_t mode, bool infix,
-                      const Cell* name);
+// Where a call takes its arguments from: code, or the block of apply (with /all every argument and
+// refinement in spec order, else the arguments before the first refinement and the refinements a path
+// names); safer keeps apply's block values from being evaluated as functions.
+enum ApplyMode : uint32_t {
+    APPLY_CODE = 0,
+    APPLY_ALL = 1,
+    APPLY_ARGS = 2,
+    APPLY_SAFER = 4,
+};
+constexpr ApplyMode operator|(ApplyMode a, ApplyMode b) { return ApplyMode(uint32_t(a) | uint32_t(b)); }
+
+// A call: the block whose values from position (before end) are its arguments, the path whose elements
+// after path_position are its refinements (null: none), and the word that names it.
+struct CallSite {
+    const Cell* block = nullptr;
+    uint32_t position = 0;
+    uint32_t end = 0;
+    const Cell* path = nullptr;
+    uint32_t path_position = 0;
+    const Cell* name = nullptr;
+    ApplyMode mode = APPLY_CODE;
+    bool infix = false;  // an operator: its left operand is already on the stack
+    bool push = false;   // the result is pushed, else it goes to the result slot
+};
+
+// Calls a function value as the call site says; returns the position after its arguments.
+uint32_t interp_apply(const Cell* function, const CallSite& site);
 // Runs a function! whose argument cells are already in the current frame (callbacks from datatypes
 // pass their callback kind; the interpreter passes 0).
 void interp_invoke(const Cell* function, uint32_t owner_context, const Cell* name, uint32_t callback_kind);

@@ -131,7 +131,7 @@ uint32_t native_reduce(const int32_t* refs) {
         if (!into) set_series(out.get(), TYPE_BLOCK, series_alloc_cells(end > start ? end - start : 1));
         for (uint32_t position = start; position < end;) {
             stack_reset();
-            position = eval_next(value.get(), position, end, false, true, false);
+            position = eval_next(value.get(), position, end, EVAL_PUSH);
             if (unwind_pending()) return 0;
             add_value(out.get(), stack_top(), into != nullptr, false);
             uint32_t now = cell_series(value.get())->used();
@@ -144,7 +144,7 @@ uint32_t native_reduce(const int32_t* refs) {
         set_series(block.get(), TYPE_BLOCK, series_alloc_cells(1));
         *block_alloc_tail(block.get()) = *value;
         stack_reset();
-        eval_next(block.get(), 0, 1, false, true, false);
+        eval_next(block.get(), 0, 1, EVAL_PUSH);
         if (unwind_pending()) return 0;
         if (into) {
             add_value(out.get(), stack_top(), true, false);

@@ -115,7 +115,7 @@ uint32_t native_case(const int32_t* refs) {
     while (position < end) {
         if (all) matched = false;
         stack_reset();
-        position = eval_next(cases.get(), position, end, false, true, false);
+        position = eval_next(cases.get(), position, end, EVAL_PUSH);
         if (unwind_pending()) return 0;
         if (position >= end) fire(ERR_SCRIPT_NEED_VALUE, &g_word[W_CASE]);
         Cell* condition = stack_top();
@@ -131,7 +131,7 @@ uint32_t native_case(const int32_t* refs) {
             eval_block(body.get(), true);
             position++;
         } else {
-            position = eval_next(cases.get(), position, end, false, false, false);
+            position = eval_next(cases.get(), position, end, EVAL_TO_SLOT);
         }
         if (unwind_pending()) return 0;
         if (!all) {
@@ -168,7 +168,7 @@ void do_value(const int32_t* refs) {
                     result_unset();
                 } else {
                     stack_mark_interp_call(&g_word[W_BODY]);
-                    uint32_t at = eval_next(value.get(), series_index(value.get()), used, false, false, false);
+                    uint32_t at = eval_next(value.get(), series_index(value.get()), used, EVAL_TO_SLOT);
                     if (unwind_pending()) return;
                     unwind_frame_return();
                     value->w1 = at;
@@ -200,7 +200,7 @@ void do_value(const int32_t* refs) {
             *block_alloc_tail(block.get()) = *value;
             stack_reset();
             stack_mark_interp_call(&g_word[W_BODY]);
-            eval_next(block.get(), 0, 1, false, false, false);
+            eval_next(block.get(), 0, 1, EVAL_TO_SLOT);
             if (unwind_pending()) return;
             unwind_frame_return();
             stack_keep_result();

@@ -258,13 +258,15 @@ uint32_t native_apply(const int32_t* refs) {
     }
     if (!type_in(FAMILY_ANY_FUNCTION, cell_type(&fn))) fire(ERR_SCRIPT_INVALID_ARG, target.get());
     if (cell_is(&fn, TYPE_OP)) cell_set_type(&fn, TypeId(op_source_type(&fn)));
-    uint32_t mode = present(refs, 0) ? 1 : 2;
-    if (present(refs, 1)) mode |= 4;
+    ApplyMode mode = present(refs, 0) ? APPLY_ALL : APPLY_ARGS;
+    if (present(refs, 1)) mode = mode | APPLY_SAFER;
     stack_set_interp_flag();
     clamp_head(args.get());
     stack_reset();
-    interp_apply(&fn, series_index(args.get()), cell_series(args.get())->used(), args.get(), false,
-                 cell_is(path.get(), TYPE_NONE) ? nullptr : path.get(), series_index(path.get()), nullptr, mode, false, &name);
+    interp_apply(&fn, CallSite{.block = args.get(), .position = series_index(args.get()),
+                               .end = cell_series(args.get())->used(),
+                               .path = cell_is(path.get(), TYPE_NONE) ? nullptr : path.get(),
+                               .path_position = series_index(path.get()), .name = &name, .mode = mode});
     return 0;
 }
 
