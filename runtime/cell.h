@@ -7,6 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "assert.h"
 #include "types.h"
 
 namespace zol {
@@ -54,28 +55,41 @@ inline void set_logic(Cell* c, bool v) {
     c->header = TYPE_LOGIC;
     c->w1 = v ? 1 : 0;
 }
-inline uint32_t logic_get(const Cell* c) { return c->w1; }
+inline uint32_t logic_get(const Cell* c) {
+    ZOL_ASSERT(cell_is(c, TYPE_LOGIC));
+    return c->w1;
+}
 inline void set_datatype(Cell* c, uint32_t id) {
     c->header = TYPE_DATATYPE;
     c->w1 = id;
     c->w2 = c->w3 = 0;  // whole cells compare bitwise (same?), so no stale words
 }
-inline uint32_t datatype_id(const Cell* c) { return c->w1; }
+inline uint32_t datatype_id(const Cell* c) {
+    ZOL_ASSERT(cell_is(c, TYPE_DATATYPE));
+    return c->w1;
+}
 
 // --- integer!, char! (32-bit value in word 2)
 inline void set_integer(Cell* c, int32_t v) {
     c->header = TYPE_INTEGER;
     c->w2 = uint32_t(v);
 }
-inline int32_t cell_int(const Cell* c) { return int32_t(c->w2); }
+inline int32_t cell_int(const Cell* c) {
+    ZOL_ASSERT(cell_is(c, TYPE_INTEGER) || cell_is(c, TYPE_CHAR));
+    return int32_t(c->w2);
+}
 inline void set_char(Cell* c, uint32_t cp) {
     c->header = TYPE_CHAR;
     c->w2 = cp;
 }
-inline uint32_t cell_char(const Cell* c) { return c->w2; }
+inline uint32_t cell_char(const Cell* c) {
+    ZOL_ASSERT(cell_is(c, TYPE_CHAR) || cell_is(c, TYPE_INTEGER));
+    return c->w2;
+}
 
-// --- float!, percent!, time! (64-bit double in words 2 and 3, low half first)
+// --- float!, percent!, time! (64-bit double in words 2 and 3, low half first; a date! keeps its time there)
 inline double cell_float(const Cell* c) {
+    ZOL_ASSERT(cell_is(c, TYPE_FLOAT) || cell_is(c, TYPE_PERCENT) || cell_is(c, TYPE_TIME) || cell_is(c, TYPE_DATE));
     uint64_t bits = (uint64_t(c->w3) << 32) | c->w2;
     double d;
     std::memcpy(&d, &bits, sizeof d);
@@ -99,8 +113,16 @@ inline void set_series(Cell* c, TypeId t, uint32_t node, uint32_t index = 0, uin
     c->w2 = node;
     c->w3 = extra;
 }
-inline uint32_t series_index(const Cell* c) { return c->w1; }
-inline uint32_t series_node(const Cell* c) { return c->w2; }
+// The datatypes whose cells hold a series payload.
+constexpr TypeFamily SERIES_PAYLOAD = FAMILY_SERIES | uint64_t(1) << TYPE_BITSET | uint64_t(1) << TYPE_MAP;
+inline uint32_t series_index(const Cell* c) {
+    ZOL_ASSERT(type_in(SERIES_PAYLOAD, cell_type(c)));
+    return c->w1;
+}
+inline uint32_t series_node(const Cell* c) {
+    ZOL_ASSERT(type_in(SERIES_PAYLOAD, cell_type(c)));
+    return c->w2;
+}
 
 // --- word family: context node, symbol id, index in that context (-1 when not resolved)
 constexpr uint32_t WORD_UNRESOLVED = 0xFFFFFFFF;
@@ -110,13 +132,25 @@ inline void set_word(Cell* c, TypeId t, uint32_t context, uint32_t symbol, uint3
     c->w2 = symbol;
     c->w3 = index;
 }
-inline uint32_t word_context(const Cell* c) { return c->w1; }
-inline uint32_t word_symbol(const Cell* c) { return c->w2; }
-inline uint32_t word_index(const Cell* c) { return c->w3; }
+inline uint32_t word_context(const Cell* c) {
+    ZOL_ASSERT(type_in(FAMILY_ALL_WORD, cell_type(c)));
+    return c->w1;
+}
+inline uint32_t word_symbol(const Cell* c) {
+    ZOL_ASSERT(type_in(FAMILY_ALL_WORD, cell_type(c)));
+    return c->w2;
+}
+inline uint32_t word_index(const Cell* c) {
+    ZOL_ASSERT(type_in(FAMILY_ALL_WORD, cell_type(c)));
+    return c->w3;
+}
 inline bool is_any_word(const Cell* c) { return type_in(FAMILY_ALL_WORD, cell_type(c)); }
 
 // --- context-based values (object!, error!, port!): context node in word 1
-inline uint32_t object_context(const Cell* c) { return c->w1; }
+inline uint32_t object_context(const Cell* c) {
+    ZOL_ASSERT(type_in(FAMILY_ANY_OBJECT, cell_type(c)));
+    return c->w1;
+}
 
 // Shared constant cells; routines that answer none or true hand these out and the caller copies them.
 inline constexpr Cell g_unset_value{TYPE_UNSET, 0, 0, 0};

@@ -152,6 +152,7 @@ void gc_collect() {
     g_collecting = true;
     uint64_t before = memory_stats().live_bytes;
     mark_roots();
+    ZOL_ASSERT(g_mark_stack.empty());
     externals_sweep();
     sweep();
     memory_after_collection();
@@ -179,10 +180,8 @@ void gc_keep_remove(void (*callback)()) {
 }
 
 bool gc_mark_series(uint32_t node) {
-#ifndef NDEBUG
     // A payload word that is not a live node is a datatype fault; stop here rather than mark garbage.
-    if (!node_in_use(node)) runtime_error(98, node);
-#endif
+    ZOL_ASSERT(node_in_use(node));
     Series* s = g_nodes[node];
     if (s->flags & SER_MARK) return false;
     s->flags |= SER_MARK;

@@ -69,7 +69,10 @@ public:
         g_root_chain = this;
     }
     explicit GcRoot(const Cell& value) : cell_(value), prev_(g_root_chain) { g_root_chain = this; }
-    ~GcRoot() { g_root_chain = prev_; }
+    ~GcRoot() {
+        ZOL_ASSERT(g_root_chain == this);  // roots end in the reverse order of their making
+        g_root_chain = prev_;
+    }
     GcRoot(const GcRoot&) = delete;
     GcRoot& operator=(const GcRoot&) = delete;
 

@@ -57,7 +57,11 @@ constexpr int32_t HEAD_MIDDLE = -1;
 
 // The node table. Node 0 is never handed out; it means "no series".
 extern Series** g_nodes;
-inline Series* node_series(uint32_t node) { return g_nodes[node]; }
+bool node_in_use(uint32_t node);
+inline Series* node_series(uint32_t node) {
+    ZOL_ASSERT(node_in_use(node));
+    return g_nodes[node];
+}
 inline Series* cell_series(const Cell* c) { return g_nodes[c->w2]; }
 
 struct MemoryStats {

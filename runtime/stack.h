@@ -88,7 +88,10 @@ void stack_init();
 
 // Cell indices (what frames and stack contexts store) and back. Index 0 is never a cell.
 inline uint32_t stack_index(const Cell* c) { return uint32_t(c - g_args.start) + 1; }
-inline Cell* stack_cell(uint32_t index) { return g_args.start + (index - 1); }
+inline Cell* stack_cell(uint32_t index) {
+    ZOL_ASSERT(index >= 1 && index <= ARG_STACK_CELLS);
+    return g_args.start + (index - 1);
+}
 
 // --- pushing frames (each checks for overflow first)
 // Raises stack-overflow; when the argument stack is the one full, first drops a few cells so that raising it
@@ -142,6 +145,7 @@ bool stack_has_interp_frame(CallFrame* frame, bool one_frame);
 // --- popping frames
 // Pops the top frame, keeping its result slot as the newest cell of the caller.
 inline void unwind_frame() {
+    ZOL_ASSERT(g_frames.top > g_frames.start);
     CallFrame* f = --g_frames.top;
     g_args.top = g_args.base + 1;
     g_args.base = stack_cell(f->prev_base);
@@ -179,7 +183,10 @@ inline Cell* stack_push(const Cell* c) {
     *slot = copy;
     return slot;
 }
-inline void stack_pop(uint32_t n) { g_args.top = (g_args.top - g_args.start) >= int64_t(n) ? g_args.top - n : g_args.start; }
+inline void stack_pop(uint32_t n) {
+    ZOL_ASSERT(g_args.top - g_args.start >= int64_t(n));
+    g_args.top = (g_args.top - g_args.start) >= int64_t(n) ? g_args.top - n : g_args.start;
+}
 inline Cell* stack_top() { return g_args.top > g_args.start ? g_args.top - 1 : g_args.start; }
 inline TypeId stack_top_type() { return cell_type(stack_top()); }
 inline Cell* stack_reset() {

@@ -2,8 +2,10 @@
 #include "system.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/platform.h"
+#include "assert.h"
 
 #ifndef ZOL_BUILD_STAMP
 #define ZOL_BUILD_STAMP "unknown"
@@ -65,6 +67,13 @@ const char* runtime_error_text(int code) {
 }
 
 void runtime_exit(int status) { platform::exit_process(status); }
+
+void assert_failed(const char* condition, const char* file, int line) {
+    char text[512];
+    int n = std::snprintf(text, sizeof text, "*** Internal check failed: %s (%s:%d)\n", condition, file, line);
+    platform::write_stderr(text, size_t(n) < sizeof text ? size_t(n) : sizeof text - 1);
+    std::abort();  // a core or the sanitizer's report shows how it came to this
+}
 
 void runtime_error(int code, uintptr_t address) {
     if (code == 0) runtime_exit(0);

@@ -266,7 +266,8 @@ uint32_t native_apply(const int32_t* refs) {
     interp_apply(&fn, CallSite{.block = args.get(), .position = series_index(args.get()),
                                .end = cell_series(args.get())->used(),
                                .path = cell_is(path.get(), TYPE_NONE) ? nullptr : path.get(),
-                               .path_position = series_index(path.get()), .name = &name, .mode = mode});
+                               .path_position = cell_is(path.get(), TYPE_NONE) ? 0 : series_index(path.get()),
+                               .name = &name, .mode = mode});
     return 0;
 }
 

@@ -196,5 +196,22 @@ TEST_F(StackTest, TheMachineStackGuardRaisesStackOverflow) {
     EXPECT_EQ(catch_error([] { recurse(0); }), ERR_INTERNAL_STACK_OVERFLOW);
 }
 
+#if defined(ZOL_ASSERTS)
+// In the checking builds an accessor used on the wrong type, or a pop below the stack's start, stops the
+// process at once with the broken condition.
+TEST(InvariantDeathTest, BrokenInvariantsStopAtOnce) {
+    Cell none{};
+    set_none(&none);
+    EXPECT_DEATH(cell_int(&none), "Internal check failed: .*TYPE_INTEGER");
+    EXPECT_DEATH(series_node(&none), "Internal check failed");
+    EXPECT_DEATH(
+        {
+            stack_init();
+            stack_pop(1);
+        },
+        "Internal check failed");
+}
+#endif
+
 }  // namespace
 }  // namespace zol::test
