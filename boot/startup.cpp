@@ -103,7 +103,12 @@ void report_fault(int code, uintptr_t address) {
     platform::write_stderr(text, n);
 }
 
-[[noreturn]] void out_of_memory() { runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0))); }
+// operator new's handler: C++ containers get back what the runtime holds for its own use first (operator new
+// then tries again); with nothing left, the process ends as out of memory.
+void out_of_memory() {
+    if (memory_release_reserve()) return;
+    runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+}
 
 struct MainArgs {
     int argc;

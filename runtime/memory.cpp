@@ -22,7 +22,19 @@ uint32_t g_node_capacity = 0;
 uint32_t g_node_next = 1;  // ids below this have been handed out at least once
 uint32_t g_free_head = 0;  // first free node id; 0 when none
 MemoryStats g_stats{};
-std::vector<Series*>& g_abandoned = *new std::vector<Series*>;  // never destroyed: lives until exit
+// Buffers replaced while code may still read them: freed at the next collection. They are chained through
+// their headers (bytes 24 to 31, unused otherwise), so abandoning one never allocates.
+Series* g_abandoned = nullptr;
+
+inline Series* abandoned_next(const Series* s) {
+    Series* next;
+    std::memcpy(&next, &s->reserved[1], sizeof next);
+    return next;
+}
+inline void abandon(Series* s) {
+    std::memcpy(&s->reserved[1], &g_abandoned, sizeof g_abandoned);
+    g_abandoned = s;
+}
 
 constexpr uint32_t FIRST_NODE_COUNT = 10000;
 constexpr uint32_t MAX_NODES = 0x7FFFFFFF;
@@ -75,11 +87,52 @@ void pool_release_all() {
 
 [[noreturn]] void out_of_memory() { fire(ERR_INTERNAL_NO_MEMORY); }
 
+// The reserve freed when memory runs out, so that raising no-memory and handling it have room.
+constexpr size_t RESERVE_BYTES = 1u << 20;
+void* g_reserve = nullptr;
+
+void take_reserve() {
+    if (!g_reserve) g_reserve = std::malloc(RESERVE_BYTES);
+}
+
+bool free_reserve() {
+    if (!g_reserve) return false;
+    std::free(g_reserve);
+    g_reserve = nullptr;
+    return true;
+}
+
+uint64_t g_fail_at = 0;  // allocation count at which an injected failure happens; 0 for none
+uint64_t g_injected = 0;
+
+// Counts an allocation; true when this one is to fail.
+inline bool injected_failure() {
+    if (++g_stats.allocations != g_fail_at) return false;
+    g_fail_at = 0;
+    g_injected++;
+    return true;
+}
+
+// The C allocator's answer; a failure retries after what the runtime holds has been given back (collect
+// tells whether a collection may run here), and null means there is nothing left.
+template <typename Alloc>
+void* system_alloc(Alloc alloc, bool collect) {
+    void* p = alloc();
+    if (p) return p;
+    if (collect && g_gc_enabled) gc_collect();
+    pool_release_all();
+    p = alloc();
+    if (p) return p;
+    if (free_reserve()) p = alloc();
+    return p;
+}
+
 void grow_node_table() {
     uint64_t bigger = uint64_t(g_node_capacity) * 2;
     if (bigger > MAX_NODES) bigger = MAX_NODES;
-    if (bigger <= g_node_capacity) out_of_memory();
-    auto* table = static_cast<Series**>(std::realloc(g_nodes, sizeof(Series*) * bigger));
+    if (bigger <= g_node_capacity || injected_failure()) out_of_memory();
+    auto* table = static_cast<Series**>(
+        system_alloc([&] { return std::realloc(g_nodes, sizeof(Series*) * bigger); }, false));
     if (!table) out_of_memory();
     g_nodes = table;
     g_node_capacity = uint32_t(bigger);
@@ -92,14 +145,9 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
     uint64_t size = round_up(count * unit, 16);
     if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
     gc_entry(size + BUFFER_OVERHEAD);
+    if (injected_failure()) out_of_memory();
     Series* s = poolable(size) ? pool_take(size) : nullptr;
-    if (!s) s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
-    if (!s) {
-        // Short of memory: collect, then give the small buffers kept for reuse (those just swept too) back.
-        if (g_gc_enabled) gc_collect();
-        pool_release_all();
-        s = static_cast<Series*>(std::malloc(sizeof(Series) + size));
-    }
+    if (!s) s = static_cast<Series*>(system_alloc([&] { return std::malloc(sizeof(Series) + size); }, true));
     if (!s) out_of_memory();
     s->flags = unit | SER_IN_USE | SER_ALLOCATED;
     if (size + BUFFER_OVERHEAD >= MAX_FRAME_SIZE) s->flags |= SER_BIG;
@@ -166,15 +214,21 @@ void memory_init() {
     g_free_head = 0;
     g_stats = MemoryStats{};
     g_stats.node_capacity = g_node_capacity;
+    take_reserve();
 }
 
 void memory_release_all() {
     for (uint32_t id = 1; id < g_node_next; id++) {
         if (!entry_is_free(g_nodes[id]) && g_nodes[id]) std::free(g_nodes[id]);
     }
-    for (Series* s : g_abandoned) std::free(s);
-    g_abandoned.clear();
+    for (Series* s = g_abandoned; s;) {
+        Series* next = abandoned_next(s);
+        std::free(s);
+        s = next;
+    }
+    g_abandoned = nullptr;
     pool_release_all();
+    free_reserve();
     std::free(g_nodes);
     g_nodes = nullptr;
     g_node_capacity = 0;
@@ -261,7 +315,7 @@ void series_release(uint32_t node) {
 Series* series_grow_buffer(uint32_t node, uint64_t new_size) {
     Series* old;
     Series* fresh = replace_buffer(node, new_size, &old);
-    g_abandoned.push_back(old);
+    abandon(old);
     return fresh;
 }
 
@@ -334,10 +388,25 @@ void memory_clear_words(uint32_t* first, uint32_t* last) {
 }
 
 void memory_after_collection() {
-    for (Series* s : g_abandoned) free_buffer(s);
-    g_abandoned.clear();
+    for (Series* s = g_abandoned; s;) {
+        Series* next = abandoned_next(s);
+        free_buffer(s);
+        s = next;
+    }
+    g_abandoned = nullptr;
     g_stats.allocated_since_gc = 0;
+    take_reserve();
 }
+
+bool memory_release_reserve() {
+    bool had_pool = g_pool_bytes > 0;
+    pool_release_all();
+    return free_reserve() || had_pool;
+}
+
+void memory_fail_allocation(uint64_t n) { g_fail_at = n ? g_stats.allocations + n : 0; }
+
+uint64_t memory_injected_failures() { return g_injected; }
 
 // --- tracked heap
 
@@ -349,8 +418,9 @@ struct TrackedHeader {
 }  // namespace
 
 void* tracked_alloc(size_t bytes) {
-    auto* h = static_cast<TrackedHeader*>(std::malloc(sizeof(TrackedHeader) + bytes));
-    if (!h) runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    if (injected_failure()) out_of_memory();
+    auto* h = static_cast<TrackedHeader*>(system_alloc([&] { return std::malloc(sizeof(TrackedHeader) + bytes); }, false));
+    if (!h) out_of_memory();
     h->size = bytes;
     g_stats.tracked_bytes += bytes;
     return h + 1;
@@ -360,8 +430,9 @@ void* tracked_realloc(void* block, size_t bytes) {
     if (!block) return tracked_alloc(bytes);
     TrackedHeader* h = static_cast<TrackedHeader*>(block) - 1;
     size_t old = h->size;
-    auto* nh = static_cast<TrackedHeader*>(std::realloc(h, sizeof(TrackedHeader) + bytes));
-    if (!nh) runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+    if (injected_failure()) out_of_memory();
+    auto* nh = static_cast<TrackedHeader*>(system_alloc([&] { return std::realloc(h, sizeof(TrackedHeader) + bytes); }, false));
+    if (!nh) out_of_memory();
     nh->size = bytes;
     g_stats.tracked_bytes += bytes - old;
     return nh + 1;

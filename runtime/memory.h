@@ -19,7 +19,7 @@ struct Series {
     uint32_t size;
     uint32_t head;
     uint32_t tail;
-    uint32_t reserved[3];  // keeps the data area 16-byte aligned
+    uint32_t reserved[3];  // keeps the data area 16-byte aligned; an abandoned buffer chains through [1..2]
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
@@ -70,11 +70,24 @@ struct MemoryStats {
     uint64_t tracked_bytes;     // bytes on the tracked heap
     uint32_t nodes_in_use;
     uint32_t node_capacity;
+    uint64_t allocations;       // buffers, node-table growths and tracked blocks asked for since start-up
 };
 const MemoryStats& memory_stats();
 
 void memory_init();
 void memory_release_all();
+
+// When the C allocator has nothing left, the runtime raises no-memory: it collects and gives back the
+// buffers it keeps for reuse first, then frees a reserve it holds from start-up so that raising the error
+// and the code that catches it have room; the reserve is taken again after a collection.
+// For C++ allocations (containers, strings): gives back what the runtime holds and answers whether there
+// was anything to give, so operator new may try again.
+bool memory_release_reserve();
+
+// Fault injection for tests: the n-th allocation from now (1 the next) fails as if the system had no memory
+// left, retries included; 0 switches it off. Counts what MemoryStats::allocations counts.
+void memory_fail_allocation(uint64_t n);
+uint64_t memory_injected_failures();
 
 // Nodes.
 uint32_t node_alloc();

@@ -524,9 +524,31 @@ bool error_read_template(const char* text, Cell* out) {
 
 namespace {
 
+// A no-memory error made at start-up: raised when making a fresh one runs out of memory too, so raising
+// no-memory always ends, whatever is left.
+Cell g_no_memory;
+bool g_making_no_memory = false;
+
+bool is_shared_no_memory(const Cell* error) {
+    return cell_is(&g_no_memory, TYPE_ERROR) && object_context(error) == object_context(&g_no_memory);
+}
+
 // The raiser's side of error values (see ErrorValueHooks).
 Cell* make_for_raise(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    Cell* error = error_create(id, arg1, arg2, arg3);
+    Cell* error;
+    if (id == ERR_INTERNAL_NO_MEMORY && (g_making_no_memory || !cell_is(&g_no_memory, TYPE_ERROR))) {
+        if (!cell_is(&g_no_memory, TYPE_ERROR)) runtime_error(94, 0);  // out of memory before errors exist
+        error = stack_push(&g_no_memory);  // takes no allocation
+        set_none(error_field(error, ERROR_FIELD_WHERE));
+        set_none(error_field(error, ERROR_FIELD_NEAR));
+    } else {
+        struct Restore {
+            bool value;
+            ~Restore() { g_making_no_memory = value; }
+        } restore{g_making_no_memory};
+        g_making_no_memory = id == ERR_INTERNAL_NO_MEMORY;
+        error = error_create(id, arg1, arg2, arg3);
+    }
     // The code near the error: the block being evaluated, at the expression that raised it.
     Cell* near = error_field(error, ERROR_FIELD_NEAR);
     if (cell_is(near, TYPE_NONE) && type_in(FAMILY_ANY_BLOCK, cell_type(&g_current_block))) *near = g_current_block;
@@ -537,29 +559,63 @@ Cell* make_for_raise(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell*
 // unless it already holds them.
 void record_raise(Cell* error) {
     Cell where;
-    stack_get_call_word(&where);
+    // The shared no-memory error names its call only where that takes no allocation.
+    stack_get_call_word(&where, !is_shared_no_memory(error));
     error_set_where(error, &where);
     Cell* field = error_field(error, ERROR_FIELD_STACK);
     if (!cell_is(field, TYPE_BLOCK)) set_integer(field, int32_t(g_frames.top - g_frames.start));
 }
 
+// A try/keep wants the names of the calls; the shared no-memory error keeps its frame mark instead.
+void keep_trace(Cell* error) {
+    if (!is_shared_no_memory(error)) error_fill_stack(error);
+}
+
+// What the catalog alone says of an error: its class and its message when that is plain text, else its id
+// word. Takes no allocation.
+void report_from_catalog(ErrorId id) {
+    const ErrorInfo& info = error_info(id);
+    std::string_view message = info.message;
+    bool plain = message.size() >= 2 && message.front() == '"' && message.back() == '"';
+    message = plain ? message.substr(1, message.size() - 2) : std::string_view(info.word);
+    for (std::string_view part : {std::string_view("*** "), std::string_view(error_class_info(info.cls).text),
+                                  std::string_view(": "), message, std::string_view("\n")}) {
+        platform::write_stderr(part.data(), part.size());
+    }
+}
+
+// The report of an error nobody caught. Forming it may raise in turn (no memory left to form it): inside a
+// try of its own, so that the report then falls back on the catalog's text instead of raising again.
 void report_uncaught(const Cell* error) {
-    std::string text = error_form_text(error);
-    text += '\n';
+    GcRoot keep(*error);
+    ErrorId id = cell_is(error, TYPE_ERROR) ? error_id(error) : ERR_COUNT;
+    std::string text;
+    stack_mark_try(&g_word[W_TRY]);
+    try {
+        text = error_form_text(keep.get());
+        text += '\n';
+        unwind_frame_drop();
+    } catch (const ErrorUnwind&) {
+        g_system.pending = UNWIND_NONE;
+        if (id != ERR_COUNT) report_from_catalog(id);
+        return;
+    }
     platform::write_stderr(text.data(), text.size());
 }
 
 }  // namespace
 
 void errors_init() {
-    g_error_hooks = ErrorValueHooks{make_for_raise, record_raise, error_fill_stack, report_uncaught};
+    g_error_hooks = ErrorValueHooks{make_for_raise, record_raise, keep_trace, report_uncaught};
     if (g_built) return;
-    for (Cell* c : {&g_catalog, &g_prototype, &g_stack_trace, &g_files}) {
+    for (Cell* c : {&g_catalog, &g_prototype, &g_stack_trace, &g_files, &g_no_memory}) {
         set_none(c);
         gc_register_root(c);
     }
     error_init_catalog();
     g_built = true;
+    g_no_memory = *error_create(ERR_INTERNAL_NO_MEMORY, nullptr, nullptr, nullptr);
+    stack_pop(1);
 }
 
 const Cell* error_catalog() { return &g_catalog; }

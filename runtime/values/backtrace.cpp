@@ -8,21 +8,25 @@
 
 namespace zol {
 
-void stack_get_call_word(Cell* out) {
+void stack_get_call_word(Cell* out, bool may_allocate) {
+    // Finding a word in its context takes no allocation; adding one may.
+    auto index_in = [may_allocate](uint32_t context, uint32_t sym) {
+        if (!context) return WORD_UNRESOLVED;
+        if (may_allocate) return context_add_word(context, sym);
+        int32_t at = context_find_word(context, sym, true);
+        return at < 0 ? WORD_UNRESOLVED : uint32_t(at);
+    };
     CallFrame* f = g_throw_point ? g_throw_point : g_frames.top;
     g_throw_point = nullptr;
     while (f > g_frames.start) {
         f--;
         uint32_t sym = frame_symbol(f);
         if (frame_hidden(sym)) continue;
-        uint32_t context = f->word_context;
-        uint32_t index = context ? context_add_word(context, sym) : WORD_UNRESOLVED;
-        set_word(out, TYPE_WORD, context, sym, index);
+        set_word(out, TYPE_WORD, f->word_context, sym, index_in(f->word_context, sym));
         return;
     }
-    bool bindable = g_global_context && g_sym_not_found;
-    uint32_t index = bindable ? context_add_word(g_global_context, g_sym_not_found) : WORD_UNRESOLVED;
-    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found, index);
+    uint32_t context = g_global_context && g_sym_not_found ? g_global_context : 0;
+    set_word(out, TYPE_WORD, g_global_context, g_sym_not_found, index_in(context, g_sym_not_found));
 }
 
 namespace {

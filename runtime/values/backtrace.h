@@ -7,8 +7,9 @@
 
 namespace zol {
 
-// The word naming the innermost visible call (or <not-found>); clears the saved throw point.
-void stack_get_call_word(Cell* out);
+// The word naming the innermost visible call (or <not-found>); clears the saved throw point. Without
+// may_allocate, a word its context does not hold yet is left unbound instead of added.
+void stack_get_call_word(Cell* out, bool may_allocate = true);
 // Appends, from the top frame down to the bottom one (excluded), a word and the frame's base index for
 // each visible frame. The block cell must be rooted: appending may grow it.
 void stack_collect_calls(Cell* block);
