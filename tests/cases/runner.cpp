@@ -7,6 +7,9 @@
 // A line without a marker continues onto the next one; lines starting with ;; are comments. The cases of a
 // file run in order in the global context, so a case may use what an earlier one defined. A failure names
 // the file and line of its case.
+// Each table also runs with the evaluator's fast paths stepped aside (under a trace that reports no events),
+// which must give the same answers; and a few tables run with the n-th allocation failing, for every n a
+// case reaches, where every failure must end as a clean no-memory error.
 #include <dirent.h>
 
 #include <algorithm>
@@ -16,9 +19,11 @@
 
 #include "interpreter/eval.h"
 #include "interpreter/load.h"
+#include "interpreter/trace.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
+#include "runtime/memory.h"
 #include "runtime/values/mold.h"
 #include "runtime/output.h"
 #include "tests/support.h"
@@ -116,25 +121,36 @@ std::string formed_error(const Cell* error) {
     return text;
 }
 
-// Runs one case; returns an empty string when it gives what it should, else what went wrong.
-std::string run_case(const Case& c) {
+// Loads and evaluates a case's code; answers whether it loaded, and whether it raised (the error then in
+// error, else the value in result).
+bool evaluate(const Case& c, Cell* result, Cell* error, bool* raised) {
     g_printed.clear();
     stack_reset();
-    GcRoot block, result, error;
+    GcRoot block;
     bool loaded = false;
-    ErrorId load_error = catch_error([&] {
+    catch_error([&] {
         load_global(reinterpret_cast<const uint8_t*>(c.code.data()), c.code.size(), block.get());
         loaded = true;
-    }, error.get());
-    if (!loaded) return "does not load: " + (load_error == ERR_COUNT ? std::string("?") : formed_error(error.get()));
-    ErrorId raised = catch_error([&] {
+    }, error);
+    if (!loaded) return false;
+    *raised = catch_error([&] {
         eval_block(block.get(), false);
         *result = *stack_top();
-    }, error.get());
+    }, error) != ERR_COUNT;
     g_system.pending = UNWIND_NONE;
+    return true;
+}
+
+// Runs one case; returns an empty string when it gives what it should, else what went wrong.
+std::string run_case(const Case& c) {
+    GcRoot result, error;
+    bool failed = false;
+    if (!evaluate(c, result.get(), error.get(), &failed)) {
+        bool known = cell_is(error.get(), TYPE_ERROR);
+        return "does not load: " + (known ? formed_error(error.get()) : std::string("?"));
+    }
     std::string printed = g_printed;
     if (!printed.empty() && printed.back() == '\n') printed.pop_back();
-    bool failed = raised != ERR_COUNT;
     std::string error_text = failed ? formed_error(error.get()) : "";
     switch (c.kind) {
         case Expect::result: {
@@ -171,19 +187,81 @@ std::vector<std::string> case_files() {
     return files;
 }
 
-class CaseFile : public RuntimeTest, public ::testing::WithParamInterface<std::string> {};
+class CaseFile : public RuntimeTest, public ::testing::WithParamInterface<std::string> {
+protected:
+    std::vector<Case> cases_of_param() {
+        std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
+        std::string problem;
+        std::vector<Case> cases = read_cases(path, &problem);
+        EXPECT_TRUE(problem.empty()) << path << ": " << problem;
+        EXPECT_FALSE(cases.empty()) << path << ": no cases";
+        return cases;
+    }
+    void run_all() {
+        std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
+        std::vector<Case> cases = cases_of_param();
+        output_hooks_register(capture_print, nullptr);
+        for (const Case& c : cases) {
+            std::string outcome = run_case(c);
+            EXPECT_TRUE(outcome.empty()) << path << ":" << c.line << ": " << trim(c.code) << "\n    expected "
+                                         << c.expected << "\n    " << outcome;
+        }
+        output_hooks_unregister(capture_print, nullptr);
+    }
+};
 
-TEST_P(CaseFile, GivesWhatEachCaseExpects) {
+TEST_P(CaseFile, GivesWhatEachCaseExpects) { run_all(); }
+
+// The fast paths (simple expressions computed in place, calls with plain arguments, frameless blocks) stand
+// aside while a trace is in force; one whose callback asks for no events changes nothing else.
+TEST_P(CaseFile, GivesTheSameWithoutTheFastPaths) {
+    GcRoot block, callback;
+    const char quiet[] = "func [] [[]]";
+    load_global(reinterpret_cast<const uint8_t*>(quiet), sizeof quiet - 1, block.get());
+    eval_block(block.get(), false);
+    *callback = *stack_top();
+    stack_reset();
+    ASSERT_TRUE(trace_start(callback.get()));
+    run_all();
+    trace_stop();
+}
+
+// Walks the failing allocation over every allocation each case makes (the first ones one by one, then
+// further apart): a failure must raise no-memory, caught like any error, unwind every frame it crossed and
+// leave a heap that a collection finds whole. (A case run in part and again changes the table's state, so
+// the answers after a walk are not compared.)
+TEST_P(CaseFile, EndsCleanlyWhereverAnAllocationFails) {
+    std::vector<Case> cases = cases_of_param();
     std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
-    std::string problem;
-    std::vector<Case> cases = read_cases(path, &problem);
-    ASSERT_TRUE(problem.empty()) << path << ": " << problem;
-    ASSERT_FALSE(cases.empty()) << path << ": no cases";
     output_hooks_register(capture_print, nullptr);
+    CallFrame* frames = g_frames.top;
     for (const Case& c : cases) {
-        std::string outcome = run_case(c);
-        EXPECT_TRUE(outcome.empty()) << path << ":" << c.line << ": " << trim(c.code) << "\n    expected "
-                                     << c.expected << "\n    " << outcome;
+        GcRoot result, error;
+        bool raised = false;
+        uint64_t before = memory_stats().allocations;
+        evaluate(c, result.get(), error.get(), &raised);
+        uint64_t count = memory_stats().allocations - before;
+        for (uint64_t n = 1; n <= count; n += n < 64 ? 1 : n / 4) {
+            uint64_t injected = memory_injected_failures();
+            memory_fail_allocation(n);
+            bool loaded = evaluate(c, result.get(), error.get(), &raised);
+            memory_fail_allocation(0);
+            if (memory_injected_failures() == injected) continue;  // this run allocated less
+            std::string where = path + ":" + std::to_string(c.line) + ": allocation " + std::to_string(n) + " of " +
+                                std::to_string(count) + " failing ";
+            EXPECT_EQ(g_frames.top, frames) << where << "left frames behind";
+            if (!loaded || raised) {
+                bool no_memory = cell_is(error.get(), TYPE_ERROR) && error_id(error.get()) == ERR_INTERNAL_NO_MEMORY;
+                // A case that expects an error may meet it before the failing allocation.
+                bool expected = c.kind == Expect::error || c.kind == Expect::error_text;
+                EXPECT_TRUE(no_memory || expected) << where << "raised " << formed_error(error.get());
+            }
+            // A second collection right after a first finds nothing more to free.
+            gc_collect();
+            uint64_t live = memory_stats().live_bytes;
+            gc_collect();
+            EXPECT_EQ(memory_stats().live_bytes, live) << where << "left the heap unsettled";
+        }
     }
     output_hooks_unregister(capture_print, nullptr);
 }
