@@ -55,6 +55,12 @@ void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     error_throw(error);
 }
 
+void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2) {
+    Cell t;
+    set_datatype(&t, type);
+    fire(id, &t, arg2);
+}
+
 namespace {
 
 // Unwinds to the nearest try frame and throws; annotate records where the error happened first.
