@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binary_base.h"
+#include "bitset.h"
 #include "error.h"
 #include "registry.h"
 #include "series.h"
@@ -486,11 +487,7 @@ bool binary_match_bitset(const Cell* binary, const Cell* bitset) {
     uint32_t n;
     const uint8_t* p = binary_head(binary, &n);
     if (n == 0) return false;
-    Series* s = cell_series(bitset);
-    uint32_t byte = p[0];
-    constexpr uint32_t COMPLEMENT = 0x80000;
-    if ((byte >> 3) >= s->tail - s->head) return (s->flags & COMPLEMENT) != 0;
-    return (s->head_ptr()[byte >> 3] & (0x80 >> (byte & 7))) != 0;
+    return bitset_has(bitset, p[0]);
 }
 
 bool binary_match_value(const Cell* binary, const Cell* value, CompareOp op) {
