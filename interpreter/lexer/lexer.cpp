@@ -11,6 +11,7 @@
 
 #include "interpreter/eval.h"
 #include "lexer_internal.h"
+#include "runtime/values/system_object.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
@@ -167,10 +168,12 @@ void token_name(int32_t type, Cell* out) {
         return;
     }
     set_none(out);
+    // The names are system/lexer/exit-states once the system object exists (the user may replace them).
+    const Cell* block = system_object() ? system_get(SYS_LEXER_EXIT_STATES) : &g_lexer_token_names;
     // The comma has no entry of its own (its place holds the next token's): it is reported with none.
-    if (type == 0 || type == -int32_t(T_COMMA) || !cell_is(&g_lexer_token_names, TYPE_BLOCK)) return;
-    uint32_t position = series_index(&g_lexer_token_names) + uint32_t(-type) - 1;
-    Series* names = cell_series(&g_lexer_token_names);
+    if (type == 0 || type == -int32_t(T_COMMA) || !block || !cell_is(block, TYPE_BLOCK)) return;
+    uint32_t position = series_index(block) + uint32_t(-type) - 1;
+    Series* names = cell_series(block);
     if (position < names->used()) *out = names->cells()[position];
     cell_clear_new_line(out);
 }

@@ -3,7 +3,8 @@
 //   code ==> text     the result, molded
 //   code >>> text     what the code printed (a line break written as \n; the trailing one left out)
 //   code !!> type id  the type and id of the error the code raises
-//   code ~~> text     the formed text of the error the code raises (line breaks as \n)
+//   code ~~> text     the formed text of the error the code raises (line breaks as \n; the spaces that end
+//                     its last line left out)
 // A line without a marker continues onto the next one; lines starting with ;; are comments. The cases of a
 // file run in order in the global context, so a case may use what an earlier one defined. A failure names
 // the file and line of its case.
@@ -167,9 +168,13 @@ std::string run_case(const Case& c) {
                               word_text(error_field(error.get(), ERROR_FIELD_ID));
             return got == c.expected ? "" : "raised " + got + ": " + error_text;
         }
-        case Expect::error_text:
+        case Expect::error_text: {
             if (!failed) return "gave " + mold_text(result.get());
-            return error_text == c.expected ? "" : "raised \"" + error_text + "\"";
+            // The Stack line ends with a space after each name, which the case's line cannot keep.
+            std::string text = error_text;
+            while (!text.empty() && text.back() == ' ') text.pop_back();
+            return text == c.expected ? "" : "raised \"" + error_text + "\"";
+        }
     }
     return "";
 }
