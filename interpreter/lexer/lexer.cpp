@@ -743,12 +743,25 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, const LexOp
         s.input_index = series_index(&s.input);
     }
 
-    // An exit leaving the scan still hands an output block what was loaded before it.
+    // An exit leaving the scan still hands an output block what was loaded before it. The exit has already
+    // unwound the frames to its target: an error the hand-over raises in turn (no memory left) is dropped
+    // inside a try of its own, so that the first exit goes on as it was.
     auto keep_output = [&] {
-        if (cell_is(&s.output, TYPE_BLOCK)) {
+        if (!cell_is(&s.output, TYPE_BLOCK)) return;
+        Cell* base = g_args.base;
+        Cell* top = g_args.top;
+        uint32_t pending = g_system.pending;
+        stack_mark_try(&g_word[W_TRY]);
+        try {
             close_all_after_error(s);
             hand_over(s, dst, wrap);
+            unwind_frame_drop();
+        } catch (const ErrorUnwind&) {
+            // the try frame is gone with it
         }
+        g_system.pending = pending;
+        g_args.base = base;
+        g_args.top = top;
     };
     bool handed_over = false;
     try {
