@@ -134,6 +134,16 @@ bool set_env(const std::string& name, const std::string* value) {
     return ::setenv(name.c_str(), value->c_str(), 1) == 0;
 }
 
+std::vector<std::pair<std::string, std::string>> environment() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (char** e = environ; e && *e; e++) {
+        const char* eq = std::strchr(*e, '=');
+        if (!eq || eq == *e) continue;  // no name: nothing a map could key it by
+        out.emplace_back(std::string(*e, size_t(eq - *e)), std::string(eq + 1));
+    }
+    return out;
+}
+
 std::string get_current_dir() {
     std::string buf(256, '\0');
     for (;;) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zol::platform {
 
@@ -37,6 +39,8 @@ uint32_t sleep_milliseconds(double seconds);
 // Environment and current directory.
 std::optional<std::string> get_env(const std::string& name);
 bool set_env(const std::string& name, const std::string* value);  // null value removes the variable
+// The process's environment as name and value pairs, in the order the environment holds them.
+std::vector<std::pair<std::string, std::string>> environment();
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);
 

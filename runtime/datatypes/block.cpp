@@ -359,7 +359,7 @@ const Cell* block_eval_path(Cell* parent, const PathStep& step) {
     if (m.position < 0) fire(ERR_SCRIPT_BAD_PATH_SET, step.path ? step.path : parent, element);
     GcRoot block(*parent), value(*step.set_value);
     uint32_t at = uint32_t(m.position) + 1;
-    OwnershipReport report(block.get(), W_CHANGE, W_CHANGED, int32_t(at), 1);
+    OwnershipReport report(block.get(), W_CHANGE, W_CHANGED, int32_t(at), 1, value.get());
     if (at < length_of(block.get())) {
         cells_of(block.get())[at] = *value;
         hash_upkeep(block.get(), HashEdit::replaced, at, 1);
@@ -392,7 +392,7 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
     args.case_sensitive = case_sensitive;
     Match m = search(block.get(), k.get(), args);
     int32_t at = m.position < 0 ? int32_t(length_of(block.get())) : int32_t(m.position) + 1;
-    OwnershipReport report(block.get(), W_PUT, W_PUT_ED, at, 1);
+    OwnershipReport report(block.get(), W_PUT, W_PUT_ED, at, 1, v.get());
     if (m.position < 0) {
         block_rs_append(block.get(), k.get());
         block_rs_append(block.get(), v.get());
@@ -423,7 +423,7 @@ void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool 
     uint32_t length = length_of(target.get());
     uint32_t place = append || head == length ? length : head;
     OwnershipReport report(target.get(), append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED,
-                           int32_t(place), int32_t(total));
+                           int32_t(place), int32_t(total), item.get());
     if (report.told()) {
         // The handler may have changed the target or the value: read both again.
         source.emplace(item.get(), only, series_node(target.get()));
@@ -453,7 +453,7 @@ void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
     uint32_t head = clamp_head(target.get());
     uint32_t room = length_of(target.get()) - head;
     uint64_t replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
-    OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total));
+    OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total), item.get());
     if (report.told()) {
         // The handler may have changed the target or the value: read both again.
         source.emplace(item.get(), only, node);

@@ -186,7 +186,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
         if (v < 0 || v > 255) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
         byte = uint32_t(v);
     }
-    OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1);
+    OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1, value);
     if (report.told() && at >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     if (type_in(FAMILY_ANY_BLOCK, t)) {
         cell_series(series)->cells()[at] = *value;
