@@ -317,7 +317,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cycles_find(series_node(value))) return cycles_find(series_node(other)) ? 0 : -1;
     uint32_t la = rest_of(value), lb = rest_of(other);
     if (la != lb && series_equality_op(op)) return 1;
-    VisitGuard guard_a(series_node(value)), guard_b(series_node(other));
+    VisitGuard guard(series_node(value), series_node(other));
     uint32_t n = std::min(la, lb);
     for (uint32_t i = 0; i < n; i++) {
         const Cell* x = cells_of(value) + series_index(value) + i;
