@@ -642,7 +642,11 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
-    if (report.told()) count = series_units_left(series, start, count, size);
+    if (report.told()) {
+        // Without /part the sort covers every record the handler left, however many.
+        count = series_units_left(series, start, args.part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);
