@@ -108,10 +108,13 @@ void report_fault(int code, uintptr_t address) {
     platform::write_stderr(text, n);
 }
 
-// operator new's handler: C++ containers get back what the runtime holds for its own use first (operator new
-// then tries again); with nothing left, the process ends as out of memory.
+// operator new's handler: C++ containers (texts, temporary copies) get back what the runtime holds for its
+// own use first, and operator new tries again; with nothing left they raise no-memory as the runtime's own
+// allocations do. Before errors can be made, and inside a collection (which must run to its end), the
+// process ends as out of memory.
 void out_of_memory() {
     if (memory_release_reserve()) return;
+    if (g_error_hooks.make && !gc_running()) fire(ERR_INTERNAL_NO_MEMORY);
     runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
 }
 

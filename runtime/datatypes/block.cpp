@@ -317,7 +317,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cycles_find(series_node(value))) return cycles_find(series_node(other)) ? 0 : -1;
     uint32_t la = rest_of(value), lb = rest_of(other);
     if (la != lb && series_equality_op(op)) return 1;
-    VisitGuard guard_a(series_node(value)), guard_b(series_node(other));
+    VisitGuard guard(series_node(value), series_node(other));
     uint32_t n = std::min(la, lb);
     for (uint32_t i = 0; i < n; i++) {
         const Cell* x = cells_of(value) + series_index(value) + i;
@@ -642,7 +642,11 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
-    if (report.told()) count = series_units_left(series, start, count, size);
+    if (report.told()) {
+        // Without /part the sort covers every record the handler left, however many.
+        count = series_units_left(series, start, args.part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);

@@ -596,6 +596,9 @@ void report_from_catalog(ErrorId id) {
 void report_uncaught(const Cell* error) {
     GcRoot keep(*error);
     ErrorId id = cell_is(error, TYPE_ERROR) ? error_id(error) : ERR_COUNT;
+    // Output whose reader has gone ends the process without a word, as command-line tools do: the reader
+    // asked for no more.
+    if (id == ERR_ACCESS_CANNOT_WRITE && output_closed()) return;
     std::string text;
     stack_mark_try(&g_word[W_TRY]);
     try {

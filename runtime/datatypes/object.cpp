@@ -721,7 +721,7 @@ int object_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cycles_find(a)) return cycles_find(b) ? 0 : -1;
     uint32_t na = context_word_count(a), nb = context_word_count(b);
     if (na != nb) return na > nb ? 1 : -1;
-    VisitGuard guard_a(a), guard_b(b);
+    VisitGuard guard(a, b);
     for (uint32_t i = 0; i < na; i++) {
         uint32_t sa = symbol_resolve(word_symbol(context_word_at(a, i)));
         uint32_t sb = symbol_resolve(word_symbol(context_word_at(b, i)));

@@ -356,7 +356,11 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     if (count < 2 * int64_t(size)) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(head), int32_t(count));
-    if (report.told()) count = series_units_left(series, head, count, size);
+    if (report.told()) {
+        // Without /part the sort covers every record the handler left, however many.
+        count = series_units_left(series, head, args.part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, head, uint32_t(count), size, args);
         report.done();

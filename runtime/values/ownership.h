@@ -47,6 +47,8 @@ public:
     // Whether the "before" report ran an owner's handler: that language code may have changed the series,
     // so what the action worked out before the report must be checked again against the series as it is.
     bool told() const { return owned_; }
+    // The count the "after" report gives, once the action has measured the series as the handler left it.
+    void recount(int32_t part) { part_ = part; }
     // Call once the change is made.
     void done() {
         if (owned_) ownership_check(&value_, after_, index_, part_, brought_);
