@@ -11,6 +11,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "io/natives.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
@@ -73,7 +74,7 @@ const InitStep kSteps[] = {
     {"Parse engine", nullptr},
     {"ownership table, and the error catalog and prototype until the boot image carries them",
      start_ownership_and_errors},
-    {"checksum, compression and call set-up", nullptr},
+    {"checksum, compression and call set-up", io::io_natives_init},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},
     {"boot image load", nullptr},
