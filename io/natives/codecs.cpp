@@ -47,19 +47,20 @@ int method_of(const Cell* word, const uint32_t* symbols, int count) {
     fire(ERR_SCRIPT_INVALID_ARG, word);
 }
 
-// A value's bytes. A binary's are read from its cell when asked, since its buffer is only good until the
-// next allocation; text (a string's UTF-8 or a file's content) is held here.
+// A value's bytes. A binary's, and an ASCII string's (which are its UTF-8), are read from the cell when
+// asked, since a buffer is only good until the next allocation; other text (a string's UTF-8 or a file's
+// content) is held here.
 class Input {
 public:
-    explicit Input(const Cell* value) : value_(value) {
-        if (!cell_is(value, TYPE_BINARY)) text_ = string_to_utf8(value);
+    explicit Input(const Cell* value) : value_(value), in_place_(cell_is(value, TYPE_BINARY) || string_is_ascii(value)) {
+        if (!in_place_) text_ = string_to_utf8(value);
     }
-    Input(const Cell* value, std::string text) : value_(value), text_(std::move(text)) {}
+    Input(const Cell* value, std::string text) : value_(value), in_place_(false), text_(std::move(text)) {}
     // Valid until the next allocation.
     const uint8_t* data(size_t* length) const {
-        if (cell_is(value_, TYPE_BINARY)) {
+        if (in_place_) {
             uint32_t n;
-            const uint8_t* bytes = binary_head(value_, &n);
+            const uint8_t* bytes = cell_is(value_, TYPE_BINARY) ? binary_head(value_, &n) : string_units(value_, &n);
             *length = n;
             return bytes;
         }
@@ -69,6 +70,7 @@ public:
 
 private:
     const Cell* value_;
+    bool in_place_;
     std::string text_;
 };
 
