@@ -72,8 +72,8 @@ constexpr EncoderTables make_encoder_tables() {
     EncoderTables t{};
     for (unsigned s = 0; s < 256; s++) t.literal[s] = {reverse_bits(fixed_code(s), fixed_length(s)), fixed_length(s)};
     for (unsigned symbol = 0; symbol < 29; symbol++) {
-        unsigned span = symbol == 28 ? 1 : 1u << kLengthExtra[symbol];
-        if (symbol == 27) span = 31;  // 227..257; 258 has a symbol of its own
+        // Symbol 27's extra bits would reach 258, which has a symbol of its own.
+        unsigned span = symbol == 27 ? 31 : 1u << kLengthExtra[symbol];
         unsigned code_length = fixed_length(257 + symbol);
         uint32_t code = reverse_bits(fixed_code(257 + symbol), code_length);
         for (unsigned extra = 0; extra < span; extra++) {

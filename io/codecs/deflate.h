@@ -26,6 +26,7 @@ constexpr uint64_t inflate_bound(uint64_t n) { return n * 1032; }
 
 // One final block of fixed Huffman codes; matches are found through a four-way hash of three-byte prefixes,
 // the first that fits winning. The output bytes are fixed by the input alone. Returns DONE or TOO_SMALL.
+// The input is below 4 GB (a series' bytes always are).
 CodecStatus deflate_encode(uint8_t* output, uint64_t* size, const uint8_t* input, size_t length);
 // Inflates one raw deflate stream up to its final block (bytes after it are not read).
 CodecStatus inflate_decode(uint8_t* output, uint64_t* size, const uint8_t* input, size_t length);
