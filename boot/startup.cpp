@@ -12,6 +12,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "io/natives.h"
 #include "library/routines.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -78,7 +79,7 @@ const InitStep kSteps[] = {
     {"Parse engine", nullptr},
     {"ownership table, and the error catalog and prototype until the boot image carries them",
      start_ownership_and_errors},
-    {"checksum, compression and call set-up", nullptr},
+    {"checksum, compression and call set-up", io::io_natives_init},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},
     {"boot image load", nullptr},
