@@ -11,6 +11,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "interpreter/parse/parse.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
@@ -70,7 +71,7 @@ const InitStep kSteps[] = {
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", register_natives},
-    {"Parse engine", nullptr},
+    {"Parse engine", parse_init},
     {"ownership table, and the error catalog and prototype until the boot image carries them",
      start_ownership_and_errors},
     {"checksum, compression and call set-up", nullptr},
