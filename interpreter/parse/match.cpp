@@ -10,6 +10,7 @@
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -46,19 +47,13 @@ Units value_units(const Cell* series) {
     return {s->head_ptr() + uint64_t(head) * s->unit(), s->unit(), s->used() - head};
 }
 
-// A bitset! read in place: bit n is 0x80 >> (n & 7) of byte n >> 3; past the stored bytes the complement flag
-// answers.
+// A bitset! read in place, its buffer fetched once for a loop over many units.
 struct Bits {
-    static constexpr uint32_t COMPLEMENT = 0x80000;
     const uint8_t* bytes;
     uint32_t size;
     bool complement;
-    explicit Bits(const Cell* bitset) {
-        Series* s = cell_series(bitset);
-        bytes = s->head_ptr();
-        size = s->tail - s->head;
-        complement = (s->flags & COMPLEMENT) != 0;
-    }
+    explicit Bits(const Cell* bitset)
+        : bytes(bitset_data(bitset)), size(bitset_size(bitset)), complement(bitset_not(bitset)) {}
     bool has(uint32_t cp) const { return (cp >> 3) < size ? (bytes[cp >> 3] & (0x80u >> (cp & 7))) != 0 : complement; }
 };
 
