@@ -31,7 +31,7 @@ uint32_t g_rule_stack = 0;
 
 namespace {
 
-// Keywords by canonical symbol id (ids past the table's end name no keyword), and a word naming each.
+// Keywords by symbol id, grown as symbols are made, and a word naming each keyword.
 std::vector<uint8_t> g_keywords;
 Cell g_keyword_words[KW_COUNT];
 
@@ -46,13 +46,23 @@ Kind entry_kind(const Cell* entry) { return Kind(pair_x(entry + 2)); }
 
 }  // namespace
 
+namespace {
+
+// Extends the table over every symbol made so far, so a word is told apart by one read of the table.
+void cover_symbols() {
+    uint32_t count = symbol_count();
+    for (uint32_t s = uint32_t(g_keywords.size()); s <= count; s++) {
+        uint32_t canonical = symbol_resolve(s);
+        g_keywords.push_back(canonical < s ? g_keywords[canonical] : uint8_t(KW_NOT_KEYWORD));
+    }
+}
+
+}  // namespace
+
 Keyword keyword_of(const Cell* value) {
     if (!cell_is(value, TYPE_WORD)) return KW_NOT_KEYWORD;
     uint32_t s = word_symbol(value);
-    if (s >= g_keywords.size()) {
-        s = symbol_resolve(s);
-        if (s >= g_keywords.size()) return KW_NOT_KEYWORD;
-    }
+    if (s >= g_keywords.size()) cover_symbols();
     return Keyword(g_keywords[s]);
 }
 
@@ -543,20 +553,48 @@ Engine::Step Engine::match_type(const Cell& rule) {
     return Step::settle;
 }
 
-Engine::Step Engine::single_pass(const Cell& rule) {
-    Cell* entry = top_entry();
-    int32_t min = int32_t(entry[0].w1), max = int32_t(entry[0].w2);
+void Engine::count_literal(const Cell& rule, int32_t min, int32_t max) {
     uint32_t end = end_index();
     uint32_t left = pos_ < end ? end - pos_ : 0;
     if (left == 0 || left < uint32_t(min)) {
         match_ = min == 0;
-    } else {
-        Repeated r = repeat_literal(&input_, pos_, end, &rule, case_sensitive_, max);
-        match_ = r.always || (r.count >= uint32_t(min) && (max < 0 || r.count <= uint32_t(max)));
-        if (match_) pos_ = r.pos;
+        return;
     }
+    Repeated r = repeat_literal(&input_, pos_, end, &rule, case_sensitive_, max);
+    match_ = r.always || (r.count >= uint32_t(min) && (max < 0 || r.count <= uint32_t(max)));
+    if (match_) pos_ = r.pos;
+}
+
+Engine::Step Engine::single_pass(const Cell& rule) {
+    Cell* entry = top_entry();
+    count_literal(rule, int32_t(entry[0].w1), int32_t(entry[0].w2));
     fire_match();
     return finish_rule(entry_kind(top_entry()));
+}
+
+bool Engine::literal_argument(int64_t at, Cell* literal) const {
+    const Cell* v = rule_at(at);
+    if (!v) return false;
+    uint32_t type = cell_type(v);
+    if (type == TYPE_WORD) {
+        if (keyword_of(v) != KW_NOT_KEYWORD) return false;
+        v = word_slot(v);
+        if (!v) return false;
+        type = cell_type(v);
+        if (type_in(FAMILY_ANY_WORD, type)) return false;
+    } else if (type_in(FAMILY_ANY_WORD, type) && type != TYPE_LIT_WORD) {
+        return false;
+    }
+    switch (type) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_INTEGER:
+        case TYPE_TYPESET:
+        case TYPE_DATATYPE:
+        case TYPE_PATH:
+        case TYPE_UNSET: return false;
+        default: *literal = *v; return true;
+    }
 }
 
 Engine::Step Engine::single_search(const Cell& rule) {
@@ -642,8 +680,18 @@ Engine::Step Engine::keyword(Keyword k) {
         case KW_SOME:
         case KW_OPT:
         case KW_WHILE:
+        {
             if (!rule_at(at)) fire(ERR_SCRIPT_PARSE_END, keyword_word(k));
-            return push_rule(k == KW_WHILE ? K_WHILE : K_REPEAT, k == KW_SOME ? 1 : 0, k == KW_OPT ? 1 : -1, 0, at);
+            int32_t min = k == KW_SOME ? 1 : 0, max = k == KW_OPT ? 1 : -1;
+            // A literal is counted in one pass: without events to report, no rule entry is needed for it.
+            Cell literal;
+            if (!events_ && literal_argument(at, &literal)) {
+                count_literal(literal, min, max);
+                rule_pos_ = at;
+                return Step::settle;
+            }
+            return push_rule(k == KW_WHILE ? K_WHILE : K_REPEAT, min, max, 0, at);
+        }
         case KW_TO:
         case KW_THRU:
             if (is_keyword_at(at, KW_END)) {
@@ -741,14 +789,12 @@ void parse_init() {
         g_keyword_words[k] = word_make_global(symbol);
         gc_register_root(&g_keyword_words[k]);
     }
-    std::vector<uint8_t> by_canonical(size, KW_NOT_KEYWORD);
-    for (const auto& [symbol, k] : table) by_canonical[symbol_resolve(symbol)] = k;
-    // Every symbol below the table's end answers through its canonical id, so a spelling in another
-    // letter case that was made early still names its keyword.
+    // A spelling in another letter case answers through its canonical symbol, which is always made first.
     g_keywords.assign(size, KW_NOT_KEYWORD);
-    for (uint32_t s = 1; s < size && s <= symbol_count(); s++) {
+    for (const auto& [symbol, k] : table) g_keywords[symbol_resolve(symbol)] = k;
+    for (uint32_t s = 1; s < size; s++) {
         uint32_t canonical = symbol_resolve(s);
-        if (canonical < size) g_keywords[s] = by_canonical[canonical];
+        if (canonical != s) g_keywords[s] = g_keywords[canonical];
     }
 }
 

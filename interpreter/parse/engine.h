@@ -90,6 +90,11 @@ private:
     Step match(const Cell& rule);
     Step match_type(const Cell& rule);
     Step single_pass(const Cell& rule);
+    // Counts a literal in one pass under the bounds; sets the match state and moves the input.
+    void count_literal(const Cell& rule, int32_t min, int32_t max);
+    // The argument at the index is a literal value (itself or a word's value) that a repetition counts in
+    // one pass.
+    bool literal_argument(int64_t at, Cell* literal) const;
     Step single_search(const Cell& rule);
     Step into();
     Step end_into(Cell* entry);
