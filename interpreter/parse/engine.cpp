@@ -189,8 +189,13 @@ uint32_t Engine::stack_count() const { return node_series(g_rule_stack)->cell_co
 bool Engine::top_is_rule() const { return cell_is(top_entry() + 2, TYPE_PAIR); }
 
 Cell* Engine::push_entry() {
-    if (stack_count() + 3 >= STACK_LIMIT) fire(ERR_SCRIPT_PARSE_STACK);
-    return reinterpret_cast<Cell*>(series_reserve_tail(g_rule_stack, 3 * sizeof(Cell)));
+    constexpr uint32_t ENTRY = 3 * sizeof(Cell);
+    Series* s = node_series(g_rule_stack);
+    if (s->cell_count() + 3 >= STACK_LIMIT) fire(ERR_SCRIPT_PARSE_STACK);
+    if (s->tail + ENTRY > s->size) return reinterpret_cast<Cell*>(series_reserve_tail(g_rule_stack, ENTRY));
+    Cell* entry = s->cell_tail();
+    s->tail += ENTRY;
+    return entry;
 }
 
 void Engine::pop_entry() { node_series(g_rule_stack)->tail -= 3 * sizeof(Cell); }
