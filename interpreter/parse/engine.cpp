@@ -224,8 +224,9 @@ void Engine::eval_paren(const Cell& paren, bool fire_event) {
 }
 
 void Engine::after_code() {
+    // A rule block made shorter leaves the position at its tail, where the next step leaves the block.
     int64_t tail = rules_tail();
-    if (rule_pos_ >= tail) rule_pos_ = tail - 1;
+    if (rule_pos_ > tail) rule_pos_ = tail;
     clamp_position();
 }
 
