@@ -212,33 +212,13 @@ void integer_do_math(ArithOp op) {
             // vector! and money! operands are refused as well until those types have their arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
-    int32_t a = cell_int(left), b = int32_t(right->w2), r = 0;
-    switch (op) {
-        case ARITH_ADD:
-            if (__builtin_add_overflow(a, b, &r)) return (void)set_float(left, double(a) + double(b));
-            break;
-        case ARITH_SUBTRACT:
-            if (__builtin_sub_overflow(a, b, &r)) return (void)set_float(left, double(a) - double(b));
-            break;
-        case ARITH_MULTIPLY:
-            if (__builtin_mul_overflow(a, b, &r)) return (void)set_float(left, double(a) * double(b));
-            break;
-        case ARITH_DIVIDE:
-            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
-            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
-            if (a % b != 0) return (void)set_float(left, double(a) / double(b));
-            r = a / b;
-            break;
-        case ARITH_REMAINDER:
-            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
-            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
-            r = a % b;
-            break;
-        case ARITH_OR: r = a | b; break;
-        case ARITH_AND: r = a & b; break;
-        case ARITH_XOR: r = a ^ b; break;
+    int32_t r;
+    double exact;
+    if (integer_op(cell_int(left), int32_t(right->w2), op, &r, &exact)) {
+        set_integer(left, r);
+    } else {
+        set_float(left, exact);
     }
-    set_integer(left, r);
 }
 
 void integer_add() { integer_do_math(ARITH_ADD); }
@@ -357,6 +337,41 @@ int32_t integer_from_float(const Cell* value) {
     double d = cell_float(value);
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_INTEGER);
     return int32_t(d);
+}
+
+bool integer_op(int32_t a, int32_t b, ArithOp op, int32_t* r, double* exact) {
+    switch (op) {
+        case ARITH_ADD:
+            if (!__builtin_add_overflow(a, b, r)) return true;
+            *exact = double(a) + double(b);
+            return false;
+        case ARITH_SUBTRACT:
+            if (!__builtin_sub_overflow(a, b, r)) return true;
+            *exact = double(a) - double(b);
+            return false;
+        case ARITH_MULTIPLY:
+            if (!__builtin_mul_overflow(a, b, r)) return true;
+            *exact = double(a) * double(b);
+            return false;
+        case ARITH_DIVIDE:
+            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
+            if (a % b != 0) {
+                *exact = double(a) / double(b);
+                return false;
+            }
+            *r = a / b;
+            return true;
+        case ARITH_REMAINDER:
+            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
+            *r = a % b;
+            return true;
+        case ARITH_OR: *r = a | b; return true;
+        case ARITH_AND: *r = a & b; return true;
+        case ARITH_XOR: *r = a ^ b; return true;
+    }
+    return true;
 }
 
 void integer_init(DatatypeRegistry& registry) {

@@ -444,7 +444,7 @@ TEST_F(FloatTest, ArithmeticAndResultTypes) {
         {ACT_SUBTRACT, real(1.0), bare(TYPE_PAIR), fails(ERR_SCRIPT_NOT_RELATED)},
         {ACT_DIVIDE, real(1.0), bare(TYPE_POINT2D), fails(ERR_SCRIPT_NOT_RELATED)},
         {ACT_SUBTRACT, tm(1.0), bare(TYPE_POINT3D), fails(ERR_SCRIPT_NOT_RELATED)},
-        {ACT_ADD, real(1.0), bare(TYPE_PAIR), fails(ERR_SCRIPT_INVALID_TYPE)},  // pair! has no arithmetic here
+        {ACT_ADD, real(1.0), bare(TYPE_PAIR), gives(bare(TYPE_PAIR))},  // exchanged: pair! takes the number
         {ACT_REMAINDER, real(1.0), bare(TYPE_PAIR), fails(ERR_SCRIPT_INVALID_TYPE)},
     };
     for (const Case& c : cases) {

@@ -343,6 +343,8 @@ protected:
             r.own<ACT_NEGATE>(spy_negate);
             g_types.register_datatype(r);
         }
+        // Points without arithmetic: the exchange must refuse them cleanly.
+        for (TypeId t : {TYPE_POINT2D, TYPE_POINT3D}) g_types.register_datatype(Registration(t));
     }
     void TearDown() override {
         g_types = *saved_;
@@ -370,7 +372,7 @@ TEST_F(IntegerExchangeTest, PairPointTupleAndDateGetTheOperandsExchanged) {
         {ACT_ADD, TYPE_DATE, gives_int(99), {"add date! integer! 5"}, nullptr},
         {ACT_MULTIPLY, TYPE_DATE, fails(ERR_SCRIPT_NOT_RELATED), {}, "multiply"},
         {ACT_SUBTRACT, TYPE_DATE, fails(ERR_SCRIPT_NOT_RELATED), {}, "subtract"},
-        {ACT_ADD, TYPE_POINT2D, fails(ERR_SCRIPT_INVALID_TYPE), {}, nullptr},  // no arithmetic registered
+        {ACT_ADD, TYPE_POINT2D, fails(ERR_SCRIPT_INVALID_TYPE), {}, nullptr},  // registered without arithmetic
         {ACT_SUBTRACT, TYPE_POINT3D, fails(ERR_SCRIPT_INVALID_TYPE), {}, nullptr},
     };
     for (const Case& c : cases) {
