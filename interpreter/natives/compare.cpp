@@ -2,6 +2,7 @@
 #include "interpreter/dispatch.h"
 #include "interpreter/natives/natives.h"
 #include "runtime/values/compare.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/function.h"
@@ -260,7 +261,9 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
             stack_set_only_result(&r);
             return 0;
         }
-        case TYPE_BITSET: fire(ERR_INTERNAL_NOT_DONE);  // combined by bitset!, not built yet
+        case TYPE_BITSET:
+            bitset_combine(op);
+            return 0;
         default: break;
     }
     Cell word = word_load("set1");
