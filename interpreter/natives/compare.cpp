@@ -254,10 +254,8 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
         case TYPE_DATE: {
             // Dates have one set operation: their difference, in seconds.
             if (op != SET_DIFFERENCE) break;
-            double seconds = (double(date_days(a)) - double(date_days(b))) * 86400.0 +
-                             date_time(a) - date_time(b);
-            Cell r;
-            time_make_at(&r, seconds);
+            Cell r = *a;
+            date_difference(&r, b);
             stack_set_only_result(&r);
             return 0;
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "binary.h"
+#include "date.h"
 #include "error.h"
 #include "float.h"
 #include "logic.h"
@@ -89,7 +90,13 @@ const Cell* integer_to(Cell* proto, Cell* spec, TypeId) {
         case TYPE_STRING: v = text_to_integer(spec); break;  // any-string!
         case TYPE_ISSUE: v = issue_to_integer(spec); break;
         case TYPE_BINARY: v = binary_to_integer(spec); break;
-        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // date! and money! convert once those types have their values
+        case TYPE_DATE: {
+            int64_t seconds = date_to_epoch_seconds(spec);
+            if (seconds < INT32_LOWEST || seconds > 2147483647) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_INTEGER);
+            v = int32_t(seconds);
+            break;
+        }
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // money! converts once money! has its digits
     }
     set_integer(proto, v);
     return proto;

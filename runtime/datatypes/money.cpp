@@ -9,17 +9,6 @@ namespace zol {
 
 namespace {
 
-// The currency list until the system's locale provides one (system/locale/currencies/list).
-constexpr const char* kCurrencies[] = {
-    "USD", "EUR", "JPY", "GBP", "CHF", "CAD", "AUD", "NZD", "CNY", "HKD", "SGD", "SEK", "NOK", "DKK", "PLN",
-    "CZK", "HUF", "RON", "BGN", "RUB", "TRY", "ILS", "INR", "KRW", "TWD", "THB", "MYR", "IDR", "PHP", "VND",
-    "BRL", "MXN", "ARS", "CLP", "COP", "PEN", "ZAR", "EGP", "NGN", "KES", "MAD", "SAR", "AED", "QAR", "KWD",
-    "ISK", "UAH", "KZT", "PKR", "BDT", "BTC", "ETH",
-};
-constexpr uint32_t CURRENCY_COUNT = sizeof kCurrencies / sizeof kCurrencies[0];
-
-inline uint8_t ascii_upper(uint8_t c) { return c >= 'a' && c <= 'z' ? uint8_t(c - 32) : c; }
-
 // The 16 bytes of a cell, in memory order.
 struct Bytes {
     uint8_t b[16];
@@ -36,20 +25,6 @@ void set_digit(uint8_t* bytes, int n, uint32_t digit) {
 }
 
 }  // namespace
-
-int32_t currency_index(const uint8_t* code, size_t length) {
-    if (length != 3) return -1;
-    for (uint32_t i = 0; i < CURRENCY_COUNT; i++) {
-        const char* c = kCurrencies[i];
-        if (ascii_upper(code[0]) == uint8_t(c[0]) && ascii_upper(code[1]) == uint8_t(c[1]) &&
-            ascii_upper(code[2]) == uint8_t(c[2])) {
-            return int32_t(i + 1);
-        }
-    }
-    return -1;
-}
-
-const char* currency_code(uint32_t index) { return index >= 1 && index <= CURRENCY_COUNT ? kCurrencies[index - 1] : nullptr; }
 
 bool money_make_at_digits(Cell* cell, bool negative, const uint8_t* code, const uint8_t* int_start,
                           const uint8_t* int_end, const uint8_t* frac_start, const uint8_t* frac_end) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/values/locale.h"
 
 namespace zol {
 
@@ -14,11 +15,6 @@ constexpr int MONEY_DIGITS = 22;
 constexpr int MONEY_INTEGER_DIGITS = 17;
 constexpr int MONEY_FRACTION_DIGITS = 5;
 
-// The 1-based index of a three-letter currency code in the currency list (letters of any case), -1 when it
-// is not there.
-int32_t currency_index(const uint8_t* code, size_t length);
-// The code of a currency index, null for 0 or an index past the list.
-const char* currency_code(uint32_t index);
 
 // Makes the cell a money! from decimal digit characters: the integer part [int_start, int_end) and the
 // fraction [frac_start, frac_end) (null for none); "'" characters among them are skipped. The integer
