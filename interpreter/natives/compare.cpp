@@ -48,7 +48,7 @@ bool same(const Cell* a, const Cell* b) {
         case TYPE_UNSET: return true;
         case TYPE_TUPLE:
             return ((a->header ^ b->header) & 0x780000) == 0 && compare_values(a, b, CMP_STRICT_EQUAL);
-        case TYPE_MONEY: return compare_values(a, b, CMP_EQUAL);
+        case TYPE_MONEY: return compare_values(a, b, CMP_SAME);
         case TYPE_NATIVE:
         case TYPE_ACTION:
         case TYPE_POINT2D: return a->w1 == b->w1 && a->w2 == b->w2;

@@ -10,6 +10,7 @@
 #include "binary.h"
 #include "error.h"
 #include "logic.h"
+#include "money.h"
 #include "registry.h"
 #include "runtime/values/backtrace.h"
 #include "runtime/dtoa.h"
@@ -185,7 +186,8 @@ const Cell* float_to(Cell* proto, Cell* spec, TypeId type) {
         }
         case TYPE_BINARY: d = binary_bits(spec); break;
         case TYPE_BLOCK: d = block_scientific(spec, target); break;  // any-list!
-        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);  // money! converts once money! has its digits
+        case TYPE_MONEY: d = money_to_float(spec); break;
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);
     }
     set_float(proto, d, target);
     return proto;
@@ -403,8 +405,9 @@ void float_do_math(ArithOp op) {
             if ((op == ARITH_ADD || op == ARITH_MULTIPLY) && lt != TYPE_TIME) return arith_run_exchanged(op);
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
         case TYPE_TUPLE: return tuple_do_math(op);
+        case TYPE_MONEY: return money_do_math(op);
         default:
-            // money! and vector! operands are refused as well until those types have their arithmetic.
+            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     double x = lt == TYPE_INTEGER ? double(cell_int(left)) : cell_float(left);
@@ -437,7 +440,8 @@ int float_compare(const Cell* value, const Cell* other, CompareOp op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: y = cell_float(other); break;
-        default: return COMPARE_INCOMPARABLE;  // money! as well, until money! can compare a float
+        case TYPE_MONEY: return money_compare_number(value, other, op);
+        default: return COMPARE_INCOMPARABLE;
     }
     switch (op) {
         case CMP_EQUAL:

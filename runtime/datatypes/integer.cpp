@@ -12,6 +12,7 @@
 #include "error.h"
 #include "float.h"
 #include "logic.h"
+#include "money.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -96,7 +97,8 @@ const Cell* integer_to(Cell* proto, Cell* spec, TypeId) {
             v = int32_t(seconds);
             break;
         }
-        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // money! converts once money! has its digits
+        case TYPE_MONEY: v = money_to_integer(spec); break;
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);
     }
     set_integer(proto, v);
     return proto;
@@ -147,7 +149,8 @@ int integer_compare(const Cell* value, const Cell* other, CompareOp op) {
             set_float(&f, double(a));
             return float_compare(&f, other, op);
         }
-        default: return COMPARE_INCOMPARABLE;  // money! as well, until money! can compare an integer
+        case TYPE_MONEY: return money_compare_number(value, other, op);
+        default: return COMPARE_INCOMPARABLE;
     }
     return a < b ? -1 : a > b ? 1 : 0;
 }
@@ -215,8 +218,9 @@ void integer_do_math(ArithOp op) {
         case TYPE_POINT3D:
         case TYPE_TUPLE:
         case TYPE_DATE: return exchanged_math(op, rt);
+        case TYPE_MONEY: return money_do_math(op);
         default:
-            // vector! and money! operands are refused as well until those types have their arithmetic.
+            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     int32_t r;
