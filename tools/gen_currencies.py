@@ -8,7 +8,11 @@ and for no currency (XTS XXX), and the funds and units of account that ISO lists
 The circulating X.. currencies (XAF XCD XOF XPF) stay. BTC, which ISO does not list, is added. The codes are
 sorted; a code's 1-based position is the currency index that money! values keep.
 
-usage: gen_currencies.py [--data FILE] [--output FILE]   (FILE '-' writes to standard output)
+The same codes, in the same order, are the list that the system object starts with (library/system.zol's
+locale/currencies/list), so that money made before the system object exists keeps its currency: with
+--system the list block there is rewritten as well.
+
+usage: gen_currencies.py [--data FILE] [--output FILE] [--system FILE]   (FILE '-' writes to standard output)
 """
 import argparse
 import json
@@ -16,7 +20,9 @@ import os
 import sys
 
 DEFAULT_DATA = "/usr/share/iso-codes/json/iso_4217.json"
-DEFAULT_OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "runtime", "values", "currencies.inc")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+DEFAULT_OUTPUT = os.path.join(ROOT, "runtime", "values", "currencies.inc")
+SYSTEM_SCRIPT = os.path.join(ROOT, "library", "system.zol")
 
 LEFT_OUT = {
     "XAG", "XAU", "XPD", "XPT",                       # precious metals
@@ -31,6 +37,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data", default=DEFAULT_DATA)
     parser.add_argument("--output", default=DEFAULT_OUTPUT)
+    parser.add_argument("--system", nargs="?", const=SYSTEM_SCRIPT, default=None)
     args = parser.parse_args()
     with open(args.data, encoding="utf-8") as f:
         listed = {entry["alpha_3"] for entry in json.load(f)["4217"]}
@@ -48,6 +55,21 @@ def main():
     else:
         with open(args.output, "w", encoding="utf-8") as f:
             f.write(text)
+    if args.system:
+        rewrite_system_list(args.system, codes)
+
+
+def rewrite_system_list(path, codes):
+    """Replaces the words of the `list: [...]` block of the system script by the codes."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    start = next(i for i, line in enumerate(lines) if line.strip() == "list: [")
+    end = next(i for i in range(start + 1, len(lines)) if lines[i].strip() == "]")
+    indent = lines[start][: len(lines[start]) - len(lines[start].lstrip())] + "    "
+    body = [indent + " ".join(codes[i:i + 20]) for i in range(0, len(codes), 20)]
+    lines[start + 1:end] = body
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines))
 
 
 if __name__ == "__main__":

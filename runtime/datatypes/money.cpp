@@ -248,9 +248,10 @@ int order_against_float(Wide units, double f) {
 int currency_order(uint32_t a, uint32_t b) {
     if (a == b) return 0;
     if (a == 0 || b == 0) return a == 0 ? -1 : 1;
-    const char* x = currency_code(a);
-    const char* y = currency_code(b);
-    int c = std::strcmp(x ? x : "", y ? y : "");
+    char x[4] = {}, y[4] = {};  // currency_code's text lives in a buffer that the next call reuses
+    if (const char* code = currency_code(a)) std::memcpy(x, code, 3);
+    if (const char* code = currency_code(b)) std::memcpy(y, code, 3);
+    int c = std::strcmp(x, y);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
