@@ -79,6 +79,13 @@ uint32_t money_digit(const Cell* money, int n) {
 
 uint32_t money_currency(const Cell* money) { return bytes_of(money).b[4]; }
 
+void money_set_currency(Cell* money, uint32_t currency) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, money, 16);
+    bytes[4] = uint8_t(currency);
+    std::memcpy(money, bytes, 16);
+}
+
 namespace {
 
 // Digits with single "'" separators between them, from a digit at p (after another character), moving p past

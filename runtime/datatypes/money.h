@@ -53,6 +53,7 @@ int money_compare_number(const Cell* number, const Cell* money, CompareOp op);
 // Digit n, from 1 (the most significant) to 22.
 uint32_t money_digit(const Cell* money, int n);
 uint32_t money_currency(const Cell* money);
+void money_set_currency(Cell* money, uint32_t currency);
 inline bool money_negative_flag(const Cell* money) { return (money->header & HDR_MONEY_SIGN) != 0; }
 
 // Reads money text: an optional sign, an optional three-letter currency code, "$", then the amount:
