@@ -542,6 +542,14 @@ Cell* date_make_at_hms(Cell* cell, int32_t year, int32_t month, int32_t day, int
     return date_make_at(cell, year, month, day, time, 0, true);
 }
 
+Cell* date_make_in(const Cell* block, uint32_t packed, double time) {
+    Cell* c = block_alloc_tail(block);
+    c->header = TYPE_DATE;
+    c->w1 = packed;
+    cell_set_float_payload(c, time);
+    return c;
+}
+
 Cell* date_push(uint32_t packed, double time) {
     Cell* c = stack_push_cell();
     c->header = TYPE_DATE;
@@ -605,7 +613,9 @@ Cell* date_get_field(Cell* out, const Cell* date, int field) {
 }
 
 int64_t date_to_epoch_seconds(const Cell* date) {
-    return (int64_t(date_days(date)) - EPOCH_DAYS) * 86400 + int64_t(std::round(date_time(date)));
+    // The instant is rounded as a whole, so that half a second before the epoch is -1 as -0.5 rounds.
+    double seconds = double(int64_t(date_days(date)) - EPOCH_DAYS) * 86400 + date_time(date);
+    return int64_t(std::round(seconds));
 }
 
 void date_difference(Cell* date, const Cell* other) {

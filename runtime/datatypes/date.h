@@ -52,7 +52,9 @@ Cell* date_make_at(Cell* cell, int32_t year, int32_t month, int32_t day, double 
 // A UTC date with its time, for file times.
 Cell* date_make_at_hms(Cell* cell, int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
                        int32_t second, int32_t nanosecond);
-// A new date on the argument stack from its packed word and time, as they are.
+// A new date at the block's tail (allocates) or on the argument stack from its packed word and time, as
+// they are.
+Cell* date_make_in(const Cell* block, uint32_t packed, double time);
 Cell* date_push(uint32_t packed, double time);
 
 // Moves the day number and the time of day so that the local time (time + zone offset) lies in 0..86400.
