@@ -158,7 +158,9 @@ uint32_t native_call(const int32_t* refs) {
         // A file! names one program; a text is split into its arguments unless it is written for the shell.
         bool file = cell_is(cmd, TYPE_FILE);
         bool shell = !file && (present(refs, 3) || needs_shell(text));
-        std::vector<std::string> argv = file ? std::vector<std::string>{text} : shell ? shell_command(text) : split_command(text);
+        std::vector<std::string> argv = file    ? std::vector<std::string>{text}
+                                        : shell ? shell_command(text)
+                                                : split_command(text);
         if (!argv.empty()) {
             result = -1;
             platform::ChildStart started = platform::run_child(argv, streams, wait, &result);
@@ -183,9 +185,8 @@ uint32_t native_browse(const int32_t*) {
     platform::ChildStream streams[3];
     for (platform::ChildStream& s : streams) s.kind = platform::StreamKind::null;
     int32_t pid;
-    if (platform::run_child({"xdg-open", string_to_utf8(target)}, streams, false, &pid) != platform::ChildStart::started) {
-        fire(ERR_ACCESS_CANNOT_OPEN, target);
-    }
+    platform::ChildStart started = platform::run_child({"xdg-open", string_to_utf8(target)}, streams, false, &pid);
+    if (started != platform::ChildStart::started) fire(ERR_ACCESS_CANNOT_OPEN, target);
     natives::result_unset();
     return 0;
 }
