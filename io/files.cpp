@@ -267,6 +267,8 @@ std::string value_to_write_bytes(const Cell* value, int64_t part, bool lines) {
     return out;
 }
 
+void read_file_bytes(const Cell* file, Cell* out) { read_bytes(file, 0, -1, out); }
+
 int64_t file_size_of(const Cell* file) {
     if (file_dir_path_q(file)) return -1;
     Descriptor fd(platform::file_open(file_local_path(file), platform::OpenMode::read));

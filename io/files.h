@@ -16,6 +16,10 @@ void io_files_init();
 // all) counts characters of a text, bytes of a binary, elements of a block written as lines. Allocates.
 std::string value_to_write_bytes(const Cell* value, int64_t part, bool lines);
 
+// The whole content of a file into a new binary! in out (rooted); cannot-open naming the file when it cannot
+// be read.
+void read_file_bytes(const Cell* file, Cell* out);
+
 // The size of a file, or -1 for a directory path or a file that cannot be opened.
 int64_t file_size_of(const Cell* file);
 
