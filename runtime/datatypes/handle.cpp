@@ -1,6 +1,7 @@
 // handle! values and the registries of the kinds whose OS objects are machine words.
 #include "handle.h"
 
+#include <cstring>
 #include <vector>
 
 #include "registry.h"
@@ -37,7 +38,7 @@ int handle_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
     if (kind > 0 && kind < HANDLE_KIND_COUNT) {
         string_append_ascii(out, " ");
         string_append_ascii(out, kKindNames[kind]);
-        budget -= 1 + int(__builtin_strlen(kKindNames[kind]));
+        budget -= 1 + int(std::strlen(kKindNames[kind]));
     }
     string_append_ascii(out, "]");
     return budget - 1;
