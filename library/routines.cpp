@@ -5,10 +5,12 @@
 #include <string>
 
 #include "interpreter/routines.h"
+#include "io/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
@@ -21,6 +23,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/values/support.h"
 
@@ -79,8 +82,28 @@ void get_current_dir(const Cell*) {
 }
 
 void set_current_dir(const Cell*) {
-    std::string path = string_to_utf8(arg(0));
+    std::string path = file_local_path(arg(0));
     if (path.empty() || !platform::set_current_dir(path)) fire(ERR_ACCESS_CANNOT_OPEN, arg(0));
+    set_none(arg(0));
+}
+
+// --- files and standard output
+
+void exists_q(const Cell*) {
+    platform::PathInfo info;
+    logic_set_result(platform::path_info(file_local_path(arg(0)), &info));
+}
+
+// One directory, its parent already there.
+void create_dir(const Cell*) {
+    if (!platform::make_directory(file_local_path(arg(0)))) fire(ERR_ACCESS_NO_CREATE, arg(0));
+    set_none(arg(0));
+}
+
+// The value's bytes as write gives them to a file: a string's text, a binary's bytes, any other value molded.
+void write_stdout(const Cell*) {
+    std::string bytes = io::value_to_write_bytes(arg(0), -1, false);
+    console_write_utf8(bytes.data(), bytes.size());
     set_none(arg(0));
 }
 
@@ -176,6 +199,9 @@ const Entry kEntries[] = {
     {"set-slot-quiet", set_slot_quiet},
     {"get-current-dir", get_current_dir},
     {"set-current-dir", set_current_dir},
+    {"exists?", exists_q},
+    {"create-dir", create_dir},
+    {"write-stdout", write_stdout},
     {"interpreted?", interpreted_q},
     {"gc-active?", gc_active_q},
     {"gc-cycles", gc_cycles},
