@@ -49,6 +49,24 @@ void hashtable_clear(uint32_t table);
 // Rebuilds the index of the whole block with room for `size` keys.
 void hashtable_rebuild(uint32_t table, uint32_t size);
 
+// map!: a removed pair keeps its key indexed, so that setting the key again revives the pair; the table
+// counts such keys apart (the map's length is the count less them).
+uint32_t hashtable_removed(uint32_t table);
+void hashtable_count_removed(uint32_t table, int32_t delta);
+
+// Index upkeep of a hash! block (kind 0) whose cells moved. The block has already changed; keys are known by
+// their positions, so no key is read or hashed again.
+// Drops the keys at positions [position, position + count).
+void hashtable_delete_range(uint32_t table, uint32_t position, uint32_t count);
+// Moves the keys at positions from `start` on by `shift` (the positions they leave, or land over, hold no
+// indexed key).
+void hashtable_shift_range(uint32_t table, uint32_t start, int32_t shift);
+// The keys of a run of count positions moved from `from` to `to` (where the run starts once moved), and the
+// keys between slid the other way.
+void hashtable_move(uint32_t table, uint32_t to, uint32_t from, uint32_t count);
+// A copy of the table over another block holding the same keys at the same positions; returns its node.
+uint32_t hashtable_copy(uint32_t table, uint32_t block);
+
 // --- node-keyed tables (kinds 3 and 4)
 // The entry's first value cell, adding the entry (values unset) when the node has none. The returned
 // pointer is good until the next put.
