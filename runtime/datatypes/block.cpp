@@ -11,6 +11,7 @@
 #include "error.h"
 #include "hash.h"
 #include "logic.h"
+#include "map.h"
 #include "object.h"
 #include "registry.h"
 #include "runtime/values/language.h"
@@ -263,6 +264,12 @@ Cell* object_body_pushed(const Cell* object) {
     return stack_push(body.get());
 }
 
+Cell* map_body_pushed(const Cell* map) {
+    GcRoot source(*map), body;
+    map_body(source.get(), body.get());
+    return stack_push(body.get());
+}
+
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
@@ -275,7 +282,7 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
             break;
         }
         case TYPE_OBJECT: result = object_body_pushed(source); break;
-        case TYPE_MAP:  // their bodies come with their units
+        case TYPE_MAP: result = map_body_pushed(source); break;
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (!type_in(FAMILY_ANY_BLOCK, cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
@@ -303,7 +310,7 @@ const Cell* block_to(Cell*, Cell* source, TypeId type) {
             result = stack_push(loaded.get());
             break;
         }
-        case TYPE_MAP:  // bodies and values come with their units
+        case TYPE_MAP: result = map_body_pushed(source); break;
         case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
         default:
             if (type_in(FAMILY_ANY_BLOCK, cell_type(source))) {
