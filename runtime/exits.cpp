@@ -38,13 +38,6 @@ Cell* unwind_to_frame(CallFrame* target) {
 
 void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     if (!g_error_hooks.make) runtime_error(98, uint32_t(id));  // raised before errors can be made
-    // Making an error may raise one (no memory left to make it): that nests a little, never without end.
-    static int depth = 0;
-    struct Depth {
-        Depth() { depth++; }
-        ~Depth() { depth--; }
-    } nested;
-    if (depth > 8) runtime_error(id == ERR_INTERNAL_NO_MEMORY ? 94 : 98, uint32_t(id));
     Cell* error = g_error_hooks.make(id, arg1, arg2, arg3);
     if (g_trace_error_hook) {
         uint32_t saved = g_system.pending;
@@ -53,6 +46,12 @@ void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         g_system.pending = saved;
     }
     error_throw(error);
+}
+
+void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2) {
+    Cell t;
+    set_datatype(&t, type);
+    fire(id, &t, arg2);
 }
 
 namespace {

@@ -60,6 +60,9 @@ extern ErrorValueHooks g_error_hooks;
 
 // Builds the error of the catalog entry with up to three arguments and throws it.
 [[noreturn]] void fire(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// Raises the error with a datatype! of the type as its first argument and arg2, when given, as its second
+// (bad-make-arg, bad-to-arg, invalid-type, type-limit ...).
+[[noreturn]] void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2 = nullptr);
 // Throws an error value: unwinds the call frames to the nearest try frame, pushes the error and throws
 // ErrorUnwind. With no try frame to stop it, the error is printed to stderr and the process ends with
 // status 254.

@@ -686,12 +686,6 @@ void error_init(DatatypeRegistry& registry) {
     registry.register_datatype(r);
 }
 
-void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2) {
-    Cell t;
-    set_datatype(&t, type);
-    fire(id, &t, arg2);
-}
-
 void fire_not_related(Action act, uint32_t type) {
     Cell word = word_load(action_word(act)), t;
     set_datatype(&t, type);

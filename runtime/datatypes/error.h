@@ -10,6 +10,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "runtime/exits.h"
 
 namespace zol {
 
@@ -59,9 +60,6 @@ void error_fill_stack(Cell* value);
 // The report printed for an error: "*** <type>: <message>", then its Where and Near lines (and Stack and
 // Files when there are).
 std::string error_form_text(const Cell* error);
-// Raises the error with a datatype! of the type as its first argument and arg2, when given, as its second
-// (bad-make-arg, bad-to-arg, invalid-type, type-limit ...).
-[[noreturn]] void fire_with_type(ErrorId id, uint32_t type, const Cell* arg2 = nullptr);
 // Raises not-related, which names the operation first, as its message reads: "incompatible operation and
 // datatype:".
 [[noreturn]] void fire_not_related(Action act, uint32_t type);

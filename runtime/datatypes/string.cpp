@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "error.h"
 #include "registry.h"
 #include "series.h"
 #include "symbol.h"
