@@ -27,6 +27,7 @@
 #include "string.h"
 #include "symbol.h"
 #include "typeset.h"
+#include "vector.h"
 
 namespace zol {
 
@@ -270,6 +271,12 @@ Cell* map_body_pushed(const Cell* map) {
     return stack_push(body.get());
 }
 
+Cell* vector_values_pushed(const Cell* vector) {
+    GcRoot source(*vector), values;
+    vector_to_block(source.get(), values.get());
+    return stack_push(values.get());
+}
+
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
@@ -283,7 +290,7 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
         }
         case TYPE_OBJECT: result = object_body_pushed(source); break;
         case TYPE_MAP: result = map_body_pushed(source); break;
-        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
+        case TYPE_VECTOR: result = vector_values_pushed(source); break;
         default:
             if (!type_in(FAMILY_ANY_BLOCK, cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
             result = block_clone(source, false, false);
@@ -311,7 +318,7 @@ const Cell* block_to(Cell*, Cell* source, TypeId type) {
             break;
         }
         case TYPE_MAP: result = map_body_pushed(source); break;
-        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
+        case TYPE_VECTOR: result = vector_values_pushed(source); break;
         default:
             if (type_in(FAMILY_ANY_BLOCK, cell_type(source))) {
                 result = block_clone(source, false, false);

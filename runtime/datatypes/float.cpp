@@ -11,6 +11,7 @@
 #include "error.h"
 #include "logic.h"
 #include "registry.h"
+#include "vector.h"
 #include "runtime/values/backtrace.h"
 #include "runtime/dtoa.h"
 #include "runtime/exits.h"
@@ -400,8 +401,9 @@ void float_do_math(ArithOp op) {
             // A pair or point commutes with a number under add and multiply; a time does not mix with them.
             if ((op == ARITH_ADD || op == ARITH_MULTIPLY) && lt != TYPE_TIME) return arith_run_exchanged(op);
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
+        case TYPE_VECTOR: return vector_scalar_op(op, g_args.base + 1, left, true);
         default:
-            // tuple!, money! and vector! operands are refused as well until those types have their arithmetic.
+            // tuple! and money! operands are refused as well until those types have their arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     double x = lt == TYPE_INTEGER ? double(cell_int(left)) : cell_float(left);

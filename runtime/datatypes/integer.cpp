@@ -20,6 +20,7 @@
 #include "runtime/scan_number.h"
 #include "string.h"
 #include "symbol.h"
+#include "vector.h"
 #include "word.h"
 
 namespace zol {
@@ -208,8 +209,9 @@ void integer_do_math(ArithOp op) {
         case TYPE_POINT3D:
         case TYPE_TUPLE:
         case TYPE_DATE: return exchanged_math(op, rt);
+        case TYPE_VECTOR: return vector_scalar_op(op, g_args.base + 1, left, true);
         default:
-            // vector! and money! operands are refused as well until those types have their arithmetic.
+            // money! operands are refused as well until money! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     int32_t a = cell_int(left), b = int32_t(right->w2), r = 0;

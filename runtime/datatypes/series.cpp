@@ -18,6 +18,7 @@
 #include "runtime/values/support.h"
 #include "string.h"
 #include "symbol.h"
+#include "vector.h"
 #include "word.h"
 
 namespace zol {
@@ -97,6 +98,11 @@ inline void keep_result() { stack_keep_result(); }
 const Cell* item_at(const Cell* series, uint32_t position) {
     uint32_t t = cell_type(series);
     if (type_in(FAMILY_ANY_BLOCK, t)) return cell_series(series)->cells() + position;
+    if (t == TYPE_VECTOR) {
+        Cell* out = stack_push_cell();
+        vector_pick(series, position, out);
+        return out;
+    }
     uint32_t v = string_char_at(series, position);
     Cell* out = stack_push_cell();
     if (t == TYPE_BINARY) {
@@ -104,7 +110,7 @@ const Cell* item_at(const Cell* series, uint32_t position) {
     } else if (type_in(FAMILY_ANY_STRING, t)) {
         set_char(out, v);
     } else {
-        fire(ERR_INTERNAL_NOT_DONE);  // vector! and image! answer pick themselves
+        fire(ERR_INTERNAL_NOT_DONE);  // image! answers pick itself
     }
     return out;
 }
@@ -180,6 +186,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
     uint32_t t = cell_type(series);
     uint32_t at = uint32_t(position);
     if (type_in(FAMILY_ANY_STRING, t) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
+    if (t == TYPE_VECTOR && cell_type(value) != vector_type(series)) fire(ERR_SCRIPT_INVALID_ARG, value);
     uint32_t byte = 0;
     if (t == TYPE_BINARY) {
         if (!cell_is(value, TYPE_INTEGER) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
@@ -196,8 +203,10 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
         string_put_char(series_node(series), at, cell_char(value));
     } else if (t == TYPE_BINARY) {
         cell_series(series)->head_ptr()[at] = uint8_t(byte);
+    } else if (t == TYPE_VECTOR) {
+        vector_poke(series, at, value);
     } else {
-        fire(ERR_INTERNAL_NOT_DONE);  // vector! and image! poke themselves
+        fire(ERR_INTERNAL_NOT_DONE);  // image! pokes itself
     }
     report.done();
     return value;

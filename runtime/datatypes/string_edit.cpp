@@ -7,6 +7,7 @@
 
 #include "series.h"
 #include "string.h"
+#include "vector.h"
 #include "runtime/values/language.h"
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
@@ -317,6 +318,7 @@ void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t si
 }  // namespace
 
 const Cell* string_sort(Cell* series, const SortArgs& args) {
+    if (cell_is(series, TYPE_VECTOR)) return vector_sort(series, args);  // by element value, not by unit
     uint32_t head = series_clamped_head(series);
     int64_t count = string_length(series);
     if (args.part) {
