@@ -410,7 +410,7 @@ void map_put(const Cell* map, const Cell* key, const Cell* value, bool case_sens
         if (at / 2 >= MAX_PAIRS) fire(ERR_INTERNAL_NO_MEMORY);
         *series_alloc_tail(m->w2) = *k;
         set_unset(series_alloc_tail(m->w2));
-        hashtable_put(m->w3, at, mode);
+        hashtable_put_absent(m->w3, at);
         p = int32_t(at);
     } else if (!live(pair_cells(m.get()) + p + 1)) {
         hashtable_count_removed(m->w3, -1);  // the removed pair comes back where it was

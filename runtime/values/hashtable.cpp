@@ -39,8 +39,8 @@ constexpr uint32_t NO_BUCKET = 0xFFFFFFFF;
 constexpr double LOAD = 0.77;
 
 inline uint32_t flag_words(uint32_t buckets) { return (buckets + 15) / 16; }
-// Cell-keyed tables keep each bucket's hash beside it: a probe compares keys only when their hashes agree,
-// and resizing never hashes a key again.
+// Cell-keyed tables keep each bucket's hash beside its value (one 8-byte slot, so a probe reads both from one
+// cache line): a probe compares keys only when their hashes agree, and resizing never hashes a key again.
 inline bool keeps_hashes(uint32_t kind) { return kind == HASH_BLOCK || kind == HASH_MAP; }
 inline uint64_t table_bytes(uint32_t buckets, uint32_t kind) {
     return sizeof(Header) + uint64_t(flag_words(buckets)) * 4 + uint64_t(buckets) * (keeps_hashes(kind) ? 8 : 4);
@@ -87,14 +87,17 @@ struct View {
     Header* h;
     uint32_t* flags;
     uint32_t* buckets;
-    uint32_t* hashes;  // cell-keyed tables: the hash of each bucket's key; else null
+    uint32_t stride;  // words per bucket: 2 when each value is followed by its key's hash
 
     explicit View(uint32_t table) {
         h = reinterpret_cast<Header*>(node_series(table)->head_ptr());
         flags = reinterpret_cast<uint32_t*>(h + 1);
         buckets = flags + flag_words(h->bucket_count);
-        hashes = keeps_hashes(h->kind) ? buckets + h->bucket_count : nullptr;
+        stride = keeps_hashes(h->kind) ? 2 : 1;
     }
+    bool has_hashes() const { return stride == 2; }
+    uint32_t& value(uint32_t i) const { return buckets[i * stride]; }
+    uint32_t& hash(uint32_t i) const { return buckets[i * 2 + 1]; }
     bool empty(uint32_t i) const { return bucket_state(flags, i) & 2; }
     bool deleted(uint32_t i) const { return bucket_state(flags, i) & 1; }
     bool live(uint32_t i) const { return bucket_state(flags, i) == 0; }
@@ -192,18 +195,18 @@ uint32_t stored_hash(const Header* h, uint32_t v) {
 // table that keeps hashes, only buckets of the same hash are asked.
 template <typename Match>
 uint32_t probe(const View& v, uint32_t hash, Match match, uint32_t* slot) {
-    if (v.hashes) {
+    if (v.has_hashes()) {
         return probe_buckets(
-            v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return v.hashes[i] == hash && match(v.buckets[i]); }, slot);
+            v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return v.hash(i) == hash && match(v.value(i)); }, slot);
     }
-    return probe_buckets(v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return match(v.buckets[i]); }, slot);
+    return probe_buckets(v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return match(v.value(i)); }, slot);
 }
 
 void occupy(View& v, uint32_t bucket, uint32_t value, uint32_t hash) {
     if (v.empty(bucket)) v.h->occupied++;
     v.set_state(bucket, 0);
-    v.buckets[bucket] = value;
-    if (v.hashes) v.hashes[bucket] = hash;
+    v.value(bucket) = value;
+    if (v.has_hashes()) v.hash(bucket) = hash;
     v.h->count++;
 }
 
@@ -242,7 +245,7 @@ void resize(uint32_t table, uint32_t buckets) {
     init_buffer(table, buckets, saved.kind);
     for (uint32_t i = 0; i < saved.bucket_count; i++) {
         if (!old.live(i)) continue;
-        uint32_t value = old.buckets[i];
+        uint32_t value = old.value(i);
         const uint32_t* chain = nullptr;
         uint32_t chain_length = 0;
         if (saved.kind == HASH_BLOCK && int32_t(value) < 0) {
@@ -250,7 +253,7 @@ void resize(uint32_t table, uint32_t buckets) {
             chain = words_of(node);
             chain_length = word_count(node);
         }
-        uint32_t hash = old.hashes ? old.hashes[i] : stored_hash(&saved, chain ? chain[0] : value);
+        uint32_t hash = old.has_hashes() ? old.hash(i) : stored_hash(&saved, chain ? chain[0] : value);
         uint32_t slot = place(fresh, hash, value);
         if (chain) fresh.h->count += chain_length - 1;  // every position of a chain counts as a key
         if (saved.kind == HASH_BLOCK) {
@@ -409,20 +412,26 @@ bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode) {
     }
     if (kind != HASH_BLOCK) return false;
     // An equal key in a hash! block: keep both positions in the bucket's duplicate chain.
-    uint32_t value = v.buckets[found];
+    uint32_t value = v.value(found);
     if (int32_t(value) >= 0) {
         uint32_t chain = series_alloc_bytes(16);
         GcRoot keep;
         set_series(keep.get(), TYPE_BINARY, chain);
         word_append(chain, value);
         word_append(chains, chain);
-        View(table).buckets[found] = uint32_t(-int32_t(word_count(chains)));
-        value = View(table).buckets[found];
+        View(table).value(found) = uint32_t(-int32_t(word_count(chains)));
+        value = View(table).value(found);
     }
     word_append(words_of(chains)[-int32_t(value) - 1], position);
     set_position(View(table).h, position, found);
     View(table).h->count++;
     return true;
+}
+
+void hashtable_put_absent(uint32_t table, uint32_t position) {
+    make_room(table);
+    View v(table);
+    place(v, hash_cell(block_cells(v.h->block) + position, false), position);
 }
 
 void hashtable_index_block(uint32_t table, uint32_t start, uint32_t step) {
@@ -489,7 +498,7 @@ void hashtable_delete(uint32_t table, uint32_t position) {
         if (bucket == NO_BUCKET) return;
         v = View(table);
         words_of(v.h->positions)[position] = 0xFFFFFFFF;
-        uint32_t value = v.buckets[bucket];
+        uint32_t value = v.value(bucket);
         if (int32_t(value) < 0) {
             uint32_t chain = words_of(v.h->chains)[-int32_t(value) - 1];
             Series* cs = node_series(chain);
@@ -566,7 +575,7 @@ void remap_positions(uint32_t table, uint32_t lo, uint32_t hi, To to) {
     std::vector<uint32_t> moved(pos + lo, pos + hi);
     for (uint32_t q = lo; q < hi; q++) {
         uint32_t b = moved[q - lo];
-        if (b != 0xFFFFFFFF && int32_t(v.buckets[b - 1]) >= 0) v.buckets[b - 1] = to(q);
+        if (b != 0xFFFFFFFF && int32_t(v.value(b - 1)) >= 0) v.value(b - 1) = to(q);
     }
     for (uint32_t c = 0, n = word_count(v.h->chains); c < n; c++) {
         uint32_t chain = words_of(v.h->chains)[c];
@@ -647,7 +656,7 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
     {
         View v(table);
         uint32_t found = find_node(v, node, nullptr);
-        if (found != NO_BUCKET) return entry_at(v.h, v.buckets[found]) + 1;
+        if (found != NO_BUCKET) return entry_at(v.h, v.value(found)) + 1;
     }
     make_room(table);
     View v(table);
@@ -655,7 +664,7 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
     find_node(v, node, &slot);
     uint32_t offset;
     if (v.deleted(slot)) {
-        offset = v.buckets[slot];  // reuse the entry of the deleted key
+        offset = v.value(slot);  // reuse the entry of the deleted key
     } else {
         Series* entries = node_series(v.h->block);
         offset = entries->tail - entries->head;
@@ -672,14 +681,14 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
 Cell* hashtable_get_node(uint32_t table, uint32_t node) {
     View v(table);
     uint32_t found = find_node(v, node, nullptr);
-    return found == NO_BUCKET ? nullptr : entry_at(v.h, v.buckets[found]) + 1;
+    return found == NO_BUCKET ? nullptr : entry_at(v.h, v.value(found)) + 1;
 }
 
 void hashtable_delete_node(uint32_t table, uint32_t node) {
     View v(table);
     uint32_t found = find_node(v, node, nullptr);
     if (found == NO_BUCKET) return;
-    entry_at(v.h, v.buckets[found])->header = 0;  // marking and sweeping skip it
+    entry_at(v.h, v.value(found))->header = 0;  // marking and sweeping skip it
     v.set_state(found, 1);
     v.h->count--;
 }
@@ -688,7 +697,7 @@ void hashtable_sweep_nodes(uint32_t table) {
     View v(table);
     for (uint32_t i = 0; i < v.h->bucket_count; i++) {
         if (!v.live(i)) continue;
-        Cell* e = entry_at(v.h, v.buckets[i]);
+        Cell* e = entry_at(v.h, v.value(i));
         bool dead = !node_in_use(e->w1) || !(node_series(e->w1)->flags & SER_MARK);
         if (!dead && v.h->kind == HASH_OWNERSHIP) {
             uint32_t owner = object_context(e + 1);
@@ -727,7 +736,7 @@ uint32_t hashtable_put_symbol(uint32_t table, const uint8_t* name, uint32_t leng
         },
         &slot);
     if (found != NO_BUCKET) {
-        uint32_t id = v.buckets[found] + 1;
+        uint32_t id = v.value(found) + 1;
         return exact ? id : symbol_resolve(id);
     }
     // A new spelling: its name bytes, then its cell at the end of the symbol block.
@@ -762,7 +771,7 @@ int32_t hashtable_put_word(uint32_t table, uint32_t symbol, bool case_insensitiv
             return case_insensitive ? symbol_resolve(s) == canonical : s == symbol;
         },
         nullptr);
-    if (found != NO_BUCKET) return int32_t(word_index(block_cells(block) + v.buckets[found]));
+    if (found != NO_BUCKET) return int32_t(word_index(block_cells(block) + v.value(found)));
     if (!context) return -1;
     make_room(table);
     GcRoot keep_block;
@@ -802,7 +811,7 @@ void hashtable_mark(uint32_t table) {
             if (!buffer(v.h->block)) break;
             for (uint32_t i = 0; i < v.h->bucket_count; i++) {
                 if (!v.live(i)) continue;
-                Cell* e = entry_at(v.h, v.buckets[i]);
+                Cell* e = entry_at(v.h, v.value(i));
                 gc_mark_node(e->w1);
                 gc_mark_cells(e + 1, e + 1 + v.h->width);
             }
@@ -817,7 +826,7 @@ void hashtable_dump(uint32_t table) {
         console_write_cstr(pass == 0 ? "\n== Deleted keys ==\n" : "== Alive keys ==\n");
         for (uint32_t i = 0; i < v.h->bucket_count; i++) {
             if (pass == 0 ? !v.deleted(i) : !v.live(i)) continue;
-            std::snprintf(line, sizeof line, "%u %d\n", i, int32_t(v.buckets[i]));
+            std::snprintf(line, sizeof line, "%u %d\n", i, int32_t(v.value(i)));
             console_write_cstr(line);
         }
     }

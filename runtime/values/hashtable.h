@@ -37,6 +37,8 @@ HashKind hashtable_kind(uint32_t table);
 // Indexes the key at a position of the block. Kind 0 keeps equal keys (duplicate chains); kind 1 keeps
 // the first. Returns false when an equal key was already indexed (kind 1).
 bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode = CMP_FIND);
+// Indexes a map! key known to have no equal key indexed (a lookup just missed it), without comparing keys.
+void hashtable_put_absent(uint32_t table, uint32_t position);
 // Indexes the keys of the block from a position on, every step cells (1 for hash!, 2 for map!). For a
 // word or symbol table, indexes the entries already in its block.
 void hashtable_index_block(uint32_t table, uint32_t start, uint32_t step);
