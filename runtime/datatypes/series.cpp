@@ -445,7 +445,11 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
     }
     bool strings = type_in(FAMILY_ANY_STRING, src_type) && type_in(FAMILY_ANY_STRING, dst_type);
     uint32_t src_unit = cell_series(origin)->unit(), dst_unit = cell_series(target)->unit();
-    if (!strings && (type_in(FAMILY_ANY_BLOCK, src_type) != type_in(FAMILY_ANY_BLOCK, dst_type) || src_unit != dst_unit)) {
+    // Vectors take elements only from vectors of their own element type: bits of another type read as nonsense.
+    bool vectors_differ = (src_type == TYPE_VECTOR || dst_type == TYPE_VECTOR) &&
+                          (src_type != dst_type || vector_type(origin) != vector_type(target));
+    if (!strings && (type_in(FAMILY_ANY_BLOCK, src_type) != type_in(FAMILY_ANY_BLOCK, dst_type) || src_unit != dst_unit ||
+                     vectors_differ)) {
         Cell a, b;
         set_datatype(&a, src_type);
         set_datatype(&b, dst_type);
