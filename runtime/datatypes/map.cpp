@@ -76,10 +76,11 @@ void make_empty(Cell* cell, uint64_t pairs) {
     uint32_t size = pairs ? uint32_t(pairs) : 1;
     GcRoot map;
     map->header = TYPE_MAP;
-    map->w1 = 0;
-    map->w2 = series_alloc_cells(uint64_t(size) * 2);
-    map->w3 = 0;  // no table yet: marking must not follow the word while the table is made
-    map->w3 = hashtable_make(size, map->w2, HASH_MAP, 1);
+    map->w1 = map->w2 = map->w3 = 0;  // marked while the block and the table are made: no stale words
+    uint32_t block = series_alloc_cells(uint64_t(size) * 2);
+    map->w2 = block;
+    uint32_t table = hashtable_make(size, block, HASH_MAP, 1);
+    map->w3 = table;
     *cell = *map;
 }
 
