@@ -345,9 +345,11 @@ int64_t integer_op(int64_t a, int64_t b, ArithOp op) {
         case ARITH_MULTIPLY: return a * b;
         case ARITH_DIVIDE:
             if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_MIN && b == -1) fire(ERR_MATH_OVERFLOW);  // as integer! raises it; only sums wrap
             return a / b;
         case ARITH_REMAINDER:
             if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_MIN && b == -1) fire(ERR_MATH_OVERFLOW);
             return a % b;
         case ARITH_OR: return a | b;
         case ARITH_AND: return a & b;
