@@ -176,6 +176,7 @@ bool referable(uint32_t id) {
 void read_compact(Reader& r, Slot slot) {
     const uint8_t* start = r.p;
     Depth depth(r, start);
+    *slot.cell() = g_unset_value;  // no stale payload words: whole cells compare bitwise
     bool new_line = false, ref = false, set = false;
     uint8_t lead;
     for (;;) {

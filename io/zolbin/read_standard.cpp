@@ -171,6 +171,7 @@ bool referable(uint32_t id) {
 
 void read_standard(Reader& r, Slot slot) {
     Depth depth(r, r.p);
+    *slot.cell() = g_unset_value;  // no stale payload words: whole cells compare bitwise
     const uint8_t* at;
     uint32_t hdr = header_word(r, &at);
     uint32_t id = hdr & STD_TYPE;
