@@ -2,15 +2,17 @@
 #include "boot/startup.h"
 
 #include <cfenv>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "boot/boot_sources.h"
+#include "boot/boot_image.h"
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "io/zolbin/zolbin.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
@@ -53,6 +55,22 @@ void register_datatypes() {
     register_all_datatypes(g_types);
 }
 
+// Where the built-in scripts come from: the boot image the program carries, or, when ZOL_BOOT_SOURCES names
+// a source tree, the scripts there as they are now (to work on them without building the image again).
+std::string g_sources_root;
+bool g_image_loaded = false;
+
+void load_boot_image() {
+    if (auto root = platform::get_env("ZOL_BOOT_SOURCES")) {
+        g_sources_root = *root;
+        return;
+    }
+    if (!g_boot_image_size) return;  // the stage-0 program, which makes the image
+    zolbin_load_boot(g_boot_image, g_boot_image_size, false);
+    g_system.boot_image = 1;
+    g_image_loaded = true;
+}
+
 // In this order, always. Steps without a routine belong to parts of the system not built yet.
 const InitStep kSteps[] = {
     {"root-building flag", set_root_building},
@@ -76,7 +94,7 @@ const InitStep kSteps[] = {
     {"checksum, compression and call set-up", nullptr},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},
-    {"boot image load", nullptr},
+    {"boot image load", load_boot_image},
     {"interpreter", interp_init},
     {"value store", valuestore_init},
     {"compression state", nullptr},
@@ -159,7 +177,13 @@ void runtime_start(int argc, char** argv) {
 void run_global_code() {
     // The boot image is loaded by now, so collection may start.
     g_gc_enabled = true;
-    // The first script makes every native and action through make, so make itself comes first.
+    // Each script's code is a literal of the image, in order.
+    if (g_image_loaded && node_series(g_root_block)->used() - literal_base() != g_boot_script_count) {
+        std::fputs("Error: the boot image does not hold the built-in scripts\n", stderr);
+        runtime_exit(1);
+    }
+    // The first script makes the typesets through make, and then every native and action (the image's
+    // "set" records make all but make), so make itself comes first, with a bare spec.
     {
         static const char spec_text[] = "type spec";
         GcRoot spec;
@@ -171,10 +195,18 @@ void run_global_code() {
     }
     // The built-in scripts, in order; functions they make are built-in (tracing does not enter them).
     BuiltinScope builtin;
-    for (size_t i = 0; i < g_boot_source_count; i++) {
-        const char* text = g_boot_sources[i].text;
+    for (size_t i = 0; i < g_boot_script_count; i++) {
         GcRoot code;
-        load_script(reinterpret_cast<const uint8_t*>(text), std::strlen(text), code.get(), nullptr);
+        if (g_image_loaded) {
+            *code = *literal_cell(uint32_t(i));
+        } else {
+            std::string path = g_sources_root + "/" + g_boot_scripts[i], text;
+            if (!platform::read_whole_file(path, &text)) {
+                std::fprintf(stderr, "Error: cannot read the built-in script %s\n", path.c_str());
+                runtime_exit(1);
+            }
+            load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), code.get(), nullptr);
+        }
         eval_block(code.get(), false);
         stack_reset();
     }
