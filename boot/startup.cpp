@@ -2,7 +2,6 @@
 #include "boot/startup.h"
 
 #include <cfenv>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -179,7 +178,8 @@ void run_global_code() {
     g_gc_enabled = true;
     // Each script's code is a literal of the image, in order.
     if (g_image_loaded && node_series(g_root_block)->used() - literal_base() != g_boot_script_count) {
-        std::fputs("Error: the boot image does not hold the built-in scripts\n", stderr);
+        static const char message[] = "Error: the boot image does not hold the built-in scripts\n";
+        platform::write_stderr(message, sizeof message - 1);
         runtime_exit(1);
     }
     // The first script makes the typesets through make, and then every native and action (the image's
@@ -202,7 +202,8 @@ void run_global_code() {
         } else {
             std::string path = g_sources_root + "/" + g_boot_scripts[i], text;
             if (!platform::read_whole_file(path, &text)) {
-                std::fprintf(stderr, "Error: cannot read the built-in script %s\n", path.c_str());
+                std::string message = "Error: cannot read the built-in script " + path + "\n";
+                platform::write_stderr(message.data(), message.size());
                 runtime_exit(1);
             }
             load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), code.get(), nullptr);

@@ -4,12 +4,12 @@
 // anything is allocated for it, and every malformed record raises zb-invalid-record with its offset.
 #include "io/zolbin/reader.h"
 
-#include <cstdio>
 #include <cstring>
 #include <unordered_set>
 
 #include "interpreter/dispatch.h"
 #include "io/zolbin/zolbin.h"
+#include "platform/platform.h"
 #include "runtime/bitlz.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
@@ -506,10 +506,19 @@ using zolbin::Reader;
 
 uint32_t g_literal_base = 0;
 
+// Start-up cannot report a bad boot image as an error: the process ends with the message instead.
+[[noreturn]] void fatal(const char* message) {
+    platform::write_stderr(message, std::strlen(message));
+    runtime_exit(1);
+}
+
 // Reads the image's root values into the block, in the mode given. A wrong magic or corrupt compressed data
-// raise invalid-data with the payload.
-uint32_t read_image(const uint8_t* data, size_t length, uint32_t block, bool codec, const Cell* payload) {
-    if (length < 8 || std::memcmp(data, "ZOLBIN", 6) != 0) fire(ERR_SCRIPT_INVALID_DATA, payload);
+// raise invalid-data with the payload, or end the process when loading the program's own boot image.
+uint32_t read_image(const uint8_t* data, size_t length, uint32_t block, bool codec, const Cell* payload, bool fatal_faults) {
+    if (length < 8 || std::memcmp(data, "ZOLBIN", 6) != 0) {
+        if (fatal_faults) fatal("Error: Not a Zolbin file!\n");
+        fire(ERR_SCRIPT_INVALID_DATA, payload);
+    }
     uint8_t flags = data[7];
     Reader r;
     r.data = data;
@@ -528,7 +537,10 @@ uint32_t read_image(const uint8_t* data, size_t length, uint32_t block, bool cod
     if (flags & ZOLBIN_COMPRESSED) {
         uint32_t produced = 0;
         unpacked.buffer = bitlz_decompress(r.body, length - 8, &produced);
-        if (!unpacked.buffer) fire(ERR_SCRIPT_INVALID_DATA, payload);
+        if (!unpacked.buffer) {
+            if (fatal_faults) fatal("Error: Zolbin compressed data corrupted!\n");
+            fire(ERR_SCRIPT_INVALID_DATA, payload);
+        }
         r.body = unpacked.buffer;
         r.p = r.body;
         r.end = r.body + produced;
@@ -545,30 +557,22 @@ uint32_t read_image(const uint8_t* data, size_t length, uint32_t block, bool cod
 
 void zolbin_decode(const uint8_t* data, size_t length, const Cell* block, const Cell* payload) {
     g_zolbin_codec = true;
-    read_image(data, length, series_node(block), true, payload);
+    read_image(data, length, series_node(block), true, payload, false);
 }
 
 uint32_t zolbin_decode_boot(const uint8_t* data, size_t length, const Cell* block) {
-    return read_image(data, length, series_node(block), false, &g_none_value);
+    return read_image(data, length, series_node(block), false, &g_none_value, false);
 }
 
 uint32_t zolbin_load_boot(const uint8_t* image, size_t length, bool keep_base) {
     g_zolbin_codec = false;
-    // Start-up cannot report these as errors: the process ends with a message instead.
-    if (length < 8 || std::memcmp(image, "ZOLBIN", 6) != 0) {
-        std::fputs("Error: Not a Zolbin file!\n", stderr);
-        runtime_exit(1);
-    }
-    if ((image[7] & ZOLBIN_COMPRESSED) && bitlz_decompress(image + 8, length - 8, nullptr) == nullptr) {
-        std::fputs("Error: Zolbin compressed data corrupted!\n", stderr);
-        runtime_exit(1);
-    }
-    bool collecting = g_gc_enabled;
-    g_gc_enabled = false;
-    uint32_t saved = g_literal_base;
-    uint32_t base = read_image(image, length, g_root_block, false, &g_none_value);
-    g_literal_base = keep_base ? saved : base;
-    g_gc_enabled = collecting;
+    struct CollectorOff {
+        bool was = g_gc_enabled;
+        CollectorOff() { g_gc_enabled = false; }
+        ~CollectorOff() { g_gc_enabled = was; }
+    } off;
+    uint32_t base = read_image(image, length, g_root_block, false, &g_none_value, true);
+    if (!keep_base) g_literal_base = base;
     return base;
 }
 
