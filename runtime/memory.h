@@ -19,7 +19,9 @@ struct Series {
     uint32_t size;
     uint32_t head;
     uint32_t tail;
-    uint32_t reserved[3];  // keeps the data area 16-byte aligned; an abandoned buffer chains through [1..2]
+    // While a collection marks: the next marked block whose cells wait for a scan (a node; 0 ends the list).
+    uint32_t mark_next;
+    uint32_t reserved[2];  // keeps the data area 16-byte aligned; an abandoned buffer chains through them
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
@@ -79,7 +81,7 @@ void memory_release_all();
 
 // When the C allocator has nothing left, the runtime raises no-memory: it collects and gives back the
 // buffers it keeps for reuse first, then frees a reserve it holds from start-up so that raising the error
-// and the code that catches it have room; the reserve is taken again after a collection.
+// and the code that catches it have room; the reserve is taken again after a collection that freed room.
 // For C++ allocations (containers, strings): gives back what the runtime holds and answers whether there
 // was anything to give, so operator new may try again.
 bool memory_release_reserve();
@@ -130,8 +132,8 @@ void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
 void memory_clear_words(uint32_t* first, uint32_t* last);
 inline uint64_t round_up(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
 
-// Called at the end of each collection: frees the buffers abandoned by growth and restarts the count of
-// bytes allocated since the last collection.
+// Called at the end of each collection: frees the buffers abandoned by growth, restarts the count of
+// bytes allocated since the last collection, and takes the reserve back once there is room again.
 void memory_after_collection();
 // Frees an unmarked buffer and its node; used by the sweep.
 void series_release(uint32_t node);

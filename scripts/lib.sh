@@ -5,8 +5,9 @@
 ZOL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The packages a build needs; keep this list the only place they are named.
-# python3 and unicode-data let the tests check the committed generated tables against their generators.
-ZOL_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 unicode-data)
+# python3 and unicode-data let the tests check the committed generated tables against their generators;
+# libssl-dev gives the platform layer libcrypto's digests.
+ZOL_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 unicode-data libssl-dev)
 
 # Installs the given packages (the build's by default) that are missing.
 zol_install_missing() {

@@ -104,9 +104,12 @@ inline uint32_t load(const uint8_t* p) {
 }
 
 // The search range: units [lo, hi) of the buffer, walked by `step` units from the low end or from the high end.
+// Records of `step` units start at the head: at lo going forward or with /last, and at hi (the head) with
+// /reverse, so a backward walk still stops only where a record starts.
 struct Range {
     int64_t lo, hi, step;
     bool backward, only_first;
+    bool records_end_at_hi;
 };
 
 // The unit index of the first match in the range, or -1. No allocation happens here, so the buffer address
@@ -137,7 +140,10 @@ int64_t scan(const uint8_t* base, const Range& r, const Needle& n, bool fold) {
         return true;
     };
     if (r.backward) {
-        for (int64_t p = r.hi - len; p >= r.lo; p -= r.step) {
+        // The last record start where the whole needle still fits below hi.
+        int64_t start = r.records_end_at_hi ? r.hi - (len + r.step - 1) / r.step * r.step
+                                            : r.lo + (r.hi - len - r.lo) / r.step * r.step;
+        for (int64_t p = start; p >= r.lo; p -= r.step) {
             if (matches(p)) return p;
             if (r.only_first) break;
         }
@@ -201,10 +207,12 @@ Hit locate(Cell* series, const Cell* value, const FindArgs& args) {
         r.hi = head;
         r.lo = limit >= 0 && limit < head ? head - limit : 0;
         r.backward = true;
+        r.records_end_at_hi = true;
     } else {
         r.lo = head;
         r.hi = limit >= 0 && limit < used - head ? head + limit : used;
         r.backward = args.last;
+        r.records_end_at_hi = false;
     }
     bool fold = type_in(FAMILY_ANY_STRING, cell_type(series)) && !args.case_sensitive && !args.same;
     GcRoot temp;
