@@ -2,7 +2,7 @@
 // It evaluates nothing. The image holds "set" records that give every datatype word its datatype and every
 // native and action word but make its value (made from the `word: make native! [spec index]` statements of
 // the scripts, which the image then leaves out), and each script's code as one root value, words unbound.
-//   zol_stage0 <image file> <source root> <script>...
+//   zol_stage0 <image file> <source root> <script>...   (a script's path is relative to the root unless absolute)
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -64,7 +64,8 @@ void write_image(BootImageWriter& image, const std::string& root, const std::vec
     block_make_at(codes.get(), int64_t(scripts.size()));
     for (const std::string& script : scripts) {
         std::string text;
-        if (!platform::read_whole_file(root + "/" + script, &text)) {
+        std::string path = script[0] == '/' ? script : root + "/" + script;
+        if (!platform::read_whole_file(path, &text)) {
             std::fprintf(stderr, "zol_stage0: cannot read %s\n", script.c_str());
             runtime_exit(1);
         }

@@ -22,7 +22,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/externals.h"
 #include "runtime/gc.h"
@@ -55,7 +54,7 @@ void start_ownership_and_errors() {
     errors_init();
 }
 void register_datatypes() {
-    g_types = DatatypeRegistry();
+    if (g_types.highest()) g_types = DatatypeRegistry();  // a second start-up (tests) starts from empty
     register_all_datatypes(g_types);
 }
 
@@ -87,7 +86,6 @@ const InitStep kSteps[] = {
     {"actions table", register_actions},
     {"root block, with the symbol block", start_root_block},
     {"global context", global_context_init},
-    {"case-folding tables", case_tables_init},
     {"symbol hash table", symbol_index_init},
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},
