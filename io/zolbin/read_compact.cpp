@@ -57,6 +57,7 @@ uint32_t read_context_words(Reader& r, const ContextHeader& h, const uint8_t* at
 
 void read_context_values(Reader& r, uint32_t context, const ContextHeader& h) {
     if (!h.values) return;
+    Depth depth(r, r.p);
     for (uint32_t i = 0; i < h.count; i++) read_compact(r, context_value_slot(context, i));
 }
 
@@ -104,7 +105,12 @@ void read_function_block(Reader& r, Slot slot, const OwnerOf& owner, uint32_t co
         return;
     }
     uint32_t count = r.check_count(r.varint(), at);
-    for (uint32_t i = 0; i < count; i++) read_compact(r, slot_append(node));
+    Series* s = node_series(node);
+    if (uint64_t(count) * sizeof(Cell) > s->size) s = series_grow_buffer(node, uint64_t(count) * sizeof(Cell));
+    for (uint32_t i = 0; i < count; i++) s->cells()[i] = g_unset_value;
+    s->tail = s->head + count * uint32_t(sizeof(Cell));
+    Depth depth(r, at);
+    for (uint32_t i = 0; i < count; i++) read_compact(r, slot_at(node, i));
 }
 
 // function!: spec and body capacities, context part, spec block, body block.
@@ -159,28 +165,29 @@ void read_word(Reader& r, Slot slot, uint32_t id, bool bound, bool ref, bool set
         }
     }
     if (set) {
+        Depth depth(r, at);  // a set record's value may be another set record
         read_compact(r, slot_append(slot.node));
         finish_set(slot);
     }
 }
 
-// The kinds a reference prefix may stand before.
-bool referable(uint32_t id) {
-    return type_in(FAMILY_ANY_BLOCK, id) || type_in(FAMILY_ANY_STRING, id) || id == TYPE_MAP || id == TYPE_BINARY ||
-           id == TYPE_VECTOR || id == TYPE_BITSET || id == TYPE_IMAGE || id == TYPE_OBJECT || id == TYPE_FUNCTION ||
-           word_kind(id);
-}
-
 }  // namespace
 
 void read_compact(Reader& r, Slot slot) {
-    const uint8_t* start = r.p;
-    Depth depth(r, start);
     *slot.cell() = g_unset_value;  // no stale payload words: whole cells compare bitwise
+    uint8_t lead = r.byte();
+    // The records met most, first: small integers and words bound to the global context, without prefixes.
+    if (lead >= CP_SMALL_INT && lead < CP_NEW_LINE) {
+        set_integer(slot.cell(), lead & 0x3F);
+        return;
+    }
+    if (lead >= TYPE_WORD && lead <= TYPE_REFINEMENT) {
+        const uint8_t* at = r.p - 1;
+        make_global_word(r, slot, lead, r.varint(), at);
+        return;
+    }
     bool new_line = false, ref = false, set = false;
-    uint8_t lead;
     for (;;) {
-        lead = r.byte();
         if (lead == CP_NEW_LINE) {
             new_line = true;
         } else if (lead == CP_REFERENCE) {
@@ -191,6 +198,7 @@ void read_compact(Reader& r, Slot slot) {
         } else {
             break;
         }
+        lead = r.byte();
     }
     const uint8_t* at = r.p - 1;
     if (lead >= 0x80) {
@@ -212,17 +220,13 @@ void read_compact(Reader& r, Slot slot) {
     uint32_t id = lead & 0x3F;
     bool flag = lead & CP_FLAG;
     if (id == CP_ID_FOLLOWS) id = r.varint();
-    if (no_codec_id(id)) fire_no_codec(id);
-    if (!record_id(id)) r.fail(at);
-    if (set && ((!word_kind(id) && id != TYPE_ISSUE) || !slot.appended)) r.fail(at);
-    if (ref && !referable(id)) r.fail(at);
-    // Only the datatypes whose records carry it have a flag bit.
-    constexpr TypeFamily flagged = FAMILY_ANY_BLOCK | FAMILY_ANY_STRING | FAMILY_ANY_WORD | uint64_t(1) << TYPE_REFINEMENT |
-                                   uint64_t(1) << TYPE_FLOAT | uint64_t(1) << TYPE_TIME | uint64_t(1) << TYPE_PERCENT |
-                                   uint64_t(1) << TYPE_DATE | uint64_t(1) << TYPE_TUPLE | uint64_t(1) << TYPE_MONEY |
-                                   uint64_t(1) << TYPE_BINARY | uint64_t(1) << TYPE_VECTOR | uint64_t(1) << TYPE_BITSET |
-                                   uint64_t(1) << TYPE_IMAGE | uint64_t(1) << TYPE_OBJECT;
-    if (flag && !type_in(flagged, id)) r.fail(at);
+    IdInfo info = ids(id);
+    if (info.no_codec) fire_no_codec(id);
+    // logic! has no lead of its own (0xC2, 0xC3); only the datatypes whose records carry it have a flag bit.
+    if (!info.record || id == TYPE_LOGIC || (set && (!info.settable || !slot.appended)) || (ref && !info.referable) ||
+        (flag && !info.flag)) {
+        r.fail(at);
+    }
 
     uint32_t type = family_case(family_case(id, FAMILY_ANY_BLOCK, TYPE_BLOCK), FAMILY_ANY_STRING, TYPE_STRING);
     if (word_kind(id)) type = TYPE_WORD;
@@ -307,9 +311,10 @@ void read_compact(Reader& r, Slot slot) {
                 break;
             }
             uint32_t count = r.check_count(r.varint(), at);
-            uint32_t node = new_cells(count);
+            uint32_t node = new_filled_cells(count);
             set_series(slot.cell(), TypeId(id), node, head, 0);
-            for (uint32_t i = 0; i < count; i++) read_compact(r, slot_append(node));
+            Depth depth(r, at);
+            for (uint32_t i = 0; i < count; i++) read_compact(r, slot_at(node, i));
             if (id == TYPE_HASH) finish_hash(slot);
             break;
         }
@@ -322,7 +327,8 @@ void read_compact(Reader& r, Slot slot) {
             if (count & 1) r.fail(at);
             begin_map(slot, count);
             uint32_t node = slot.cell()->w2;
-            for (uint32_t i = 0; i < count; i++) read_compact(r, slot_append(node));
+            Depth depth(r, at);
+            for (uint32_t i = 0; i < count; i++) read_compact(r, slot_at(node, i));
             finish_map(r, slot, at);
             break;
         }
@@ -375,16 +381,19 @@ void read_compact(Reader& r, Slot slot) {
             uint32_t index = r.varint();
             GcRoot holder;
             Slot spec = native_spec_slot(r, slot, holder.get());
+            Depth depth(r, at);
             read_compact(r, spec);
             Cell spec_cell = *spec.cell();
             GcRoot keep(spec_cell);
             make_native(r, slot, id, index, keep.get(), at);
             break;
         }
-        case TYPE_OP:
+        case TYPE_OP: {
+            Depth depth(r, at);
             read_compact(r, Slot{slot.node, slot.index, false});
             make_op(r, slot, at);
             break;
+        }
         case TYPE_FUNCTION:
             if (ref) {
                 take_reference(r, slot, id, 0, read_path(r), at);
@@ -401,6 +410,7 @@ void read_compact(Reader& r, Slot slot) {
             break;
         case TYPE_ERROR: {
             make_error(r, slot, r.varint(), at);
+            Depth depth(r, at);
             for (uint32_t f = ERROR_FIELD_ARG1; f <= ERROR_FIELD_STACK; f++) read_compact(r, error_field_slot(slot, f));
             break;
         }

@@ -161,12 +161,6 @@ void read_word(Reader& r, Slot slot, uint32_t id, uint32_t hdr, const uint8_t* a
     }
 }
 
-bool referable(uint32_t id) {
-    return type_in(FAMILY_ANY_BLOCK, id) || type_in(FAMILY_ANY_STRING, id) || id == TYPE_MAP || id == TYPE_BINARY ||
-           id == TYPE_VECTOR || id == TYPE_BITSET || id == TYPE_IMAGE || id == TYPE_OBJECT || id == TYPE_FUNCTION ||
-           word_kind(id);
-}
-
 }  // namespace
 
 void read_standard(Reader& r, Slot slot) {
@@ -182,11 +176,12 @@ void read_standard(Reader& r, Slot slot) {
         cell_clear_new_line(slot.cell());
         return;
     }
-    if (no_codec_id(id)) fire_no_codec(id);
-    if (!record_id(id) && id != TYPE_LOGIC) r.fail(at);
+    IdInfo info = ids(id);
+    if (info.no_codec) fire_no_codec(id);
+    if (!info.record) r.fail(at);
     // Bit 19 is a reference mark only for the kinds written so; an op!'s header keeps a datatype there.
-    bool ref = referable(id) && (hdr & STD_REFERENCE);
-    if (hdr & STD_SET && r.codec == false && !word_kind(id) && id != TYPE_ISSUE) r.fail(at);
+    bool ref = info.referable && (hdr & STD_REFERENCE);
+    if ((hdr & STD_SET) && !r.codec && !info.settable) r.fail(at);
 
     uint32_t type = family_case(family_case(id, FAMILY_ANY_BLOCK, TYPE_BLOCK), FAMILY_ANY_STRING, TYPE_STRING);
     switch (word_kind(id) ? uint32_t(TYPE_WORD) : type) {
@@ -275,9 +270,9 @@ void read_standard(Reader& r, Slot slot) {
                 break;
             }
             uint32_t count = r.check_count(r.u32(), at, 4);
-            uint32_t node = new_cells(count);
+            uint32_t node = new_filled_cells(count);
             set_series(slot.cell(), TypeId(id), node, head, 0);
-            for (uint32_t i = 0; i < count; i++) read_standard(r, slot_append(node));
+            for (uint32_t i = 0; i < count; i++) read_standard(r, slot_at(node, i));
             if (id == TYPE_HASH) finish_hash(slot);
             break;
         }
@@ -290,7 +285,7 @@ void read_standard(Reader& r, Slot slot) {
             if (count & 1) r.fail(at);
             begin_map(slot, count);
             uint32_t node = slot.cell()->w2;
-            for (uint32_t i = 0; i < count; i++) read_standard(r, slot_append(node));
+            for (uint32_t i = 0; i < count; i++) read_standard(r, slot_at(node, i));
             finish_map(r, slot, at);
             break;
         }

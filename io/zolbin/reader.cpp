@@ -48,17 +48,13 @@ void Reader::fail(const uint8_t* at) const {
     fire(ERR_SCRIPT_ZB_INVALID_RECORD, &where);
 }
 
-void Reader::enter(const uint8_t* at) {
-    if (++depth > ZOLBIN_MAX_DEPTH) {
-        depth--;
-        fail(at);
-    }
-    stack_check_native();
+void Reader::too_deep(const uint8_t* at) {
+    depth--;
+    fail(at);
 }
 
-uint32_t Reader::symbol(uint32_t index, const uint8_t* at) {
+uint32_t Reader::make_symbol(uint32_t index, const uint8_t* at) {
     if (!has_symbols || index >= symbol_count) fail(at);
-    if (symbols[index]) return symbols[index];
     const uint8_t* o = offsets + size_t(index) * 4;
     uint32_t offset = uint32_t(o[0]) | uint32_t(o[1]) << 8 | uint32_t(o[2]) << 16 | uint32_t(o[3]) << 24;
     if (offset >= strings_size) fail(at);
@@ -69,6 +65,10 @@ uint32_t Reader::symbol(uint32_t index, const uint8_t* at) {
     // A name is a word's text: never empty, always UTF-8.
     if (length == 0) fail(at);
     for (const uint8_t *c = name, *e = name + length; c < e;) {
+        if (*c < 0x80) {
+            c++;
+            continue;
+        }
         int32_t cp;
         c = utf8_decode_char(c, e, &cp);
         if (cp < 0) fail(at);
@@ -80,22 +80,23 @@ uint32_t Reader::symbol(uint32_t index, const uint8_t* at) {
 // --- slots and plain values
 
 Slot slot_append(uint32_t node) {
-    series_alloc_tail(node);
+    *series_alloc_tail(node) = g_unset_value;
     return Slot{node, node_series(node)->used() - 1, true};
 }
 
-bool no_codec_id(uint32_t id) {
-    return id == TYPE_ROUTINE || id == TYPE_TRIPLE || id == TYPE_HANDLE || id == TYPE_PORT || id == TYPE_EVENT;
+uint32_t new_filled_cells(uint32_t count) {
+    uint32_t node = series_alloc_cells(count ? count : 1);
+    Series* s = node_series(node);
+    Cell* c = s->cells();
+    for (uint32_t i = 0; i < count; i++) c[i] = g_unset_value;
+    s->tail = s->head + count * uint32_t(sizeof(Cell));
+    return node;
 }
 
 void fire_no_codec(uint32_t id) {
     Cell type;
     set_datatype(&type, id);
     fire(ERR_ACCESS_NO_CODEC, &type);
-}
-
-bool record_id(uint32_t id) {
-    return id >= 1 && id <= TYPE_MAX && id != TYPE_SYMBOL && id != TYPE_SERIES && id != TYPE_LOGIC;
 }
 
 void check_head(Reader& r, uint64_t head, uint32_t unit, const uint8_t* at) {
@@ -135,10 +136,14 @@ void finish_hash(Slot slot) {
 }
 
 void begin_map(Slot slot, uint32_t count) {
-    uint32_t node = new_cells(count);
+    // The index is made over the empty block; the keys join it once the records have filled the cells in.
+    uint32_t node = series_alloc_cells(count ? count : 1);
     *slot.cell() = Cell{TYPE_MAP, 0, node, 0};
     uint32_t table = hashtable_make(count / 2, node, HASH_MAP, 1);
     slot.cell()->w3 = table;
+    Series* s = node_series(node);
+    for (uint32_t i = 0; i < count; i++) s->cells()[i] = g_unset_value;
+    s->tail = s->head + count * uint32_t(sizeof(Cell));
 }
 
 void finish_map(Reader& r, Slot slot, const uint8_t* at) {
@@ -180,16 +185,15 @@ void make_datatype(Reader& r, Slot slot, uint32_t id, const uint8_t* at) {
 
 // --- words
 
-void make_global_word(Reader& r, Slot slot, uint32_t type, uint32_t symbol_index, const uint8_t* at) {
+void make_issue(Reader& r, Slot slot, uint32_t symbol_index, const uint8_t* at) {
     uint32_t sym = r.symbol(symbol_index, at);
-    if (type == TYPE_ISSUE) {
-        issue_make_at(slot.cell(), sym);
-        return;
-    }
-    // Most words of an image are global and met many times: their slot is looked up once per symbol.
-    uint32_t& known = r.global_slots[symbol_index];
-    if (!known) known = context_add_word(g_global_context, sym) + 1;
-    set_word(slot.cell(), TypeId(type), g_global_context, sym, known - 1);
+    issue_make_at(slot.cell(), sym);
+}
+
+uint32_t global_slot(Reader& r, uint32_t symbol_index, const uint8_t* at) {
+    uint32_t sym = r.symbol(symbol_index, at);
+    r.global_slots[symbol_index] = context_add_word(g_global_context, sym) + 1;
+    return r.global_slots[symbol_index];
 }
 
 void make_bound_word(Reader& r, Slot slot, uint32_t type, uint32_t symbol, uint32_t context, int32_t index,

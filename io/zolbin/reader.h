@@ -9,6 +9,8 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "io/zolbin/zolbin.h"
 
 namespace zol::zolbin {
 
@@ -25,6 +27,9 @@ struct Slot {
 
 // Appends an unset cell to a block's series and returns its slot. Allocates.
 Slot slot_append(uint32_t node);
+// A new block series of count unset cells (room for one at least), which records then fill in place.
+uint32_t new_filled_cells(uint32_t count);
+inline Slot slot_at(uint32_t node, uint32_t index) { return Slot{node, index, false}; }
 
 struct Reader {
     const uint8_t* data = nullptr;  // the bytes handed to the loader: error offsets count from here
@@ -89,9 +94,17 @@ struct Reader {
     }
 
     // The symbol of a symbol index (made from its name on first use).
-    uint32_t symbol(uint32_t index, const uint8_t* at);
+    uint32_t symbol(uint32_t index, const uint8_t* at) {
+        if (index < symbols.size() && symbols[index]) return symbols[index];
+        return make_symbol(index, at);
+    }
+    uint32_t make_symbol(uint32_t index, const uint8_t* at);
     // Nesting guard: each record read counts one level while it is read.
-    void enter(const uint8_t* at);
+    void enter(const uint8_t* at) {
+        if (++depth > ZOLBIN_MAX_DEPTH) too_deep(at);
+        stack_check_native();
+    }
+    [[noreturn]] void too_deep(const uint8_t* at);
     void leave() { depth--; }
 };
 
@@ -109,11 +122,40 @@ void read_standard(Reader& r, Slot slot);
 
 // --- builders shared by both encodings (each may allocate)
 
-// A datatype id that has a record in the format and whose values can be made here.
-bool record_id(uint32_t id);
+// What a datatype id is in a record: whether it has one (or raises no-codec), and which marks it may carry.
+struct IdInfo {
+    bool record;      // a record of this id can be read
+    bool no_codec;    // a datatype without a record: reading one raises no-codec
+    bool referable;   // may stand behind a reference mark (a series, a context's owner, a bound word)
+    bool settable;    // may stand behind a "set" mark (word kinds and issue!)
+    bool flag;        // the compact lead byte's bit 6 means something for it
+};
+constexpr IdInfo id_info(uint32_t id) {
+    IdInfo i{};
+    if (id == TYPE_ROUTINE || id == TYPE_TRIPLE || id == TYPE_HANDLE || id == TYPE_PORT || id == TYPE_EVENT) {
+        i.no_codec = true;
+        return i;
+    }
+    i.record = id >= 1 && id <= TYPE_MAX && id != TYPE_SYMBOL && id != TYPE_SERIES;
+    bool word = id >= TYPE_WORD && id <= TYPE_REFINEMENT;
+    i.referable = type_in(FAMILY_ANY_BLOCK | FAMILY_ANY_STRING, id) || word || id == TYPE_MAP || id == TYPE_BINARY ||
+                  id == TYPE_VECTOR || id == TYPE_BITSET || id == TYPE_IMAGE || id == TYPE_OBJECT || id == TYPE_FUNCTION;
+    i.settable = word || id == TYPE_ISSUE;
+    i.flag = type_in(FAMILY_ANY_BLOCK | FAMILY_ANY_STRING, id) || word || id == TYPE_FLOAT || id == TYPE_TIME ||
+             id == TYPE_PERCENT || id == TYPE_DATE || id == TYPE_TUPLE || id == TYPE_MONEY || id == TYPE_BINARY ||
+             id == TYPE_VECTOR || id == TYPE_BITSET || id == TYPE_IMAGE || id == TYPE_OBJECT;
+    return i;
+}
+struct IdTable {
+    IdInfo ids[64];
+    constexpr IdTable() : ids() {
+        for (uint32_t id = 0; id < 64; id++) ids[id] = id_info(id);
+    }
+};
+inline constexpr IdTable kIds{};
+inline IdInfo ids(uint32_t id) { return id < 64 ? kIds.ids[id] : IdInfo{}; }
 // Raises no-codec for the datatypes that have no record.
 [[noreturn]] void fire_no_codec(uint32_t id);
-bool no_codec_id(uint32_t id);
 
 // A head index no series of units of this size can reach is refused.
 void check_head(Reader& r, uint64_t head, uint32_t unit, const uint8_t* at);
@@ -137,8 +179,15 @@ void make_money(Reader& r, Slot slot, bool negative, const uint8_t* payload, con
 void make_datatype(Reader& r, Slot slot, uint32_t id, const uint8_t* at);
 
 // Words: the slot becomes a word of the type and symbol bound to the global context (an issue! is never
-// bound).
-void make_global_word(Reader& r, Slot slot, uint32_t type, uint32_t symbol_index, const uint8_t* at);
+// bound). Most words of an image are global and met many times: their slot is looked up once per symbol.
+void make_issue(Reader& r, Slot slot, uint32_t symbol_index, const uint8_t* at);
+uint32_t global_slot(Reader& r, uint32_t symbol_index, const uint8_t* at);
+inline void make_global_word(Reader& r, Slot slot, uint32_t type, uint32_t symbol_index, const uint8_t* at) {
+    if (type == TYPE_ISSUE) return make_issue(r, slot, symbol_index, at);
+    uint32_t known = symbol_index < r.global_slots.size() ? r.global_slots[symbol_index] : 0;
+    if (!known) known = global_slot(r, symbol_index, at);
+    set_word(slot.cell(), TypeId(type), g_global_context, r.symbols[symbol_index], known - 1);
+}
 // A word bound to a context at an index (-1: unresolved); the index must name one of its words.
 void make_bound_word(Reader& r, Slot slot, uint32_t type, uint32_t symbol, uint32_t context, int32_t index,
                      const uint8_t* at);
