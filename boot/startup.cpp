@@ -12,6 +12,7 @@
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "interpreter/parse/parse.h"
 #include "io/natives.h"
 #include "io/zolbin/zolbin.h"
 #include "library/routines.h"
@@ -91,7 +92,7 @@ const InitStep kSteps[] = {
     {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", register_natives},
     {"library routines", library_routines_init},
-    {"Parse engine", nullptr},
+    {"Parse engine", parse_init},
     {"ownership table, and the error catalog and prototype until the boot image carries them",
      start_ownership_and_errors},
     {"checksum, compression and call set-up", io::io_natives_init},
