@@ -6,10 +6,6 @@
 namespace zol::test {
 namespace {
 
-// A compact image of one root value without a symbol table.
-Bytes compact_image(const Bytes& records) {
-    return text_bytes("ZOLBIN") + bytes_of({2, 1, 1, int(records.size())}) + records;
-}
 // The records of a one-value compact image, when it has no symbol table.
 Bytes compact_records(const Bytes& image) {
     EXPECT_GE(image.size(), 10u);
