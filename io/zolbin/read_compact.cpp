@@ -47,7 +47,7 @@ ContextHeader read_context_header(Reader& r, const uint8_t* at) {
     h.stack = flags & CP_CONTEXT_STACK;
     h.flag = flags & CP_CONTEXT_FLAG;
     h.values = (flags & CP_CONTEXT_VALUES) && !h.stack;
-    h.count = r.check_count(r.varint(), at);
+    h.count = r.claim_cells(r.varint(), at);
     return h;
 }
 
@@ -104,7 +104,7 @@ void read_function_block(Reader& r, Slot slot, const OwnerOf& owner, uint32_t co
         function_take_block(slot, owner, context, body, &block);
         return;
     }
-    uint32_t count = r.check_count(r.varint(), at);
+    uint32_t count = r.claim_cells(r.varint(), at);
     Series* s = node_series(node);
     if (uint64_t(count) * sizeof(Cell) > s->size) s = series_grow_buffer(node, uint64_t(count) * sizeof(Cell));
     for (uint32_t i = 0; i < count; i++) s->cells()[i] = g_unset_value;
@@ -310,7 +310,7 @@ void read_compact(Reader& r, Slot slot) {
                 take_reference(r, slot, id, head, read_path(r), at);
                 break;
             }
-            uint32_t count = r.check_count(r.varint(), at);
+            uint32_t count = r.claim_cells(r.varint(), at);
             uint32_t node = new_filled_cells(count);
             set_series(slot.cell(), TypeId(id), node, head, 0);
             Depth depth(r, at);
@@ -323,7 +323,7 @@ void read_compact(Reader& r, Slot slot) {
                 take_reference(r, slot, id, 0, read_path(r), at);
                 break;
             }
-            uint32_t count = r.check_count(r.varint(), at);
+            uint32_t count = r.claim_cells(r.varint(), at);
             if (count & 1) r.fail(at);
             begin_map(slot, count);
             uint32_t node = slot.cell()->w2;
@@ -448,6 +448,7 @@ void read_compact_body(Reader& r) {
     const uint8_t* at = r.p;
     if (records > r.remaining()) r.fail(at);
     r.end = r.p + records;
+    r.cell_budget = records;
     while (r.p < r.end) read_compact(r, slot_append(r.root));
 }
 

@@ -55,7 +55,7 @@ ContextHeader read_context_header(Reader& r, const uint8_t* at) {
     h.flag = word & STD_CONTEXT_FLAG;
     h.stack = word & STD_CONTEXT_STACK;
     h.values = (word & STD_CONTEXT_VALUES) && !h.stack;
-    h.count = r.check_count(r.u32(), at, 4);
+    h.count = r.claim_cells(r.u32(), at, 4);
     return h;
 }
 
@@ -94,7 +94,7 @@ void read_function_block(Reader& r, Slot slot, const OwnerOf& owner, uint32_t co
         function_take_block(slot, owner, context, body, &block);
         return;
     }
-    uint32_t count = r.check_count(r.u32(), at, 4);
+    uint32_t count = r.claim_cells(r.u32(), at, 4);
     for (uint32_t i = 0; i < count; i++) read_standard(r, slot_append(node));
 }
 
@@ -269,7 +269,7 @@ void read_standard(Reader& r, Slot slot) {
                 take_reference(r, slot, id, head, read_path(r), at);
                 break;
             }
-            uint32_t count = r.check_count(r.u32(), at, 4);
+            uint32_t count = r.claim_cells(r.u32(), at, 4);
             uint32_t node = new_filled_cells(count);
             set_series(slot.cell(), TypeId(id), node, head, 0);
             for (uint32_t i = 0; i < count; i++) read_standard(r, slot_at(node, i));
@@ -281,7 +281,7 @@ void read_standard(Reader& r, Slot slot) {
                 take_reference(r, slot, id, 0, read_path(r), at);
                 break;
             }
-            uint32_t count = r.check_count(r.u32(), at, 4);
+            uint32_t count = r.claim_cells(r.u32(), at, 4);
             if (count & 1) r.fail(at);
             begin_map(slot, count);
             uint32_t node = slot.cell()->w2;
@@ -385,6 +385,7 @@ void read_standard_body(Reader& r) {
     const uint8_t* at = r.p;
     if (records > r.remaining()) r.fail(at);
     r.end = r.p + records;
+    r.cell_budget = records;
     while (r.p < r.end) read_standard(r, slot_append(r.root));
 }
 

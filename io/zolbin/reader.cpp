@@ -4,6 +4,7 @@
 // anything is allocated for it, and every malformed record raises zb-invalid-record with its offset.
 #include "io/zolbin/reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -285,8 +286,11 @@ void attach_function(Reader& r, Slot slot, const OwnerOf& owner, uint32_t contex
                      uint32_t body_capacity, uint32_t* spec_node, uint32_t* body_node, const uint8_t* at) {
     GcRoot keep(context_holder(context));
     GcRoot spec, body, info;
-    set_series(spec.get(), TYPE_BLOCK, new_cells(spec_capacity));
-    set_series(body.get(), TYPE_BLOCK, new_cells(body_capacity));
+    // The capacities are only room asked for: the blocks grow to what their records hold, and a block
+    // shared by reference has no records here, so a few cells are made up front whatever they say.
+    constexpr uint32_t ROOM = 16;
+    set_series(spec.get(), TYPE_BLOCK, new_cells(std::min(spec_capacity, ROOM)));
+    set_series(body.get(), TYPE_BLOCK, new_cells(std::min(body_capacity, ROOM)));
     set_series(info.get(), TYPE_BLOCK, series_alloc_cells_unset(FN_INFO_COUNT));
     Series* s = cell_series(info.get());
     s->tail = s->head + FN_INFO_COUNT * uint32_t(sizeof(Cell));

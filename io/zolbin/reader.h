@@ -42,6 +42,10 @@ struct Reader {
     uint32_t root = 0;       // the destination block, where reference paths start
     uint32_t root_base = 0;  // its cell index of this load's first root value
     uint32_t depth = 0;
+    // Cells the containers may still ask for: the records' size at the start. Each cell a container holds
+    // is filled by a record of its own, at least a byte long, so a sound image never runs out; nested
+    // containers that each claim what is left of the input do, long before they add up to gigabytes.
+    uint64_t cell_budget = 0;
 
     // The symbol table: count offsets (32-bit little-endian) into the strings area.
     bool has_symbols = false;
@@ -90,6 +94,14 @@ struct Reader {
     // and is refused before anything is allocated for it.
     uint32_t check_count(uint64_t count, const uint8_t* at, uint32_t least = 1) const {
         if (count > remaining() / least) fail(at);
+        return uint32_t(count);
+    }
+
+    // A count of cells a container is made with: checked as above, and taken from the cell budget.
+    uint32_t claim_cells(uint64_t count, const uint8_t* at, uint32_t least = 1) {
+        check_count(count, at, least);
+        if (count > cell_budget) fail(at);
+        cell_budget -= count;
         return uint32_t(count);
     }
 

@@ -262,6 +262,29 @@ TEST_F(ReaderTest, DatatypesWithoutARecordRaiseNoCodec) {
     }
 }
 
+TEST_F(ReaderTest, NestedBlocksThatEachClaimTheRestOfTheInputAreRefusedBeforeTheyAllocateIt) {
+    // A thousand blocks, each saying it holds 60,000 values, over 60,000 bytes: each count alone fits in
+    // what is left, but together they would ask for a gigabyte of cells.
+    Bytes records, words_records;
+    Bytes level = bytes_of({0x05, 0xE0, 0xD4, 0x03}), words_level = words({5, 0, 60000});
+    for (int i = 0; i < 1000; i++) {
+        records.insert(records.end(), level.begin(), level.end());
+        words_records.insert(words_records.end(), words_level.begin(), words_level.end());
+    }
+    records.resize(records.size() + 60000, 0x03);
+    Bytes none = words({3});
+    for (int i = 0; i < 60000; i++) words_records.insert(words_records.end(), none.begin(), none.end());
+    for (const Bytes& image : {compact(records), standard(words_records)}) {
+        bool was = g_gc_enabled;
+        g_gc_enabled = false;  // what the decode made stays counted until it is measured
+        uint64_t before = memory_stats().live_bytes;
+        EXPECT_EQ(decode_error(image), ERR_SCRIPT_ZB_INVALID_RECORD);
+        uint64_t grown = memory_stats().live_bytes - before;
+        g_gc_enabled = was;
+        EXPECT_LT(grown, 64 * image.size());
+    }
+}
+
 TEST_F(ReaderTest, NestingDeeperThanTheLimitIsRefused) {
     Bytes deep;
     for (uint32_t i = 0; i < ZOLBIN_MAX_DEPTH + 1; i++) deep = deep + bytes_of({0x05, 0x01});
