@@ -45,7 +45,19 @@ bool attempt(Body body) {
     return raised;
 }
 
+// A compressed body may stand for hundreds of times its size, all of it sound records: the fuzzer keeps to
+// bodies of a few megabytes at most, so that what it decodes fits the memory it is given.
+constexpr uint32_t MAX_UNPACKED = 4u << 20;
+
+bool unpacks_too_large(const std::vector<uint8_t>& image) {
+    if (image.size() < 8 + BITLZ_HEAD_SIZE || !(image[7] & ZOLBIN_COMPRESSED)) return false;
+    const uint8_t* size = image.data() + 8 + 4;  // the bit-LZ head: stream length, then output size
+    uint32_t unpacked = uint32_t(size[0]) | uint32_t(size[1]) << 8 | uint32_t(size[2]) << 16 | uint32_t(size[3]) << 24;
+    return unpacked > MAX_UNPACKED;
+}
+
 void decode_both_ways(const std::vector<uint8_t>& image, bool collect) {
+    if (unpacks_too_large(image)) return;
     GcRoot payload, out, block;
     binary_load_at(payload.get(), image.data(), image.size());
     if (!attempt([&] { zolbin_decode_value(payload.get(), out.get()); })) {
