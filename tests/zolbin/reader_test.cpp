@@ -196,6 +196,8 @@ TEST_F(ReaderTest, EveryMalformedRecordRaisesInvalidRecordAtItsOffset) {
         {"a word without a symbol table", compact(bytes_of({0x0F, 0x00})), 0},
         {"a symbol offset past the strings",
          text_bytes("ZOLBIN") + bytes_of({2, 5, 1, 2, 1, 2, 5, 0, 0, 0, 'x', 0, 0x0F, 0x00}), 0},
+        {"a strings area whose last byte is not NUL",
+         text_bytes("ZOLBIN") + bytes_of({2, 5, 1, 2, 1, 1, 0, 0, 0, 0, 'x', 0x0F, 0x00}), 13},
         {"a path count of 0", compact(bytes_of({0x05, 0x01, 0xFF, 0x00})), 0},
         {"a path count past the bytes left", compact(bytes_of({0x05, 0x01, 0xFF, 0x09, 0x00})), 0},
         {"a path index equal to the cell count", compact(bytes_of({0x05, 0x02, 0x81, 0xFF, 0x02, 0x00, 0x02})), 0},
