@@ -15,6 +15,7 @@ namespace zol {
 
 GcRoot* g_root_chain = nullptr;
 void (*g_mark_hashtable)(uint32_t table) = nullptr;
+void (*g_mark_code)(void* code) = nullptr;
 
 bool g_gc_enabled = false;
 uint32_t g_root_block = 0;
@@ -98,6 +99,7 @@ void drain() {
         g_mark_stack.pop_back();
         Series* s = g_nodes[node];
         for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
+        if (s->code) g_mark_code(s->code);
     }
 }
 

@@ -49,6 +49,10 @@ void gc_mark_node(uint32_t node);
 // which sets the marker when it starts; until then no table exists.
 extern void (*g_mark_hashtable)(uint32_t table);
 
+// Marks what a block's decoded form holds (the interpreter's; see series_changed), for each marked block that
+// has one.
+extern void (*g_mark_code)(void* code);
+
 // The root block: values the runtime makes during start-up live here. Created by root_block_init.
 extern uint32_t g_root_block;
 void root_block_init();

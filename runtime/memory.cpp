@@ -15,6 +15,7 @@
 namespace zol {
 
 Series** g_nodes = nullptr;
+void (*g_drop_code)(Series* s);
 
 namespace {
 
@@ -23,18 +24,17 @@ uint32_t g_node_next = 1;  // ids below this have been handed out at least once
 uint32_t g_free_head = 0;  // first free node id; 0 when none
 MemoryStats g_stats{};
 // Buffers replaced while code may still read them: freed at the next collection. They are chained through
-// their headers (bytes 24 to 31, unused otherwise), so abandoning one never allocates.
+// the code word of their headers (its decoded form dropped first), so abandoning one never allocates.
 Series* g_abandoned = nullptr;
 
-inline Series* abandoned_next(const Series* s) {
-    Series* next;
-    std::memcpy(&next, &s->reserved[1], sizeof next);
-    return next;
-}
+inline Series* abandoned_next(const Series* s) { return static_cast<Series*>(s->code); }
 inline void abandon(Series* s) {
-    std::memcpy(&s->reserved[1], &g_abandoned, sizeof g_abandoned);
+    series_changed(s);
+    s->code = g_abandoned;
     g_abandoned = s;
 }
+
+void drop_nothing(Series* s) { s->code = nullptr; }
 
 constexpr uint32_t FIRST_NODE_COUNT = 10000;
 constexpr uint32_t MAX_NODES = 0x7FFFFFFF;
@@ -161,12 +161,15 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
     s->node = 0;
     s->size = uint32_t(size);
     s->head = s->tail = offset;
+    s->runs = 0;
+    s->code = nullptr;
     g_stats.live_bytes += footprint(s);
     g_stats.allocated_since_gc += footprint(s);
     return s;
 }
 
 void free_buffer(Series* s) {
+    series_changed(s);
     g_stats.live_bytes -= footprint(s);
     uint64_t bytes = sizeof(Series) + s->size;
     if (poolable(s->size) && g_pool_bytes + bytes <= POOL_LIMIT) {
@@ -189,6 +192,7 @@ Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
     uint32_t unit = old->unit();
     Series* fresh = alloc_buffer(new_size / unit, unit, 0);
     old = g_nodes[node];
+    series_changed(old);  // the node's new buffer starts without a decoded form
     uint32_t used = old->tail - old->head;
     if (used > fresh->size) used = fresh->size;
     fresh->flags = (old->flags & ~(SER_BIG | SER_MID_HEAD)) | (fresh->flags & SER_BIG);
@@ -207,6 +211,7 @@ Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
 const MemoryStats& memory_stats() { return g_stats; }
 
 void memory_init() {
+    if (!g_drop_code) g_drop_code = drop_nothing;
     g_node_capacity = FIRST_NODE_COUNT;
     g_nodes = static_cast<Series**>(std::calloc(g_node_capacity, sizeof(Series*)));
     if (!g_nodes) runtime_error(94, 0);
@@ -219,7 +224,9 @@ void memory_init() {
 
 void memory_release_all() {
     for (uint32_t id = 1; id < g_node_next; id++) {
-        if (!entry_is_free(g_nodes[id]) && g_nodes[id]) std::free(g_nodes[id]);
+        if (entry_is_free(g_nodes[id]) || !g_nodes[id]) continue;
+        series_changed(g_nodes[id]);
+        std::free(g_nodes[id]);
     }
     for (Series* s = g_abandoned; s;) {
         Series* next = abandoned_next(s);
@@ -364,6 +371,7 @@ Cell* series_alloc_tail(uint32_t node) {
     auto* cell = reinterpret_cast<Cell*>(s->tail_ptr());
     set_unset(cell);
     s->tail += 16;
+    series_changed(s);
     return cell;
 }
 
@@ -374,6 +382,7 @@ uint8_t* series_reserve_tail(uint32_t node, uint64_t n) {
     if (uint64_t(s->tail) + n > s->size) s = series_expand(node, n > s->size ? 2 * n : 0);
     uint8_t* at = s->tail_ptr();
     s->tail += uint32_t(n);
+    series_changed(s);
     return at;
 }
 
@@ -390,6 +399,7 @@ void memory_clear_words(uint32_t* first, uint32_t* last) {
 void memory_after_collection() {
     for (Series* s = g_abandoned; s;) {
         Series* next = abandoned_next(s);
+        s->code = nullptr;  // the chain, not a decoded form
         free_buffer(s);
         s = next;
     }

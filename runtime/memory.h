@@ -19,7 +19,10 @@ struct Series {
     uint32_t size;
     uint32_t head;
     uint32_t tail;
-    uint32_t reserved[3];  // keeps the data area 16-byte aligned; an abandoned buffer chains through [1..2]
+    uint32_t runs;  // evaluations of a block not yet decoded (the interpreter's count; see code below)
+    // The interpreter's decoded form of the block, or null; an abandoned buffer chains through it instead.
+    // Any change to the cells drops it first: series_changed.
+    void* code;
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
@@ -35,6 +38,15 @@ struct Series {
     Cell* cell_tail() { return reinterpret_cast<Cell*>(data() + tail); }
 };
 static_assert(sizeof(Series) == 32);
+
+// The interpreter keeps a decoded form of blocks it runs again and again; it is good only while their cells
+// stay as they were. Every change to the cells of a block (insert, remove, change, poke, sort, bind ...)
+// calls series_changed first, which hands the form back through the hook the interpreter sets; freeing or
+// replacing a buffer does the same.
+extern void (*g_drop_code)(Series* s);
+inline void series_changed(Series* s) {
+    if (s->code) g_drop_code(s);
+}
 
 // Flags word of a series buffer.
 constexpr uint32_t SER_UNIT_MASK = 0x1F;

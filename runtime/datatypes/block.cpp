@@ -42,11 +42,13 @@ inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
 inline bool is_path_or_lit(uint32_t t) { return t == TYPE_PATH || t == TYPE_LIT_PATH; }
 inline int sign(int v) { return (v > 0) - (v < 0); }
 
-// hash! (a later unit) keeps a hash table of its cells in word 3. Every place below where cells come, go,
-// move or change calls this hook with what happened, which is where the table upkeep belongs. No hash!
-// value can be made before that unit exists, so meeting one here is a fault to stop on.
+// Every place below where cells come, go, move or change calls this hook with what happened, right after
+// the change: the block's decoded form goes (see series_changed), and hash! (a later unit), which keeps a
+// hash table of its cells in word 3, belongs here for the table upkeep. No hash! value can be made before
+// that unit exists, so meeting one here is a fault to stop on.
 enum class HashEdit { inserted, removed, replaced, swapped, rebuilt };
 void hash_upkeep(const Cell* series, HashEdit, uint32_t /*index*/, uint64_t /*count*/) {
+    series_changed(cell_series(series));
     if (cell_is(series, TYPE_HASH)) fire(ERR_INTERNAL_NOT_DONE);
 }
 
@@ -728,6 +730,7 @@ void block_rs_clear(const Cell* block) { block_rs_clear_from(block, series_index
 void block_rs_clear_from(const Cell* block, uint32_t index) {
     Series* s = cell_series(block);
     if (index < s->used()) s->tail = s->head + index * CELL;
+    hash_upkeep(block, HashEdit::removed, index, 0);
 }
 
 Cell* block_rs_append(const Cell* block, const Cell* value) {

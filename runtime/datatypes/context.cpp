@@ -205,6 +205,7 @@ void bind_cells(uint32_t node, uint32_t context, bool self) {
     stack_check_native();
     cycles_push(node);
     Series* s = node_series(node);
+    series_changed(s);  // its words are bound anew
     for (uint32_t i = s->head / 16, end = s->tail / 16; i < end; i++) {
         Cell* c = reinterpret_cast<Cell*>(node_series(node)->data()) + i;
         switch (family_case(cell_type(c), FAMILY_ANY_BLOCK, TYPE_BLOCK)) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "predefined.h"
 
 namespace zol {
@@ -35,22 +36,32 @@ Cell* ownership_get(uint32_t node);
 bool ownership_check(const Cell* value, PredefinedWord action, int32_t index, int32_t part, const Cell* extra = nullptr);
 
 // The before/after pair of reports around one change. Positions and counts used after the "before" report
-// are taken from the series as it is then (see told()).
+// are taken from the series as it is then (see told()). A block's decoded form is dropped on both sides of
+// the change and on the way out, since the reports run code that may decode it again.
 class OwnershipReport {
 public:
     OwnershipReport(const Cell* value, PredefinedWord before, PredefinedWord after, int32_t index, int32_t part)
         : value_(*value), after_(after), index_(index), part_(part) {
         owned_ = ownership_check(&value_, before, index, part);
+        changed();
     }
+    ~OwnershipReport() { changed(); }
+    OwnershipReport(const OwnershipReport&) = delete;
+    OwnershipReport& operator=(const OwnershipReport&) = delete;
     // Whether the "before" report ran an owner's handler: that language code may have changed the series,
     // so what the action worked out before the report must be checked again against the series as it is.
     bool told() const { return owned_; }
     // Call once the change is made.
     void done() {
+        changed();
         if (owned_) ownership_check(&value_, after_, index_, part_);
     }
 
 private:
+    void changed() {
+        if (type_in(FAMILY_ANY_BLOCK, cell_type(&value_))) series_changed(cell_series(&value_));
+    }
+
     Cell value_;
     PredefinedWord after_;
     int32_t index_, part_;
