@@ -59,6 +59,12 @@ enum Kind : uint8_t {
     K_FOREVER,
 };
 
+// Arithmetic and comparison computed in place, one code for each operator entry.
+enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_LT, A_GT, A_LE, A_GE, A_NONE };
+
+// Where a simple operand is read: a literal's cell, or a word's value.
+enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
+
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
 struct Node {
     Kind kind;
@@ -66,6 +72,8 @@ struct Node {
     RefKind term_ref;  // the word at end, when term is set
     bool term;         // the cell at end is a word, which may have become an operator since
     bool simple;       // a literal or word, then arithmetic and comparison operators over literals and words
+    Operand operand;   // a literal or word primary: where it is read
+    uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
     uint32_t pos;
     uint32_t primary_end;  // position after the primary value
@@ -82,8 +90,11 @@ struct OpSite {
     RefKind ref;
     FastOp fast;
     CompareOp cmp;
+    Arith arith;
+    Operand right_operand;  // the right operand when it is a literal or a word
     uint32_t index;
     uint32_t right;  // the right operand's node
+    uint32_t right_at;  // its slot (a word's), or its position
 };
 
 enum Callee : uint8_t {
@@ -103,6 +114,8 @@ struct CallInfo {
     uint32_t fill, nfill;  // what follows them in a function's frame (refinements off, locals), in Code::fills
     uint32_t loop_word;   // repeat: where its word's value lives
     RefKind loop_ref;
+    Cell* context;        // functions: their context's own cell (a context record never moves)
+    Cell body;            // functions: the body
 };
 
 struct Code {
@@ -113,6 +126,7 @@ struct Code {
     uint32_t context = 0;  // the stack context whose words are read as REF_LOCAL, 0 for none
     bool valid = true;
     bool single = false;   // one literal or word, read without a step
+    bool simple_single = false;  // one simple expression (see Node::simple)
     std::vector<Node> nodes;
     std::vector<uint32_t> tops;  // the block's expressions in order
     std::vector<OpSite> ops;
@@ -144,7 +158,6 @@ struct Code {
 }
 
 inline Code* code_of(const Series* s) { return static_cast<Code*>(s->code); }
-inline Cell* global_cells() { return node_series(g_global_values)->cells(); }
 
 // The same function value: what a word held when decoded and holds now (a line break marker aside).
 inline bool same_value(const Cell* a, const Cell* b) {
@@ -214,15 +227,55 @@ private:
         return word_slot(w);
     }
 
+    static Arith arith_of(FastOp fast, CompareOp cmp) {
+        switch (fast) {
+            case FAST_ADD: return A_ADD;
+            case FAST_SUBTRACT: return A_SUB;
+            case FAST_MULTIPLY: return A_MUL;
+            case FAST_DIVIDE: return A_DIV;
+            case FAST_REMAINDER: return A_REM;
+            case FAST_COMPARE:
+                switch (cmp) {
+                    case CMP_NOT_EQUAL: return A_NE;
+                    case CMP_STRICT_EQUAL: return A_SEQ;
+                    case CMP_LESSER: return A_LT;
+                    case CMP_GREATER: return A_GT;
+                    case CMP_LESSER_OR_EQUAL: return A_LE;
+                    case CMP_GREATER_OR_EQUAL: return A_GE;
+                    default: return A_EQ;
+                }
+            default: return A_NONE;
+        }
+    }
+
+    void operand_of(const Node& n, Operand* kind, uint32_t* at) const {
+        *at = n.pos;
+        if (n.kind == K_LITERAL) {
+            *kind = OPERAND_LITERAL;
+        } else if (n.kind == K_PAREN) {
+            // A paren holding one simple expression is an operand too (checked again when it is read).
+            const Code* inner = static_cast<const Code*>(cell_series(cells_ + n.pos)->code);
+            *kind = inner && inner->simple_single ? OPERAND_PAREN : OPERAND_NONE;
+        } else if (n.kind != K_WORD) {
+            *kind = OPERAND_NONE;
+        } else if (n.ref == REF_LOCAL || n.ref == REF_GLOBAL) {
+            *kind = n.ref == REF_LOCAL ? OPERAND_LOCAL : OPERAND_GLOBAL;
+            *at = n.index;
+        } else {
+            *kind = OPERAND_OTHER;
+        }
+    }
+
     bool is_word_at(uint32_t pos) const { return pos < c_.end && cell_is(cells_ + pos, TYPE_WORD); }
 
     // An expression: a primary value, then (with infix) the operators after it.
     uint32_t expression(uint32_t pos, bool infix) {
         uint32_t n = primary(pos);
         uint32_t p = c_.nodes[n].primary_end;
+        operand_of(c_.nodes[n], &c_.nodes[n].operand, &c_.nodes[n].operand_at);
         if (p == UNKNOWN || !infix) {
             c_.nodes[n].end = p;
-            c_.nodes[n].simple = !infix && p != UNKNOWN && (c_.nodes[n].kind == K_LITERAL || c_.nodes[n].kind == K_WORD);
+            c_.nodes[n].simple = !infix && p != UNKNOWN && c_.nodes[n].operand != OPERAND_NONE;
             return n;
         }
         // The operands' own operators go into the list first: this expression's are gathered in a row.
@@ -242,16 +295,18 @@ private:
             p = c_.nodes[op.right].primary_end;
             if (p == UNKNOWN) break;
         }
+        for (OpSite& op : ops) {
+            op.arith = arith_of(op.fast, op.cmp);
+            operand_of(c_.nodes[op.right], &op.right_operand, &op.right_at);
+        }
         Node& node = c_.nodes[n];
+        operand_of(node, &node.operand, &node.operand_at);
         node.ops = uint32_t(c_.ops.size());
         node.nops = uint32_t(ops.size());
         c_.ops.insert(c_.ops.end(), ops.begin(), ops.end());
         node.end = p;
-        node.simple = p != UNKNOWN && (node.kind == K_LITERAL || node.kind == K_WORD);
-        for (const OpSite& op : ops) {
-            Kind right = c_.nodes[op.right].kind;
-            node.simple = node.simple && op.fast != FAST_NONE && (right == K_LITERAL || right == K_WORD);
-        }
+        node.simple = p != UNKNOWN && node.operand != OPERAND_NONE;
+        for (const OpSite& op : ops) node.simple = node.simple && op.fast != FAST_NONE && op.right_operand != OPERAND_NONE;
         if (p != UNKNOWN && is_word_at(p)) {
             node.term = true;
             node.term_ref = ref_of(cells_ + p, &node.term_index);
@@ -366,6 +421,8 @@ private:
         site.word_context = word_context(&site.name);
         site.frame_kind = type == TYPE_FUNCTION ? KH_INTERP_FUNCTION : KH_INTERP_CALL;
         if (type == TYPE_FUNCTION) {
+            site.context = context_cell(fn->w1);
+            site.body = node_series(fn->w3)->cells()[FN_INFO_BODY];
             const Cell* compiled = node_series(fn->w3)->cells() + FN_INFO_CODE;
             bool invoke = (fn->header & (FN_TRACE | FN_NO_TRACE)) || (cell_is(compiled, TYPE_INTEGER) && cell_int(compiled) != 0);
             site.callee = invoke ? CALLEE_INVOKE : CALLEE_FUNCTION;
@@ -527,6 +584,7 @@ Code* decode(const Cell* block) {
     if (code->tops.size() == 1) {
         const Node& n = code->nodes[code->tops[0]];
         code->single = n.end == code->end && n.nops == 0 && !n.term && (n.kind == K_LITERAL || n.kind == K_WORD);
+        code->simple_single = n.end == code->end && n.simple;
     }
     s = cell_series(block);
 #if defined(ZOL_ASSERTS)
@@ -639,9 +697,44 @@ inline Cell* write_slot(const Run& r, RefKind ref, uint32_t index) {
     g_args.top = slot + 1;
 }
 
+uint32_t eval_arg(Run& r, const Node& n);
+const Cell* plain_operand(const Run& r, const Node& n);
+
+// Runs a decoded block: a block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs
+// no step, and a block of one expression (a function body that is an either, a paren) no loop.
+[[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot) {
+    if (c->tops.size() != 1) {
+        run_code(c, block, locals, to_slot);
+        return;
+    }
+    Cell* result = g_args.top;
+    Run r{c, node_series(c->node)->cells(), locals};
+    const Node& n = c->nodes.data()[c->tops[0]];
+    if (c->single) {
+        if (const Cell* v = plain_operand(r, n)) {
+            if (result + 1 >= g_args.end) stack_overflow(result + 1);
+            *result = *v;
+            g_args.top = result + 1;
+            if (to_slot) *g_args.base = *result;
+            return;
+        }
+    }
+    BlockScope scope(block);
+    ZOL_ASSERT(unchanged(c));
+    g_current_block.w1 = c->start;
+    uint32_t next = eval_arg(r, n);
+    if (unwind_pending()) return;
+    if ((!c->valid || next != n.end) && next < c->end) {
+        eval_block_from(next, c->end, result);
+        if (unwind_pending()) return;
+    }
+    g_args.top = result + 1;
+    if (to_slot) *g_args.base = *result;
+}
+
 // Evaluates a block of the code (a branch, a loop body, a paren) through its decoded form when it has one,
 // else plainly; the locals of the running code go along when the block reads the same ones.
-void run_block(const Cell* block, bool to_slot, const Run* parent) {
+[[gnu::always_inline]] inline void run_block(const Cell* block, bool to_slot, const Run* parent) {
     Code* c = code_of(cell_series(block));
     if (c && c->start == series_index(block)) {
         Cell* locals = nullptr;
@@ -652,7 +745,7 @@ void run_block(const Cell* block, bool to_slot, const Run* parent) {
                 return;
             }
         }
-        run_code(c, block, locals, to_slot);
+        run_code_fast(c, block, locals, to_slot);
         return;
     }
     eval_block(block, to_slot);
@@ -677,25 +770,101 @@ void run_block(const Cell* block, bool to_slot, const Run* parent) {
     return v && is_plain_value(cell_type(v)) ? v : nullptr;
 }
 
+bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
+
+// The value of a literal, of a word holding a plain value or of a paren holding a simple expression (held in
+// paren_value), or null.
+[[gnu::always_inline]] inline const Cell* operand(const Run& r, Operand kind, uint32_t at, Cell* paren_value) {
+    const Cell* v;
+    switch (kind) {
+        case OPERAND_LITERAL: return r.cells + at;
+        case OPERAND_PAREN: return eval_simple_paren(r, at, paren_value) ? paren_value : nullptr;
+        case OPERAND_LOCAL: v = r.locals + at; break;
+        case OPERAND_GLOBAL: v = global_cells() + at; break;
+        default:
+            v = word_slot(r.cells + at);
+            if (!v) return nullptr;
+            break;
+    }
+    return is_plain_value(cell_type(v)) ? v : nullptr;
+}
+
+// left op right into left, as fast_compute does it for the operator's entry.
+[[gnu::always_inline]] inline bool arith(Arith a, Cell* left, const Cell* right) {
+    uint32_t lt = cell_type(left), rt = cell_type(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        int32_t x = int32_t(left->w2), y = int32_t(right->w2), z;
+        switch (a) {
+            case A_ADD:
+                if (__builtin_add_overflow(x, y, &z)) return set_float(left, double(x) + double(y)), true;
+                break;
+            case A_SUB:
+                if (__builtin_sub_overflow(x, y, &z)) return set_float(left, double(x) - double(y)), true;
+                break;
+            case A_MUL:
+                if (__builtin_mul_overflow(x, y, &z)) return set_float(left, double(x) * double(y)), true;
+                break;
+            case A_DIV:
+                if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+                if (x % y != 0) return set_float(left, double(x) / double(y)), true;
+                z = x / y;
+                break;
+            case A_REM:
+                if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+                z = x % y;
+                break;
+            case A_EQ:
+            case A_SEQ: return set_logic(left, x == y), true;
+            case A_NE: return set_logic(left, x != y), true;
+            case A_LT: return set_logic(left, x < y), true;
+            case A_GT: return set_logic(left, x > y), true;
+            case A_LE: return set_logic(left, x <= y), true;
+            case A_GE: return set_logic(left, x >= y), true;
+            default: return false;
+        }
+        set_integer(left, z);
+        return true;
+    }
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && a <= A_MUL) {
+        double x = cell_float(left), y = cell_float(right);
+        set_float(left, a == A_ADD ? x + y : a == A_SUB ? x - y : x * y);
+        return true;
+    }
+    return false;
+}
+
 // A simple node's value (a literal or word, then arithmetic and comparison operators over literals and
 // words, as decoded): computed into out as eval.cpp's simple expressions are, without an evaluation step.
 // False, with nothing else done, when it is not of that kind now.
 [[gnu::always_inline]] inline bool eval_simple(const Run& r, const Node& n, Cell* out) {
-    const Cell* v = plain_operand(r, n);
+    Cell paren;
+    const Cell* v = operand(r, n.operand, n.operand_at, &paren);
     if (!v) return false;
     *out = *v;
     for (uint32_t k = 0; k < n.nops; k++) {
         const OpSite& op = r.code->ops[n.ops + k];
         const Cell* o = read(r, op.ref, op.index, op.pos);
         if (!o || !same_value(o, &op.value)) return false;
-        const Cell* right = plain_operand(r, r.code->nodes.data()[op.right]);
-        if (!right || !fast_compute(op.fast, op.cmp, out, right)) return false;
+        const Cell* right = operand(r, op.right_operand, op.right_at, &paren);
+        if (!right || !arith(op.arith, out, right)) return false;
     }
     if (n.term) {
         const Cell* t = read(r, n.term_ref, n.term_index, n.end);
         if (!t || cell_is(t, TYPE_OP)) return false;
     }
     return true;
+}
+
+// The value of a paren of the code at a position that holds one simple expression, as eval.cpp's simple
+// parens: false when it does not now.
+[[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
+    const Cell* paren = r.cells + at;
+    Code* c = code_of(cell_series(paren));
+    if (!c || !c->simple_single || c->start != series_index(paren)) return false;
+    Cell* locals = r.locals;
+    if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
+    Run sub{c, node_series(c->node)->cells(), locals};
+    return eval_simple(sub, c->nodes[c->tops[0]], out);
 }
 
 // The value of an expression that runs no code and raises nothing, parens of such included, as eval.cpp's
@@ -877,14 +1046,27 @@ uint32_t exec_expr(Run& r, const Node& n) {
 
 // Runs an interpreted function's body for the call whose frame is on top: its context points at the call's
 // cells meanwhile, and return and exit stop here with the result in place.
-void run_function(const Cell* fn) {
-    ValuesGuard values(fn->w1, stack_index(g_args.base));
+// Points a function's context at the argument cells of its running call, and back on every way out.
+class CallValues {
+public:
+    CallValues(Cell* context, uint32_t values) : context_(context), saved_(context->w2) { context->w2 = values; }
+    ~CallValues() { context_->w2 = saved_; }
+    CallValues(const CallValues&) = delete;
+    CallValues& operator=(const CallValues&) = delete;
+
+private:
+    Cell* context_;
+    uint32_t saved_;
+};
+
+void run_function(const CallInfo& site) {
+    CallValues values(site.context, stack_index(g_args.base));
     g_frames.top[-1].header |= FRAME_RETURN_TARGET;
-    Cell body = node_series(fn->w3)->cells()[FN_INFO_BODY];
-    Code* c = code_of(cell_series(&body));
-    if (c && c->start == series_index(&body) && (c->context == fn->w1 || !c->context)) {
-        run_code(c, &body, g_args.base, true);
+    Code* c = code_of(cell_series(&site.body));
+    if (c && c->start == series_index(&site.body) && (c->context == site.value.w1 || !c->context)) {
+        run_code_fast(c, &site.body, g_args.base, true);
     } else {
+        Cell body = site.body;
         eval_block(&body, true);
     }
     if (unwind_pending()) {
@@ -912,7 +1094,7 @@ void run_function(const Cell* fn) {
         for (uint32_t i = 0; i < site.nfill; i++) top[i] = fill[i];
         g_args.top = top + site.nfill;
         if (site.callee == CALLEE_FUNCTION) {
-            run_function(copy);
+            run_function(site);
         } else {
             Cell name = site.name;
             interp_invoke(copy, 0, &name, 0);
@@ -947,7 +1129,7 @@ inline bool enter_control(Run& r, const Node& n, const CallInfo& site) {
 
 // Evaluates the condition or count expression into the base; false when the native is to finish plainly
 // (*p is then where the expression ended) or an exit is pending.
-inline bool control_argument(Run& r, const Node& n, const CallInfo& site, uint32_t skip, uint32_t* p) {
+[[gnu::always_inline]] inline bool control_argument(Run& r, const Node& n, const CallInfo& site, uint32_t skip, uint32_t* p) {
     const Node& a = r.code->nodes.data()[n.children];
     *p = eval_arg(r, a);
     if (unwind_pending()) return false;
@@ -1106,12 +1288,6 @@ inline void leave_loop() {
     return p;
 }
 
-[[gnu::noinline]] uint32_t exec_paren(Run& r, const Node& n) {
-    Cell paren = r.cells[n.pos];
-    run_block(&paren, false, &r);
-    return n.pos + 1;
-}
-
 uint32_t exec_primary(Run& r, const Node& n) {
     switch (n.kind) {
         case K_LITERAL: push(r.cells + n.pos); return n.pos + 1;
@@ -1123,7 +1299,11 @@ uint32_t exec_primary(Run& r, const Node& n) {
         }
         case K_CALL: return exec_call(r, n);
         case K_SET: return exec_set(r, n);
-        case K_PAREN: return exec_paren(r, n);
+        case K_PAREN: {
+            Cell paren = r.cells[n.pos];
+            run_block(&paren, false, &r);
+            return n.pos + 1;
+        }
         case K_IF:
         case K_UNLESS:
         case K_EITHER: return exec_branch(r, n);
@@ -1139,18 +1319,7 @@ uint32_t exec_primary(Run& r, const Node& n) {
 
 void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot) {
     Cell* result = g_args.top;
-    const Cell* cells = node_series(c->node)->cells();
-    Run r{c, cells, locals};
-    // A block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs no step.
-    if (c->single) {
-        if (const Cell* v = plain_operand(r, r.code->nodes.data()[c->tops[0]])) {
-            if (result + 1 >= g_args.end) stack_overflow(result + 1);
-            *result = *v;
-            g_args.top = result + 1;
-            if (to_slot) *g_args.base = *result;
-            return;
-        }
-    }
+    Run r{c, node_series(c->node)->cells(), locals};
     BlockScope scope(block);
     if (c->tops.empty()) set_unset(result);
     uint32_t position = c->start;
@@ -1188,7 +1357,7 @@ bool code_run_block(const Cell* block, bool to_slot) {
     if (c->start != series_index(block)) return false;
     Cell* locals = nullptr;
     if (c->context && !(locals = running_locals(c->context))) return false;
-    run_code(c, block, locals, to_slot);
+    run_code_fast(c, block, locals, to_slot);
     return true;
 }
 
