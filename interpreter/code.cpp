@@ -57,6 +57,7 @@ enum Kind : uint8_t {
     K_WHILE,
     K_UNTIL,
     K_FOREVER,
+    K_REDUCE,
 };
 
 // Arithmetic and comparison computed in place, one code for each operator entry.
@@ -501,6 +502,7 @@ private:
             case NAT_WHILE: return K_WHILE;
             case NAT_UNTIL: return K_UNTIL;
             case NAT_FOREVER: return K_FOREVER;
+            case NAT_REDUCE: return K_REDUCE;
             default: return K_CALL;
         }
     }
@@ -1264,6 +1266,47 @@ inline void leave_loop() {
     return n.pos + 1 + blocks;
 }
 
+// reduce of a block in the code: its expressions evaluated as decoded with it, the block being evaluated
+// staying the current one, as the native does it.
+[[gnu::noinline]] uint32_t exec_reduce(Run& r, const Node& n) {
+    const CallInfo& site = r.code->sites[n.site];
+    if (!enter_control(r, n, site)) return plain_primary(r, n.pos);
+    Cell* value = g_args.top;
+    push(r.cells + n.pos + 1);
+    Cell block = *value;
+    stack_mark_call(&g_word[W_BODY]);
+    uint32_t start = series_index(&block), end = cell_series(&block)->cell_count();
+    GcRoot out;
+    set_series(out.get(), TYPE_BLOCK, series_alloc_cells(end > start ? end - start : 1));
+    Code* c = code_of(cell_series(&block));
+    Cell* locals = r.locals;
+    bool decoded = c && c->start == start;
+    if (decoded && c->context != r.code->context && c->context) decoded = (locals = running_locals(c->context));
+    Run sub{c, decoded ? node_series(c->node)->cells() : nullptr, locals};
+    size_t t = 0;
+    for (uint32_t position = start; position < end;) {
+        stack_reset();
+        if (decoded && c->valid && t < c->tops.size()) {
+            const Node& e = c->nodes[c->tops[t++]];
+            position = eval_arg(sub, e);
+            decoded = position == e.end;
+        } else {
+            decoded = false;
+            position = eval_next(&block, position, end, EVAL_PUSH);
+        }
+        if (unwind_pending()) return n.pos + 2;
+        Cell v = *stack_top();
+        v.header &= ~HDR_NEW_LINE;  // reduce drops the line breaks the values carry
+        *block_alloc_tail(out.get()) = v;
+        uint32_t now = cell_series(&block)->cell_count();
+        if (now < end) end = now;
+    }
+    stack_set_only_result(out.get());
+    unwind_frame_return();
+    unwind_frame();
+    return n.pos + 2;
+}
+
 // --- the other expressions
 
 [[gnu::noinline]] uint32_t exec_set(Run& r, const Node& n) {
@@ -1312,6 +1355,7 @@ uint32_t exec_primary(Run& r, const Node& n) {
         case K_WHILE:
         case K_UNTIL:
         case K_FOREVER: return exec_block_loop(r, n);
+        case K_REDUCE: return exec_reduce(r, n);
         case K_PLAIN: break;
     }
     return plain_primary(r, n.pos);

@@ -108,6 +108,12 @@ uint32_t get_date(bool utc) {
     return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
 }
 
+uint64_t monotonic_nanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
+}
+
 uint32_t sleep_milliseconds(double seconds) {
     double ms = seconds * 1000.0;
     if (!(ms >= 1.0)) return 1;  // also catches NaN and negative values
