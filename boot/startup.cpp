@@ -2,6 +2,7 @@
 #include "boot/startup.h"
 
 #include <cfenv>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -11,7 +12,11 @@
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
+#include "interpreter/parse/parse.h"
+#include "io/natives.h"
+#include "library/routines.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
@@ -26,6 +31,7 @@
 #include "runtime/values/ownership.h"
 #include "platform/platform.h"
 #include "runtime/values/predefined.h"
+#include "runtime/values/system_object.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -70,10 +76,11 @@ const InitStep kSteps[] = {
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},
     {"natives table", register_natives},
-    {"Parse engine", nullptr},
+    {"library routines", library_routines_init},
+    {"Parse engine", parse_init},
     {"ownership table, and the error catalog and prototype until the boot image carries them",
      start_ownership_and_errors},
-    {"checksum, compression and call set-up", nullptr},
+    {"checksum, compression and call set-up", io::io_natives_init},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},
     {"boot image load", nullptr},
@@ -103,11 +110,53 @@ void report_fault(int code, uintptr_t address) {
     platform::write_stderr(text, n);
 }
 
-// operator new's handler: C++ containers get back what the runtime holds for its own use first (operator new
-// then tries again); with nothing left, the process ends as out of memory.
+// operator new's handler: C++ containers (texts, temporary copies) get back what the runtime holds for its
+// own use first, and operator new tries again; with nothing left they raise no-memory as the runtime's own
+// allocations do. Before errors can be made, and inside a collection (which must run to its end), the
+// process ends as out of memory.
 void out_of_memory() {
     if (memory_release_reserve()) return;
+    if (g_error_hooks.make && !gc_running()) fire(ERR_INTERNAL_NO_MEMORY);
     runtime_error(94, reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+}
+
+// The built-in script that makes the system object; start-up attaches the object once it has run.
+constexpr const char* kSystemScript = "library/system.zol";
+
+// Puts a value the runtime holds into a field of the system object; a field the script did not make is a
+// fault of the program itself.
+void put_system_field(const char* path, const Cell* value) {
+    Cell* field = system_field(path);
+    if (!field) runtime_error(98, 0);
+    *field = *value;
+}
+
+// The build stamp ("10-Nov-2026/19:42:09") as a date!, or none when it does not read as one.
+void build_date(Cell* out) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    set_none(out);
+    int day, year, hour, minute, second;
+    char month[4] = {};
+    if (std::sscanf(build_stamp(), "%d-%3s-%d/%d:%d:%d", &day, month, &year, &hour, &minute, &second) != 6) return;
+    for (int m = 0; m < 12; m++) {
+        if (std::strcmp(month, kMonths[m]) == 0 && day >= 1 && day <= date_days_in_month(year, m + 1)) {
+            date_make_at(out, year, m + 1, day, hour * 3600.0 + minute * 60 + second, 0, true);
+        }
+    }
+}
+
+void attach_system_object() {
+    Cell word = word_load("system");
+    GcRoot object(*word_value_cell(&word));
+    if (!cell_is(object.get(), TYPE_OBJECT)) runtime_error(98, 0);
+    system_object_set(object.get());
+    put_system_field("words", &g_global_object);
+    put_system_field("catalog/errors", error_catalog());
+    put_system_field("standard/error", error_prototype());
+    Cell date;
+    build_date(&date);
+    put_system_field("build/date", &date);
 }
 
 struct MainArgs {
@@ -177,6 +226,7 @@ void run_global_code() {
         load_script(reinterpret_cast<const uint8_t*>(text), std::strlen(text), code.get(), nullptr);
         eval_block(code.get(), false);
         stack_reset();
+        if (std::strcmp(g_boot_sources[i].name, kSystemScript) == 0) attach_system_object();
     }
 }
 

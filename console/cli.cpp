@@ -25,7 +25,18 @@ void print_to_stdout(const Cell* text, bool newline) {
 
 void write_line(const std::string& text) {
     std::string line = text + "\n";
-    platform::write_stdout(line.data(), line.size());
+    console_write_utf8(line.data(), line.size());
+}
+
+// Standard output refused a write: the reader has gone or the disk is full. The error can be caught; left
+// uncaught it ends the process (quietly when the reader has gone, see report_uncaught).
+[[noreturn]] void raise_cannot_write(platform::WriteStatus) {
+    static const char name[] = "/dev/stdout";
+    GcRoot file;
+    string_make(file.get());
+    string_append_utf8(file.get(), reinterpret_cast<const uint8_t*>(name), sizeof name - 1);
+    cell_set_type(file.get(), TYPE_FILE);
+    fire(ERR_ACCESS_CANNOT_WRITE, file.get());
 }
 
 int run_script(const std::string& path) {
@@ -73,22 +84,30 @@ std::string error_text(const Cell* error) {
     return "*** Error: the error could not be formed";
 }
 
-void run_console() {
+// Reads and runs lines until the end of input; returns the process's status.
+int run_console() {
     std::string input, line;
     for (;;) {
         if (platform::stdout_is_terminal()) {
             const char* prompt = input.empty() ? ">> " : "   ";
-            platform::write_stdout(prompt, 3);
+            console_write_utf8(prompt, 3);
         }
-        if (!platform::read_stdin_line(&line)) return;
-        input += line + "\n";
+        bool more = platform::read_stdin_line(&line);
+        if (more) input += line + "\n";
+        if (!more && input.empty()) return 0;
         GcRoot code, result, error;
         stack_reset();
         bool loaded = guarded(
             [&] { load_global(reinterpret_cast<const uint8_t*>(input.data()), input.size(), code.get()); },
             error.get());
-        // Only the typed text itself being unfinished waits for more lines.
-        if (!loaded && incomplete(error.get())) continue;
+        // Only the typed text itself being unfinished waits for more lines; at the end of input it is the
+        // syntax error a script would report.
+        if (!loaded && incomplete(error.get())) {
+            if (more) continue;
+            std::string text = error_text(error.get()) + "\n";
+            platform::write_stderr(text.data(), text.size());
+            return 254;
+        }
         input.clear();
         std::string text;
         if (loaded && guarded([&] { eval_block(code.get(), false); *result = *stack_top(); }, error.get())) {
@@ -109,11 +128,11 @@ void run_console() {
 
 int front_end_run(const std::vector<std::string>& args) {
     output_hooks_register(print_to_stdout, nullptr);
+    output_set_failure_hook(raise_cannot_write);
     size_t i = 0;
     if (i < args.size() && args[i] == "--cli") i++;
     if (i < args.size()) return run_script(args[i]);
-    run_console();
-    return 0;
+    return run_console();
 }
 
 }  // namespace zol

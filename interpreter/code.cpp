@@ -32,7 +32,14 @@ CodeStats g_code_stats{};
 
 constexpr uint32_t UNKNOWN = 0xFFFFFFFF;  // an expression whose end the decoder cannot tell
 constexpr int MAX_DEPTH = 48;             // nesting of decoded expressions; deeper ones stay plain
-constexpr uint32_t MAX_DROPS = 16;        // a block whose decoded form keeps being dropped stays plain
+constexpr uint32_t MAX_DROPS = 15;        // a block whose decoded form keeps being dropped stays plain
+
+// A block's count kept in its buffer's flags: bit 0 set once it was evaluated, then how many decoded forms
+// of it were dropped.
+inline uint32_t runs_of(const Series* s) { return (s->flags & SER_RUNS_MASK) >> SER_RUNS_SHIFT; }
+inline void set_runs(Series* s, uint32_t runs) {
+    s->flags = (s->flags & ~SER_RUNS_MASK) | ((runs << SER_RUNS_SHIFT) & SER_RUNS_MASK);
+}
 
 // Where the value of a word of the block lives.
 enum RefKind : uint8_t {
@@ -645,8 +652,8 @@ void drop_code(Series* s) {
     c->valid = false;
     g_code_stats.dropped++;
     // The block is to be decoded afresh after as many runs as the first time, unless that keeps happening.
-    uint32_t drops = (s->runs >> 16) + 1;
-    s->runs = drops >= MAX_DROPS ? UNKNOWN : drops << 16;
+    uint32_t drops = runs_of(s) >> 1;
+    set_runs(s, (drops + 1 < MAX_DROPS ? drops + 1 : MAX_DROPS) << 1);
     if (may_be_running(c)) {
         g_retired.push_back(c);
     } else {
@@ -1393,9 +1400,13 @@ bool code_run_block(const Cell* block, bool to_slot) {
     Series* s = cell_series(block);
     Code* c = code_of(s);
     if (!c) {
-        if (s->runs == UNKNOWN) return false;
+        uint32_t runs = runs_of(s);
+        if (runs >> 1 >= MAX_DROPS) return false;
         // A block is decoded on its second evaluation (its first when the policy says always).
-        if (g_code_policy == CodePolicy::automatic && (s->runs++ & 0xFFFF) == 0) return false;
+        if (g_code_policy == CodePolicy::automatic && !(runs & 1)) {
+            set_runs(s, runs | 1);
+            return false;
+        }
         c = decode(block);
     }
     if (c->start != series_index(block)) return false;

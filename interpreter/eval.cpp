@@ -641,7 +641,7 @@ void interp_invoke(const Cell* function, uint32_t, const Cell* name, uint32_t ca
     const Cell* fn = function;  // rooted by the caller (the copy under the call)
     // Callbacks of datatypes are traced only when asked for; bodies marked trace or no-trace set their own.
     bool active = g_trace_active;
-    if (active && callback_kind && !(g_trace_callback_bits & callback_kind)) active = false;
+    if (active && callback_kind && !(trace_callback_bits() & callback_kind)) active = false;
     if (fn->header & FN_TRACE) active = g_trace_enabled && !g_trace_callback_running;
     if (fn->header & FN_NO_TRACE) active = false;
     TraceScope tracing(active);

@@ -22,11 +22,13 @@ uint32_t native_not_built(const int32_t*) { fire(ERR_INTERNAL_NOT_DONE); }
 void register_natives() {
     uint32_t i = 0;
 #define ENTRY(name) natives::native_##name
+#define IO_ENTRY(name) native_not_built
 #define NOT_BUILT native_not_built
 #define ZOL_NATIVE(name, word, entry) g_natives[i++] = entry;
 #include "interpreter/natives.def"
 #undef ZOL_NATIVE
 #undef ENTRY
+#undef IO_ENTRY
 #undef NOT_BUILT
     g_native_count = i;
 }

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/exits.h"
+#include "runtime/memory.h"
 
 namespace zol {
 
@@ -40,10 +42,18 @@ uint32_t routine_lookup(const char* name) {
 }
 
 void routine_invoke(const Cell* routine) {
-    const Cell* code = function_info(routine, FN_INFO_CODE);
+    Cell* code = function_info(routine, FN_INFO_CODE);
     uint32_t n = cell_is(code, TYPE_INTEGER) ? uint32_t(cell_int(code)) : 0;
+    if (n == 0 && cell_is(routine, TYPE_ROUTINE)) {
+        const Cell* body = function_info(routine, FN_INFO_BODY);
+        if (cell_is(body, TYPE_BLOCK) && series_index(body) < cell_series(body)->used()) {
+            const Cell* entry = cell_series(body)->cells() + series_index(body);
+            if (cell_is(entry, TYPE_WORD)) n = routine_lookup(symbol_c_string(word_symbol(entry)));
+        }
+        if (n) set_integer(code, int32_t(n));
+    }
     if (n == 0 || n > routines().size()) fire(ERR_INTERNAL_ROUTINES);
-    routines()[n - 1].fn();
+    routines()[n - 1].fn(routine);
 }
 
 }  // namespace zol

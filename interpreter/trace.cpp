@@ -2,6 +2,7 @@
 #include "trace.h"
 
 #include "interpreter/eval.h"
+#include "runtime/values/system_object.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
@@ -16,7 +17,8 @@ namespace zol {
 bool g_trace_active = false;
 bool g_trace_enabled = false;
 bool g_trace_callback_running = false;
-uint32_t g_trace_callback_bits = 0;
+
+uint32_t trace_callback_bits() { return uint32_t(system_integer(SYS_CALLBACK_BITS, 0)); }
 
 namespace {
 

@@ -34,8 +34,9 @@ extern bool g_trace_enabled;
 // Set while the callback runs: nothing it evaluates is traced, functions marked trace included.
 extern bool g_trace_callback_running;
 // Which datatype callbacks (bits by callback kind: 1 lexer, 2 Parse, 4 sort, 8 on-change*, 16
-// on-deep-change*, 32 port) are traced; the others run with tracing off.
-extern uint32_t g_trace_callback_bits;
+// on-deep-change*, 32 port) are traced; the others run with tracing off. The user chooses them through
+// system/state/callbacks, whose bits field this reads.
+uint32_t trace_callback_bits();
 
 void trace_init();  // start-up: no callback installed
 

@@ -1,8 +1,12 @@
 // Linux implementation of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,16 +21,22 @@ namespace zol::platform {
 
 namespace {
 
-void write_all(int fd, const char* bytes, size_t length) {
+WriteStatus write_all(int fd, const char* bytes, size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, bytes, length);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return;  // nowhere to report a broken output stream
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A stream left non-blocking by whoever shares it: wait until it takes more.
+                pollfd p{fd, POLLOUT, 0};
+                if (poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
+            }
+            return errno == EPIPE ? WriteStatus::closed : WriteStatus::failed;
         }
         bytes += n;
         length -= size_t(n);
     }
+    return WriteStatus::ok;
 }
 
 thread_local uintptr_t t_stack_low = 0;
@@ -39,8 +49,8 @@ void init() {
 }
 
 bool stdout_is_terminal() { return isatty(1) == 1; }
-void write_stdout(const char* bytes, size_t length) { write_all(1, bytes, length); }
-void write_stderr(const char* bytes, size_t length) { write_all(2, bytes, length); }
+WriteStatus write_stdout(const char* bytes, size_t length) { return write_all(1, bytes, length); }
+WriteStatus write_stderr(const char* bytes, size_t length) { return write_all(2, bytes, length); }
 void exit_process(int status) { std::exit(status); }
 
 bool read_stdin_line(std::string* line) {
@@ -140,6 +150,16 @@ bool set_env(const std::string& name, const std::string* value) {
     return ::setenv(name.c_str(), value->c_str(), 1) == 0;
 }
 
+std::vector<std::pair<std::string, std::string>> environment() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (char** e = environ; e && *e; e++) {
+        const char* eq = std::strchr(*e, '=');
+        if (!eq || eq == *e) continue;  // no name: nothing a map could key it by
+        out.emplace_back(std::string(*e, size_t(eq - *e)), std::string(eq + 1));
+    }
+    return out;
+}
+
 std::string get_current_dir() {
     std::string buf(256, '\0');
     for (;;) {
@@ -153,6 +173,15 @@ std::string get_current_dir() {
 }
 
 bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+void* map_pages(size_t bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void unmap_pages(void* pages, size_t bytes) {
+    if (pages) munmap(pages, bytes);
+}
 
 void secure_random_bytes(void* buffer, size_t length) {
     auto* p = static_cast<uint8_t*>(buffer);
@@ -196,6 +225,15 @@ void* thread_main(void* raw) {
 }  // namespace
 
 void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
+    // One thread allocates, so one arena serves: the C allocator then keeps no reserve of address space per
+    // thread, which a limit on the address space (ulimit -v) would feel.
+    mallopt(M_ARENA_MAX, 1);
+    // Under such a limit a stack of this size would leave the heap little or nothing: it takes at most a
+    // quarter of the limit instead (the depth guard measures whatever stack the thread has).
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && stack_bytes > limit.rlim_cur / 4) {
+        stack_bytes = size_t(limit.rlim_cur / 4);
+    }
     ThreadStart start{fn, arg};
     pthread_attr_t attr;
     pthread_attr_init(&attr);

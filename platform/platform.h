@@ -6,16 +6,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zol::platform {
 
 // Process-wide start: called once by the runtime initialisation.
 void init();
 
-// Standard streams.
+// Standard streams. A write either takes all the bytes or fails: closed when the reading end of a pipe has
+// gone (the write signal is ignored, so the process lives on to say so), failed for any other reason
+// (a full disk, an I/O error, a stream that was never open).
+enum class WriteStatus { ok, closed, failed };
 bool stdout_is_terminal();
-void write_stdout(const char* bytes, size_t length);
-void write_stderr(const char* bytes, size_t length);
+WriteStatus write_stdout(const char* bytes, size_t length);
+WriteStatus write_stderr(const char* bytes, size_t length);
 // Reads one line from standard input without its line break; false at the end of input.
 bool read_stdin_line(std::string* line);
 // Reads a whole file; false when it cannot be opened or read.
@@ -39,8 +44,15 @@ uint64_t monotonic_nanoseconds();
 // Environment and current directory.
 std::optional<std::string> get_env(const std::string& name);
 bool set_env(const std::string& name, const std::string* value);  // null value removes the variable
+// The process's environment as name and value pairs, in the order the environment holds them.
+std::vector<std::pair<std::string, std::string>> environment();
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);
+
+// Address space straight from the system, outside the C allocator: null when the system has none left.
+// Releasing it gives the room back to every kind of allocation at once.
+void* map_pages(size_t bytes);
+void unmap_pages(void* pages, size_t bytes);
 
 // Cryptographically secure random bytes.
 void secure_random_bytes(void* buffer, size_t length);

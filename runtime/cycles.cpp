@@ -7,25 +7,37 @@
 namespace zol {
 
 namespace {
-uint32_t g_visited[CYCLES_CAPACITY];
-uint32_t g_top = 0;
+uint32_t g_visited[2 * CYCLES_CAPACITY];
+bool g_paired[CYCLES_CAPACITY];  // per level: whether it holds two nodes
+uint32_t g_top = 0;              // nodes
+uint32_t g_levels = 0;
+
+void push_level(bool pair) {
+    g_paired[g_levels++] = pair;
+    if (g_levels == CYCLES_CAPACITY) {
+        cycles_reset();
+        fire(ERR_INTERNAL_TOO_DEEP);
+    }
+}
 }  // namespace
 
 void cycles_push(uint32_t node) {
     g_visited[g_top++] = node;
-    if (g_top == CYCLES_CAPACITY) {
-        g_top = 0;
-        fire(ERR_INTERNAL_TOO_DEEP);
-    }
+    push_level(false);
+}
+
+void cycles_push_pair(uint32_t a, uint32_t b) {
+    g_visited[g_top++] = a;
+    g_visited[g_top++] = b;
+    push_level(true);
 }
 
 void cycles_pop() {
-    if (g_top > 0) g_top--;
+    if (g_levels == 0) return;
+    g_top -= g_paired[--g_levels] ? 2 : 1;
 }
 
-void cycles_drop(uint32_t n) { g_top = n > g_top ? 0 : g_top - n; }
-
-void cycles_reset() { g_top = 0; }
+void cycles_reset() { g_top = g_levels = 0; }
 
 bool cycles_find(uint32_t node) {
     for (uint32_t i = 0; i < g_top; i++) {

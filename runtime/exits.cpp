@@ -37,7 +37,9 @@ Cell* unwind_to_frame(CallFrame* target) {
 }  // namespace
 
 void fire(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    if (!g_error_hooks.make) runtime_error(98, uint32_t(id));  // raised before errors can be made
+    if (!g_error_hooks.make) {  // raised before errors can be made
+        runtime_error(id == ERR_INTERNAL_NO_MEMORY ? 94 : 98, uint32_t(id));
+    }
     Cell* error = g_error_hooks.make(id, arg1, arg2, arg3);
     if (g_trace_error_hook) {
         uint32_t saved = g_system.pending;

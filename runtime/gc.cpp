@@ -33,9 +33,17 @@ GcStats g_stats{};
 uint64_t g_marked_bytes = 0;  // footprints of the buffers marked by the collection running
 // Runtime state lives until the process ends: never destroyed, so nothing is freed under code still running
 // at exit and leak checkers see every buffer as reachable.
-std::vector<uint32_t>& g_mark_stack = *new std::vector<uint32_t>;  // marked blocks whose cells wait for a scan
 std::vector<Cell*>& g_global_roots = *new std::vector<Cell*>;
 void (*g_callbacks[MAX_CALLBACKS])() = {};
+
+// Marked blocks whose cells wait for a scan, chained through their buffers' headers: a collection runs when
+// memory is short and must end whatever is left, so marking takes no memory of its own.
+uint32_t g_mark_list = 0;
+
+inline void mark_push(uint32_t node) {
+    g_nodes[node]->mark_next = g_mark_list;
+    g_mark_list = node;
+}
 
 inline void mark_buffer(uint32_t node) {
     if (node) gc_mark_series(node);
@@ -95,10 +103,9 @@ void mark_cell(const Cell* c) {
 
 // Scans the cells of every marked block until none is left: marking never recurses.
 void drain() {
-    while (!g_mark_stack.empty()) {
-        uint32_t node = g_mark_stack.back();
-        g_mark_stack.pop_back();
-        Series* s = g_nodes[node];
+    while (g_mark_list) {
+        Series* s = g_nodes[g_mark_list];
+        g_mark_list = s->mark_next;
         for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
         if (s->code) g_mark_code(s->code);
     }
@@ -153,7 +160,7 @@ void collect(bool lazy) {
     memory_before_marking();
     g_marked_bytes = 0;
     mark_roots();
-    ZOL_ASSERT(g_mark_stack.empty());
+    ZOL_ASSERT(g_mark_list == 0);
     externals_sweep();
     memory_sweep(lazy);
     uint64_t live = memory_stats().live_bytes;
@@ -195,7 +202,7 @@ bool gc_mark_series(uint32_t node) {
 }
 
 void gc_mark_block(uint32_t node) {
-    if (gc_mark_series(node)) g_mark_stack.push_back(node);
+    if (gc_mark_series(node)) mark_push(node);
 }
 
 void gc_mark_context(uint32_t node) { gc_mark_block(node); }

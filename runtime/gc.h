@@ -1,10 +1,10 @@
 // The garbage collector: non-moving mark and sweep over the node table.
 //
-// Marking sets a bit in each reachable buffer, using an explicit stack of nodes whose cells still have to
-// be scanned, so nesting depth never touches the machine stack. Sweeping frees every unmarked buffer and
-// gives its node back. Roots: the root block, registered global cells, GcRoot cells on the C++ stack, the
-// argument stack up to its top, the call frames, the visited-series stack, the value store and the mark
-// callbacks that other modules register.
+// Marking sets a bit in each reachable buffer, with a list (chained through the buffers' headers) of the
+// blocks whose cells still have to be scanned, so nesting depth never touches the machine stack and
+// marking allocates nothing. Sweeping frees every unmarked buffer and gives its node back. Roots: the root
+// block, registered global cells, GcRoot cells on the C++ stack, the argument stack up to its top, the call
+// frames, the visited-series stack, the value store and the mark callbacks that other modules register.
 //
 // A collection runs only inside an allocation (or recycle) and only while collection is enabled. C++ code
 // that holds a series no root reaches must root it (GcRoot) across anything that allocates.

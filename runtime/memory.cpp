@@ -5,6 +5,7 @@
 // free id, tagged with bit 0 so it can never look like a buffer address.
 #include "memory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "exits.h"
 #include "gc.h"
 #include "pages.h"
+#include "platform/platform.h"
 #include "system.h"
 
 namespace zol {
@@ -69,17 +71,40 @@ void big_unlink(Series* s) {
 
 [[noreturn]] void out_of_memory() { fire(ERR_INTERNAL_NO_MEMORY); }
 
-// The reserve freed when memory runs out, so that raising no-memory and handling it have room.
-constexpr size_t RESERVE_BYTES = 1u << 20;
+// The reserve freed when memory runs out, so that raising no-memory and handling it have room. It is
+// address space taken from the system beside the C allocator (never touched, so it costs no memory), big
+// enough for the allocator to extend its heap by another mapping (it maps at least 1 MB at a time);
+// releasing it gives the room back to every kind of allocation.
+constexpr size_t RESERVE_BYTES = 4u << 20;
 void* g_reserve = nullptr;
 
+// Takes the reserve back when the system has room for it and as much again: taken back while memory is
+// still short, it would take from the code handling no-memory the room it was freed for.
 void take_reserve() {
-    if (!g_reserve) g_reserve = std::malloc(RESERVE_BYTES);
+    if (g_reserve) return;
+    void* probe = platform::map_pages(2 * RESERVE_BYTES);
+    if (!probe) return;
+    platform::unmap_pages(probe, 2 * RESERVE_BYTES);
+    g_reserve = platform::map_pages(RESERVE_BYTES);
+}
+
+// While the reserve is out, every RESERVE_BYTES of buffers allocated try to take it back, so that memory
+// running out again finds it there even when no collection came in between.
+uint64_t g_reserve_countdown = 0;
+
+inline void count_toward_reserve(uint64_t bytes) {
+    if (g_reserve) return;
+    if (g_reserve_countdown > bytes) {
+        g_reserve_countdown -= bytes;
+        return;
+    }
+    g_reserve_countdown = RESERVE_BYTES;
+    take_reserve();
 }
 
 bool free_reserve() {
     if (!g_reserve) return false;
-    std::free(g_reserve);
+    platform::unmap_pages(g_reserve, RESERVE_BYTES);
     g_reserve = nullptr;
     return true;
 }
@@ -96,7 +121,8 @@ inline bool injected_failure() {
 }
 
 // The C allocator's answer; a failure retries after what the runtime holds has been given back (collect
-// tells whether a collection may run here), and null means there is nothing left.
+// tells whether a collection may run here). Null means there is nothing left: the reserve is then freed,
+// not spent on this request, so that raising no-memory and the code that catches it find room.
 template <typename Alloc>
 void* system_alloc(Alloc alloc, bool collect) {
     void* p = alloc();
@@ -104,21 +130,36 @@ void* system_alloc(Alloc alloc, bool collect) {
     if (collect && g_gc_enabled) gc_collect();
     pages::release_empty();
     p = alloc();
-    if (p) return p;
-    if (free_reserve()) p = alloc();
+    if (!p) free_reserve();
     return p;
 }
 
-void grow_node_table() {
-    uint64_t bigger = uint64_t(g_node_capacity) * 2;
-    if (bigger > MAX_NODES) bigger = MAX_NODES;
-    if (bigger <= g_node_capacity || injected_failure()) out_of_memory();
-    auto* table = static_cast<Series**>(
-        system_alloc([&] { return std::realloc(g_nodes, sizeof(Series*) * bigger); }, false));
-    if (!table) out_of_memory();
-    g_nodes = table;
-    g_node_capacity = uint32_t(bigger);
-    g_stats.node_capacity = g_node_capacity;
+// Grows the node table: doubled, or by a quarter when twice the table is more than the system will give.
+bool try_grow_node_table() {
+    for (uint64_t step : {uint64_t(g_node_capacity), uint64_t(g_node_capacity) / 4 + 1}) {
+        uint64_t bigger = std::min<uint64_t>(uint64_t(g_node_capacity) + step, MAX_NODES);
+        if (auto* table = static_cast<Series**>(std::realloc(g_nodes, sizeof(Series*) * bigger))) {
+            g_nodes = table;
+            g_node_capacity = uint32_t(bigger);
+            g_stats.node_capacity = g_node_capacity;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Makes sure node_alloc has a node to give: a free one, or room at the end of the table. When the table
+// cannot grow, a collection may give nodes back instead. Called where a collection may run.
+void reserve_node() {
+    if (g_free_head || g_node_next < g_node_capacity) return;
+    if (g_node_capacity >= MAX_NODES || injected_failure()) out_of_memory();
+    if (try_grow_node_table()) return;
+    if (g_gc_enabled) gc_collect();
+    if (g_free_head) return;
+    pages::release_empty();
+    if (try_grow_node_table()) return;
+    free_reserve();
+    out_of_memory();
 }
 
 // A slot for a small buffer; a failure retries as system_alloc does.
@@ -128,8 +169,8 @@ Series* small_alloc(uint32_t size) {
     if (g_gc_enabled) gc_collect();
     pages::release_empty();
     if ((s = pages::alloc(size))) return s;
-    if (free_reserve()) s = pages::alloc(size);
-    return s;
+    free_reserve();
+    return nullptr;
 }
 
 // A block of the C allocator for a buffer of size data bytes, on the list of such buffers.
@@ -154,12 +195,7 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool he
     if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
     gc_entry(size + BUFFER_OVERHEAD);
     if (injected_failure()) out_of_memory();
-    Series* s = nullptr;
-    if (!heap && pages::small(size)) {
-        s = small_alloc(uint32_t(size));
-    } else {
-        s = big_alloc(size);
-    }
+    Series* s = !heap && pages::small(size) ? small_alloc(uint32_t(size)) : big_alloc(size);
     if (!s) out_of_memory();
     size = s->size;  // a slot may be larger than asked
     s->flags = (s->flags & SER_PAGED) | unit | SER_IN_USE | SER_ALLOCATED | (heap ? SER_HEAP : 0);
@@ -174,10 +210,10 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool he
     s->node = 0;
     s->size = uint32_t(size);
     s->head = s->tail = offset;
-    s->runs = 0;
     s->code = nullptr;
     g_stats.live_bytes += footprint(s);
     g_stats.allocated_since_gc += footprint(s);
+    count_toward_reserve(footprint(s));
     return s;
 }
 
@@ -211,7 +247,8 @@ Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
     series_changed(old);  // the node's new buffer starts without a decoded form
     uint32_t used = old->tail - old->head;
     if (used > fresh->size) used = fresh->size;
-    fresh->flags = (old->flags & ~(SER_PLACE_FLAGS | SER_MID_HEAD | SER_MARK)) | (fresh->flags & SER_PLACE_FLAGS);
+    fresh->flags = (old->flags & ~(SER_PLACE_FLAGS | SER_MID_HEAD | SER_MARK | SER_RUNS_MASK)) |
+                   (fresh->flags & SER_PLACE_FLAGS);
     fresh->node = node;
     fresh->head = 0;
     fresh->tail = used;
@@ -243,7 +280,7 @@ void memory_release_all() {
     for (uint32_t id = 1; id < g_node_next; id++) {
         if (!entry_is_free(g_nodes[id]) && g_nodes[id]) series_changed(g_nodes[id]);
     }
-    g_abandoned = nullptr;
+    g_abandoned = nullptr;  // each is a page's slot or on the list of the others
     for (BigLink* l = g_big.next; l != &g_big;) {
         BigLink* next = l->next;
         std::free(l);
@@ -263,12 +300,12 @@ void memory_release_all() {
 }
 
 uint32_t node_alloc() {
+    reserve_node();
     uint32_t id;
     if (g_free_head) {
         id = g_free_head;
         g_free_head = free_next(g_nodes[id]);
     } else {
-        if (g_node_next == g_node_capacity) grow_node_table();
         id = g_node_next++;
     }
     g_nodes[id] = nullptr;
@@ -289,6 +326,9 @@ bool node_in_use(uint32_t node) {
 uint32_t node_table_size() { return g_node_next; }
 
 uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
+    // The node first: a failure to find one then leaves no buffer behind, and the buffer's allocation
+    // (which may collect) only ever gives nodes back.
+    reserve_node();
     Series* s = alloc_buffer(count, unit, head_offset);
     uint32_t node = node_alloc();
     s->node = node;
@@ -297,6 +337,7 @@ uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
 }
 
 uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset) {
+    reserve_node();
     Series* s = alloc_buffer(count, unit, head_offset, true);
     uint32_t node = node_alloc();
     s->node = node;

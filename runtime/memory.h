@@ -19,7 +19,8 @@ struct Series {
     uint32_t size;
     uint32_t head;
     uint32_t tail;
-    uint32_t runs;  // evaluations of a block not yet decoded (the interpreter's count; see code below)
+    // While a collection marks: the next marked block whose cells wait for a scan (a node; 0 ends the list).
+    uint32_t mark_next;
     // The interpreter's decoded form of the block, or null; an abandoned buffer chains through it instead.
     // Any change to the cells drops it first: series_changed.
     void* code;
@@ -54,12 +55,16 @@ constexpr uint32_t SER_OWNED = 0x20000;      // the series has an owner record
 constexpr uint32_t SER_HEAP = 0x100000;      // owned by C++ code: the collector never frees it
 constexpr uint32_t SER_BIG = 0x1000000;      // footprint at least MAX_FRAME_SIZE
 constexpr uint32_t SER_PAGED = 0x2000000;    // a slot of a size-class page (pages.h)
+// The interpreter's count of a block's evaluations before it is decoded, and of its decoded forms dropped
+// (code.cpp).
+constexpr uint32_t SER_RUNS_MASK = 0x3E0;
+constexpr uint32_t SER_RUNS_SHIFT = 5;
 constexpr uint32_t SER_MARK = 0x8000000;     // collector mark
 constexpr uint32_t SER_MID_HEAD = 0x10000000;  // allocated with its head in the middle
 constexpr uint32_t SER_ALLOCATED = 0x20000000;  // set on every buffer at allocation
 constexpr uint32_t SER_IN_USE = 0x80000000;    // cleared when the buffer is replaced by a larger one
 // Bits the memory manager and collector own; a copy of a series takes none of them from its source.
-constexpr uint32_t SER_SYSTEM_FLAGS = SER_OWNED | SER_HEAP | SER_BIG | SER_MARK | SER_MID_HEAD | SER_PAGED;
+constexpr uint32_t SER_SYSTEM_FLAGS = SER_OWNED | SER_HEAP | SER_BIG | SER_MARK | SER_MID_HEAD | SER_PAGED | SER_RUNS_MASK;
 // The flags that say where a buffer lives, which stay with the buffer whatever series it is given to.
 constexpr uint32_t SER_PLACE_FLAGS = SER_BIG | SER_PAGED;
 
@@ -94,7 +99,7 @@ void memory_release_all();
 
 // When the C allocator has nothing left, the runtime raises no-memory: it collects and gives back the
 // buffers it keeps for reuse first, then frees a reserve it holds from start-up so that raising the error
-// and the code that catches it have room; the reserve is taken again after a collection.
+// and the code that catches it have room; the reserve is taken again after a collection that freed room.
 // For C++ allocations (containers, strings): gives back what the runtime holds and answers whether there
 // was anything to give, so operator new may try again.
 bool memory_release_reserve();

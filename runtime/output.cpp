@@ -51,6 +51,16 @@ bool g_hooks_ready = false;
 
 constexpr size_t OUTPUT_BUFFER = 1024;
 OutputSink g_sink = platform::write_stdout;
+OutputFailureHook g_failure_hook = nullptr;
+bool g_closed = false;
+
+// Every writer's way to the sink.
+void sink_write(const char* bytes, size_t length) {
+    platform::WriteStatus status = g_sink(bytes, length);
+    if (status == platform::WriteStatus::ok) return;
+    if (status == platform::WriteStatus::closed) g_closed = true;
+    if (g_failure_hook) g_failure_hook(status);
+}
 
 }  // namespace
 
@@ -87,6 +97,9 @@ OutputSink console_set_sink(OutputSink sink) {
     return old;
 }
 
+void output_set_failure_hook(OutputFailureHook hook) { g_failure_hook = hook; }
+bool output_closed() { return g_closed; }
+
 int output_print_hook_count() { return g_print_hooks.count; }
 int output_print_hook_capacity() { return g_print_hooks.capacity; }
 
@@ -107,18 +120,22 @@ void console_write(const void* units, size_t count, uint32_t unit, bool newline)
             default: std::memcpy(&cp, bytes + 4 * i, 4); break;
         }
         if (used > OUTPUT_BUFFER - 5) {
-            g_sink(buffer, used);
+            sink_write(buffer, used);
             used = 0;
         }
         used += size_t(utf8_encode_char_replacing(cp, reinterpret_cast<uint8_t*>(buffer + used)));
     }
     if (newline) buffer[used++] = '\n';
-    if (used) g_sink(buffer, used);
+    if (used) sink_write(buffer, used);
+}
+
+void console_write_utf8(const char* bytes, size_t length) {
+    if (length) sink_write(bytes, length);
 }
 
 const char* console_write_cstr(const char* text) {
     size_t n = std::strlen(text);
-    g_sink(text, n);
+    sink_write(text, n);
     output_hooks_fire_write(text, int(n), 0);
     return text;
 }
@@ -127,7 +144,7 @@ namespace {
 
 void write_scratch(const char* text, int n) {
     if (n <= 0) return;
-    g_sink(text, size_t(n));
+    sink_write(text, size_t(n));
     output_hooks_fire_write(text, n, 0);
 }
 

@@ -11,6 +11,7 @@
 
 #include "interpreter/eval.h"
 #include "lexer_internal.h"
+#include "runtime/values/system_object.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
@@ -167,10 +168,12 @@ void token_name(int32_t type, Cell* out) {
         return;
     }
     set_none(out);
+    // The names are system/lexer/exit-states once the system object exists (the user may replace them).
+    const Cell* block = system_object() ? system_get(SYS_LEXER_EXIT_STATES) : &g_lexer_token_names;
     // The comma has no entry of its own (its place holds the next token's): it is reported with none.
-    if (type == 0 || type == -int32_t(T_COMMA) || !cell_is(&g_lexer_token_names, TYPE_BLOCK)) return;
-    uint32_t position = series_index(&g_lexer_token_names) + uint32_t(-type) - 1;
-    Series* names = cell_series(&g_lexer_token_names);
+    if (type == 0 || type == -int32_t(T_COMMA) || !block || !cell_is(block, TYPE_BLOCK)) return;
+    uint32_t position = series_index(block) + uint32_t(-type) - 1;
+    Series* names = cell_series(block);
     if (position < names->used()) *out = names->cells()[position];
     cell_clear_new_line(out);
 }
@@ -740,12 +743,25 @@ int32_t lexer_scan(Cell* dst, const uint8_t* input, uint32_t length, const LexOp
         s.input_index = series_index(&s.input);
     }
 
-    // An exit leaving the scan still hands an output block what was loaded before it.
+    // An exit leaving the scan still hands an output block what was loaded before it. The exit has already
+    // unwound the frames to its target: an error the hand-over raises in turn (no memory left) is dropped
+    // inside a try of its own, so that the first exit goes on as it was.
     auto keep_output = [&] {
-        if (cell_is(&s.output, TYPE_BLOCK)) {
+        if (!cell_is(&s.output, TYPE_BLOCK)) return;
+        Cell* base = g_args.base;
+        Cell* top = g_args.top;
+        uint32_t pending = g_system.pending;
+        stack_mark_try(&g_word[W_TRY]);
+        try {
             close_all_after_error(s);
             hand_over(s, dst, wrap);
+            unwind_frame_drop();
+        } catch (const ErrorUnwind&) {
+            // the try frame is gone with it
         }
+        g_system.pending = pending;
+        g_args.base = base;
+        g_args.top = top;
     };
     bool handed_over = false;
     try {

@@ -2,6 +2,7 @@
 #include "interpreter/dispatch.h"
 #include "interpreter/natives/natives.h"
 #include "runtime/values/compare.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/function.h"
@@ -15,6 +16,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/values/mold.h"
 #include "runtime/values/ownership.h"
 #include "runtime/values/predefined.h"
 
@@ -161,13 +163,17 @@ uint32_t native_reduce(const int32_t* refs) {
 namespace {
 
 // Walks the values the block holds when composing starts (an /into target may be the block itself, and
-// what is added to it is not composed again); a paren that shortens the block ends the walk sooner.
+// what is added to it is not composed again); a paren that shortens the block ends the walk sooner. /deep
+// follows nested blocks by recursion, with the blocks it is inside on the visited-series stack: a block
+// inside itself raises no-cycle, and nesting deeper than that stack raises too-deep.
 void compose_into(Cell* out, const Cell* block, bool deep, bool only, bool into) {
-    stack_check_native();  // /deep follows nested blocks by recursion
+    stack_check_native();
+    VisitGuard visiting(series_node(block));
     uint32_t end = cell_series(block)->used();
     for (uint32_t i = series_index(block); i < end && i < cell_series(block)->used(); i++) {
         Cell v = cell_series(block)->cells()[i];
         if (cell_is(&v, TYPE_BLOCK) && deep) {
+            if (cycles_find(series_node(&v))) fire(ERR_INTERNAL_NO_CYCLE);
             GcRoot inner(v), composed;
             set_series(composed.get(), TYPE_BLOCK, series_alloc_cells(cell_series(&v)->used() + 1));
             composed->header |= v.header & HDR_NEW_LINE;
@@ -260,7 +266,9 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
             stack_set_only_result(&r);
             return 0;
         }
-        case TYPE_BITSET: fire(ERR_INTERNAL_NOT_DONE);  // combined by bitset!, not built yet
+        case TYPE_BITSET:
+            bitset_combine(op);
+            return 0;
         default: break;
     }
     Cell word = word_load("set1");

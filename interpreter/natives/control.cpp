@@ -320,7 +320,11 @@ uint32_t native_try(const int32_t* refs) {
         // The try frame is gone and the error is the newest cell.
         try_set_error_result();
         g_system.pending = UNWIND_NONE;
-        if (keep) error_fill_stack(g_args.base);  // an error thrown again keeps the names it has
+        if (keep) {
+            error_fill_stack(g_args.base);  // an error thrown again keeps the names it has
+        } else {
+            error_drop_frame_mark(g_args.base);  // the frames it marks are gone: a later report names none
+        }
         return 0;
     }
     if (unwind_pending()) return 0;  // break, continue, return, exit and throw pass a plain try

@@ -39,11 +39,13 @@ int64_t loop_count(const Cell* value);
 
 // The entries of the natives that natives.def marks as built: uint32_t native_<name>(const int32_t* refs).
 #define ENTRY(name) uint32_t native_##name(const int32_t* refs);
+#define IO_ENTRY(name)
 #define NOT_BUILT
 #define ZOL_NATIVE(name, word, entry) entry
 #include "interpreter/natives.def"
 #undef ZOL_NATIVE
 #undef ENTRY
+#undef IO_ENTRY
 #undef NOT_BUILT
 
 }  // namespace zol::natives

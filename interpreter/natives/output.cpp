@@ -67,7 +67,7 @@ uint32_t native_new_line(const int32_t* refs) {
     uint32_t at = series_index(position);
     int64_t size = 0;
     if (present(refs, 0)) size = 1;
-    if (Cell* skip = ref_arg(refs, 2)) {
+    if (Cell* skip = ref_arg(refs, 1)) {
         size = cell_int(skip);
         if (size < 1) fire(ERR_SCRIPT_OUT_OF_RANGE, skip);
     }

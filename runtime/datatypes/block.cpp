@@ -319,7 +319,7 @@ int block_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cycles_find(series_node(value))) return cycles_find(series_node(other)) ? 0 : -1;
     uint32_t la = rest_of(value), lb = rest_of(other);
     if (la != lb && series_equality_op(op)) return 1;
-    VisitGuard guard_a(series_node(value)), guard_b(series_node(other));
+    VisitGuard guard(series_node(value), series_node(other));
     uint32_t n = std::min(la, lb);
     for (uint32_t i = 0; i < n; i++) {
         const Cell* x = cells_of(value) + series_index(value) + i;
@@ -361,7 +361,7 @@ const Cell* block_eval_path(Cell* parent, const PathStep& step) {
     if (m.position < 0) fire(ERR_SCRIPT_BAD_PATH_SET, step.path ? step.path : parent, element);
     GcRoot block(*parent), value(*step.set_value);
     uint32_t at = uint32_t(m.position) + 1;
-    OwnershipReport report(block.get(), W_CHANGE, W_CHANGED, int32_t(at), 1);
+    OwnershipReport report(block.get(), W_CHANGE, W_CHANGED, int32_t(at), 1, value.get());
     if (at < length_of(block.get())) {
         cells_of(block.get())[at] = *value;
         hash_upkeep(block.get(), HashEdit::replaced, at, 1);
@@ -394,7 +394,7 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
     args.case_sensitive = case_sensitive;
     Match m = search(block.get(), k.get(), args);
     int32_t at = m.position < 0 ? int32_t(length_of(block.get())) : int32_t(m.position) + 1;
-    OwnershipReport report(block.get(), W_PUT, W_PUT_ED, at, 1);
+    OwnershipReport report(block.get(), W_PUT, W_PUT_ED, at, 1, v.get());
     if (m.position < 0) {
         block_rs_append(block.get(), k.get());
         block_rs_append(block.get(), v.get());
@@ -425,7 +425,7 @@ void block_insert(Cell* series, Cell* value, int part, bool only, int dup, bool 
     uint32_t length = length_of(target.get());
     uint32_t place = append || head == length ? length : head;
     OwnershipReport report(target.get(), append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED,
-                           int32_t(place), int32_t(total));
+                           int32_t(place), int32_t(total), item.get());
     if (report.told()) {
         // The handler may have changed the target or the value: read both again.
         source.emplace(item.get(), only, series_node(target.get()));
@@ -455,7 +455,7 @@ void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
     uint32_t head = clamp_head(target.get());
     uint32_t room = length_of(target.get()) - head;
     uint64_t replaced = std::min<uint64_t>(part < 0 ? total : uint64_t(part), room);
-    OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total));
+    OwnershipReport report(target.get(), W_CHANGE, W_CHANGED, int32_t(head), int32_t(total), item.get());
     if (report.told()) {
         // The handler may have changed the target or the value: read both again.
         source.emplace(item.get(), only, node);
@@ -644,7 +644,11 @@ const Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     if (count == 0) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(start), int32_t(count));
-    if (report.told()) count = series_units_left(series, start, count, size);
+    if (report.told()) {
+        // Without /part the sort covers every record the handler left, however many.
+        count = series_units_left(series, start, args.part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, uint32_t(start), uint32_t(count), size, args);
         hash_upkeep(series, HashEdit::rebuilt, 0, 0);

@@ -18,6 +18,7 @@
 #include "runtime/values/mold.h"
 #include "runtime/output.h"
 #include "runtime/values/predefined.h"
+#include "runtime/values/system_object.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 #include "runtime/unicode.h"
@@ -31,10 +32,8 @@ namespace zol {
 namespace {
 
 bool g_built = false;
-Cell g_catalog;    // object!: one field per class
+Cell g_catalog;    // object!: one field per class, as errors.def gives them
 Cell g_prototype;  // object!: the ten error fields, all none
-Cell g_stack_trace;
-Cell g_files;
 
 constexpr const char* kFieldNames[ERROR_FIELD_COUNT] = {"code", "type", "id",   "arg1",  "arg2",
                                                         "arg3", "near", "where", "stack", "files"};
@@ -148,11 +147,17 @@ void read_template(const char* text, Cell* out) {
 
 // --- the catalog
 
-inline uint32_t catalog_context() { return object_context(&g_catalog); }
+// The raiser makes errors from the catalog errors.def gives, whose classes and ids stand at the positions
+// the ErrorIds name. Reports and make error! read the catalog of the system object (system/catalog/errors),
+// which the user may extend with classes and ids of their own; it is the same object until then.
+inline uint32_t built_catalog_context() { return object_context(&g_catalog); }
+inline uint32_t catalog_context() {
+    const Cell* current = system_error_catalog();
+    return object_context(current ? current : &g_catalog);
+}
 
-// The context of a class object, or 0 when the catalog field holds no object.
-uint32_t class_context(uint32_t cls) {
-    uint32_t catalog = catalog_context();
+// The context of a class object of a catalog, or 0 when the catalog field holds no object.
+uint32_t class_context(uint32_t catalog, uint32_t cls) {
     if (cls >= context_word_count(catalog)) return 0;
     const Cell* c = context_values_at(catalog, cls);
     return cell_is(c, TYPE_OBJECT) ? object_context(c) : 0;
@@ -167,10 +172,11 @@ Cell bound_word(uint32_t context, uint32_t index) {
     return w;
 }
 
-// Sets the type and id fields to the class and id at these positions (the id's class must exist).
-void set_class_and_id(const Cell* error, uint32_t cls, uint32_t id_field) {
-    *field_of(error, ERROR_FIELD_TYPE) = bound_word(catalog_context(), cls);
-    *field_of(error, ERROR_FIELD_ID) = bound_word(class_context(cls), id_field);
+// Sets the type and id fields to the class and id at these positions of the catalog (the id's class must
+// exist).
+void set_class_and_id(const Cell* error, uint32_t catalog, uint32_t cls, uint32_t id_field) {
+    *field_of(error, ERROR_FIELD_TYPE) = bound_word(catalog, cls);
+    *field_of(error, ERROR_FIELD_ID) = bound_word(class_context(catalog, cls), id_field);
 }
 
 // Pushes a copy of the error prototype as an error! value.
@@ -184,10 +190,10 @@ Cell* push_blank_error() {
     return e;
 }
 
-Cell* push_error(uint32_t cls, uint32_t id_field) {
+Cell* push_error(uint32_t catalog, uint32_t cls, uint32_t id_field) {
     Cell* e = push_blank_error();
     set_integer(field_of(e, ERROR_FIELD_CODE), int32_t(cls * 100 + id_field - CLASS_FIRST_ID));
-    set_class_and_id(e, cls, id_field);
+    set_class_and_id(e, catalog, cls, id_field);
     return e;
 }
 
@@ -312,7 +318,7 @@ Cell template_argument(const Cell* error, const Cell* word) {
 void fall_back(const Cell* error, const Cell* culprit) {
     Cell old = *culprit;
     const ErrorInfo& info = error_info(ERR_INTERNAL_INVALID_ERROR);
-    set_class_and_id(error, ERRC_INTERNAL, info.position + CLASS_FIRST_ID);
+    set_class_and_id(error, built_catalog_context(), ERRC_INTERNAL, info.position + CLASS_FIRST_ID);
     *field_of(error, ERROR_FIELD_ARG1) = old;
 }
 
@@ -404,11 +410,12 @@ int error_form(const Cell* value, Cell* out, const MoldArgs&, int budget) {
     }
     budget = append_text(out, "\n*** Near : ", budget);
     budget = append_value(out, field_of(error.get(), ERROR_FIELD_NEAR), true, true, 40, budget);
-    if (positive_integer(&g_stack_trace)) {
+    if (const Cell* depth = system_stack_trace_cell(); positive_integer(depth)) {
+        uint32_t levels = uint32_t(cell_int(depth));
         GcRoot stack(*field_of(error.get(), ERROR_FIELD_STACK));
         if (cell_is(stack.get(), TYPE_INTEGER)) {
             budget = append_text(out, "\n*** Stack: ", budget);
-            budget = stack_form_trace(uint32_t(cell_int(&g_stack_trace)), stack.get(), out, budget);
+            budget = stack_form_trace(levels, stack.get(), out, budget);
         } else if (cell_is(stack.get(), TYPE_BLOCK)) {
             budget = append_text(out, "\n*** Stack: ", budget);
             budget = append_value(out, stack.get(), false, false, 0, budget);
@@ -441,7 +448,7 @@ int error_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
 void resolve_spec_words(const Cell* type, const Cell* id, uint32_t* cls, uint32_t* id_field) {
     if (!cell_is(type, TYPE_WORD)) fire_spec_field(W_TYPE);
     int32_t c = context_find_word(catalog_context(), word_symbol(type), true);
-    uint32_t context = c < 0 ? 0 : class_context(uint32_t(c));
+    uint32_t context = c < 0 ? 0 : class_context(catalog_context(), uint32_t(c));
     if (!context) fire_spec_field(W_TYPE);
     if (!cell_is(id, TYPE_WORD)) fire_spec_field(W_ID);
     int32_t f = context_find_word(context, word_symbol(id), true);
@@ -460,9 +467,9 @@ const Cell* error_make(Cell*, Cell* spec_in, TypeId) {
                 fire(ERR_SCRIPT_OUT_OF_RANGE, spec.get());
             }
             uint32_t cls = uint32_t(code / 100), field = uint32_t(code % 100) + CLASS_FIRST_ID;
-            uint32_t context = class_context(cls);
+            uint32_t context = class_context(catalog_context(), cls);
             if (!context || field >= context_word_count(context)) fire(ERR_SCRIPT_OUT_OF_RANGE, spec.get());
-            return push_error(cls, field);
+            return push_error(catalog_context(), cls, field);
         }
         case TYPE_BLOCK: {
             uint32_t head = series_index(spec.get());
@@ -470,14 +477,14 @@ const Cell* error_make(Cell*, Cell* spec_in, TypeId) {
             Cell first = head < used ? cell_series(spec.get())->cells()[head] : g_none_value;
             if (cell_is(&first, TYPE_WORD)) {
                 int32_t c = context_find_word(catalog_context(), word_symbol(&first), true);
-                uint32_t context = c < 0 ? 0 : class_context(uint32_t(c));
+                uint32_t context = c < 0 ? 0 : class_context(catalog_context(), uint32_t(c));
                 if (!context) fire_spec_field(W_TYPE);
                 if (head + 1 >= used) fire_spec_field(W_ID);
                 Cell second = cell_series(spec.get())->cells()[head + 1];
                 if (!cell_is(&second, TYPE_WORD)) fire(ERR_SCRIPT_INVALID_ARG, &second);
                 int32_t f = context_find_word(context, word_symbol(&second), true);
                 if (f < int32_t(CLASS_FIRST_ID)) fire_spec_field(W_ID);
-                Cell* e = push_error(uint32_t(c), uint32_t(f));
+                Cell* e = push_error(catalog_context(), uint32_t(c), uint32_t(f));
                 // The spec's own words, with their spelling, bound to the catalog and to the class.
                 set_word(field_of(e, ERROR_FIELD_TYPE), TYPE_WORD, catalog_context(), word_symbol(&first), uint32_t(c));
                 set_word(field_of(e, ERROR_FIELD_ID), TYPE_WORD, context, word_symbol(&second), uint32_t(f));
@@ -589,6 +596,9 @@ void report_from_catalog(ErrorId id) {
 void report_uncaught(const Cell* error) {
     GcRoot keep(*error);
     ErrorId id = cell_is(error, TYPE_ERROR) ? error_id(error) : ERR_COUNT;
+    // Output whose reader has gone ends the process without a word, as command-line tools do: the reader
+    // asked for no more.
+    if (id == ERR_ACCESS_CANNOT_WRITE && output_closed()) return;
     std::string text;
     stack_mark_try(&g_word[W_TRY]);
     try {
@@ -608,7 +618,7 @@ void report_uncaught(const Cell* error) {
 void errors_init() {
     g_error_hooks = ErrorValueHooks{make_for_raise, record_raise, keep_trace, report_uncaught};
     if (g_built) return;
-    for (Cell* c : {&g_catalog, &g_prototype, &g_stack_trace, &g_files, &g_no_memory}) {
+    for (Cell* c : {&g_catalog, &g_prototype, &g_no_memory}) {
         set_none(c);
         gc_register_root(c);
     }
@@ -620,8 +630,8 @@ void errors_init() {
 
 const Cell* error_catalog() { return &g_catalog; }
 const Cell* error_prototype() { return &g_prototype; }
-Cell* error_state_stack_trace() { return &g_stack_trace; }
-Cell* error_state_files() { return &g_files; }
+Cell* error_state_stack_trace() { return system_stack_trace_cell(); }
+Cell* error_state_files() { return system_source_files_cell(); }
 
 Cell* error_field(const Cell* error, ErrorField field) { return field_of(error, field); }
 
@@ -629,7 +639,7 @@ Cell* error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* a
     // The arguments may live anywhere; keep them alive across the allocations below.
     GcRoot a1(arg1 ? *arg1 : g_none_value), a2(arg2 ? *arg2 : g_none_value), a3(arg3 ? *arg3 : g_none_value);
     const ErrorInfo& info = error_info(id);
-    Cell* e = push_error(info.cls, info.position + CLASS_FIRST_ID);
+    Cell* e = push_error(built_catalog_context(), info.cls, info.position + CLASS_FIRST_ID);
     *field_of(e, ERROR_FIELD_ARG1) = *a1;
     *field_of(e, ERROR_FIELD_ARG2) = *a2;
     *field_of(e, ERROR_FIELD_ARG3) = *a3;
@@ -660,14 +670,22 @@ void error_fill_stack(Cell* value) {
     if (!cell_is(value, TYPE_ERROR) || !cell_is(field_of(value, ERROR_FIELD_STACK), TYPE_INTEGER)) return;
     GcRoot error(*value), trace;
     uint32_t mark = uint32_t(cell_int(field_of(error.get(), ERROR_FIELD_STACK)));
-    uint32_t depth = positive_integer(&g_stack_trace) ? uint32_t(cell_int(&g_stack_trace)) : 1;
+    const Cell* setting = system_stack_trace_cell();
+    uint32_t depth = positive_integer(setting) ? uint32_t(cell_int(setting)) : 1;
     block_make_at(trace.get(), 20);
     stack_collect_trace(depth, trace.get(), mark);
     *field_of(error.get(), ERROR_FIELD_STACK) = *trace;
-    if (cell_is(&g_files, TYPE_BLOCK) && block_rs_length(&g_files) > 0) {
-        GcRoot files(*block_clone(&g_files, false, false));
+    if (const Cell* source_files = system_source_files_cell();
+        cell_is(source_files, TYPE_BLOCK) && block_rs_length(source_files) > 0) {
+        GcRoot files(*block_clone(source_files, false, false));
         stack_pop(1);
         *field_of(error.get(), ERROR_FIELD_FILES) = *files;
+    }
+}
+
+void error_drop_frame_mark(Cell* value) {
+    if (cell_is(value, TYPE_ERROR) && cell_is(field_of(value, ERROR_FIELD_STACK), TYPE_INTEGER)) {
+        set_none(field_of(value, ERROR_FIELD_STACK));
     }
 }
 

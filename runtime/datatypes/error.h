@@ -57,6 +57,9 @@ void error_set_where(Cell* error, const Cell* word);
 // of the call frames up to the mark, and copies the files being evaluated into the files field. Other
 // values are left alone. The value must stay reachable. Allocates.
 void error_fill_stack(Cell* value);
+// For an error whose stack field still holds the frame mark of its raise, once those frames are gone:
+// makes the field none, so that a report formed later does not name the calls running then.
+void error_drop_frame_mark(Cell* value);
 // The report printed for an error: "*** <type>: <message>", then its Where and Near lines (and Stack and
 // Files when there are).
 std::string error_form_text(const Cell* error);

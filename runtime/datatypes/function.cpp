@@ -12,6 +12,7 @@
 #include "runtime/memory.h"
 #include "runtime/values/mold.h"
 #include "runtime/values/predefined.h"
+#include "runtime/values/support.h"
 #include "runtime/stack.h"
 #include "string.h"
 #include "symbol.h"
@@ -403,6 +404,33 @@ int function_compare(const Cell* value, const Cell* other, CompareOp op) {
     }
 }
 
+// make routine! [spec [entry data]]: a routine of the built-in scripts over the C++ entry registered under
+// the body's first word, which the first call looks up. The body's second value, when there is one, is the
+// routine's data: an integer, or a datatype (or a word holding one) as its id. Only the built-in scripts make
+// routines: a routine's entry trusts its spec to have shaped the arguments it reads.
+const Cell* routine_make(Cell*, Cell* spec, TypeId) {
+    if (!g_making_builtins) {
+        Cell argument = word_load("type");
+        fire_expect_arg_word(TYPE_ROUTINE, &argument);
+    }
+    uint32_t n;
+    const Cell* cells = cell_is(spec, TYPE_BLOCK) ? spec_cells(spec, &n) : nullptr;
+    if (!cells || n != 2 || !cell_is(&cells[0], TYPE_BLOCK) || !cell_is(&cells[1], TYPE_BLOCK)) bad_spec(spec);
+    GcRoot rspec(cells[0]), body(cells[1]);
+    function_check_spec(rspec.get());
+    uint32_t count;
+    const Cell* items = spec_cells(body.get(), &count);
+    if (count < 1 || count > 2 || !cell_is(&items[0], TYPE_WORD)) bad_spec(spec);
+    int32_t data = 0;
+    if (count == 2) {
+        const Cell* d = &items[1];
+        if (cell_is(d, TYPE_WORD)) d = context_global_value_cell(word_symbol(d));
+        if (d && cell_is(d, TYPE_INTEGER)) data = cell_int(d);
+        if (d && cell_is(d, TYPE_DATATYPE)) data = int32_t(datatype_id(d));
+    }
+    return routine_build(rspec.get(), body.get(), 0, data, false);
+}
+
 }  // namespace
 
 void function_init(DatatypeRegistry& registry) {
@@ -414,7 +442,7 @@ void function_init(DatatypeRegistry& registry) {
 
 void routine_init(DatatypeRegistry& registry) {
     Registration r(TYPE_ROUTINE);
-    r.own<ACT_FORM>(function_form).own<ACT_MOLD>(function_mold).own<ACT_COMPARE>(function_compare);
+    r.own<ACT_MAKE>(routine_make).own<ACT_FORM>(function_form).own<ACT_MOLD>(function_mold).own<ACT_COMPARE>(function_compare);
     r.inherit(ACT_REFLECT);
     registry.register_datatype(r);
 }

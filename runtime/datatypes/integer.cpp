@@ -354,7 +354,8 @@ const char* integer_to_decimal(int32_t v) {
 }
 
 int32_t integer_from_float(const Cell* value) {
-    double d = cell_float(value);
+    // Truncated first: 2147483647.4 and -2147483648.9 have an integer value.
+    double d = std::trunc(cell_float(value));
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_INTEGER);
     return int32_t(d);
 }

@@ -22,8 +22,8 @@ Cell* integer_set_result(int32_t v);
 
 // The decimal text, in a static buffer that the next call overwrites.
 const char* integer_to_decimal(int32_t v);
-// A float!, percent! or time! value truncated toward zero; above 2147483647.0, below -2147483648.0 or NaN
-// raises type-limit.
+// A float!, percent! or time! value truncated toward zero; a truncated value above 2147483647, below
+// -2147483648, or NaN raises type-limit.
 int32_t integer_from_float(const Cell* value);
 
 }  // namespace zol

@@ -406,7 +406,7 @@ void object_fire_on_change(const Cell* object_in, const Cell* word_in, const Cel
     GcRoot object(*object_in), word(*word_in), old(*old_in), value(*new_in);
     uint32_t context = object->w1;
     GcRoot fn(*field_value(context, index));
-    if (!cell_is(fn.get(), TYPE_FUNCTION)) fire(ERR_SCRIPT_INVALID_OBJ_EVT, fn.get());
+    if (!cell_is(fn.get(), TYPE_FUNCTION) && !cell_is(fn.get(), TYPE_ROUTINE)) fire(ERR_SCRIPT_INVALID_OBJ_EVT, fn.get());
     uint32_t locals = refresh_locals(object.get(), EVENT_CHANGE, fn.get());
     word->header = TYPE_WORD;
     if (word_context(word.get()) != context || word_index(word.get()) == WORD_UNRESOLVED) context_bind_word(context, word.get());
@@ -421,7 +421,7 @@ void object_on_deep_change(const Cell* owner_in, const Cell* word_in, const Cell
     if (field == NO_HANDLER) return;
     GcRoot owner(*owner_in), word(*word_in), target(*target_in), action(*action_in), value(new_in ? *new_in : g_none_value);
     GcRoot fn(*field_value(owner->w1, field));
-    if (!cell_is(fn.get(), TYPE_FUNCTION)) return;
+    if (!cell_is(fn.get(), TYPE_FUNCTION) && !cell_is(fn.get(), TYPE_ROUTINE)) return;
     uint32_t locals = refresh_locals(owner.get(), EVENT_DEEP, fn.get());
     Cell at, count;
     set_integer(&at, index);
@@ -721,7 +721,7 @@ int object_compare(const Cell* value, const Cell* other, CompareOp op) {
     if (cycles_find(a)) return cycles_find(b) ? 0 : -1;
     uint32_t na = context_word_count(a), nb = context_word_count(b);
     if (na != nb) return na > nb ? 1 : -1;
-    VisitGuard guard_a(a), guard_b(b);
+    VisitGuard guard(a, b);
     for (uint32_t i = 0; i < na; i++) {
         uint32_t sa = symbol_resolve(word_symbol(context_word_at(a, i)));
         uint32_t sb = symbol_resolve(word_symbol(context_word_at(b, i)));

@@ -188,7 +188,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
         if (v < 0 || v > 255) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
         byte = uint32_t(v);
     }
-    OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1);
+    OwnershipReport report(series, W_POKE, W_POKED, int32_t(at), 1, value);
     if (report.told() && at >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     if (type_in(FAMILY_ANY_BLOCK, t)) {
         cell_series(series)->cells()[at] = *value;
@@ -260,7 +260,10 @@ void series_reverse(Cell* series, Cell* part, Cell* skip) {
     }
     uint32_t index = series_index(series);
     OwnershipReport report(series, W_REVERSE, W_REVERSED, int32_t(index), int32_t(count));
-    if (report.told()) count = series_units_left(series, index, count, size);
+    if (report.told()) {
+        count = series_units_left(series, index, part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     Series* s = cell_series(series);
     uint32_t record = uint32_t(size) * s->unit();
     uint8_t* first = s->head_ptr() + uint64_t(index) * s->unit();
@@ -467,7 +470,10 @@ void series_random(Cell* value, bool seed, bool secure, bool only) {
     }
     OwnershipReport report(value, W_RANDOM, W_RANDOMIZED, int32_t(index), int32_t(left));
     s = cell_series(value);  // the owner's handler may have changed the buffer
-    if (report.told()) left = uint32_t(series_units_left(value, index, left));
+    if (report.told()) {
+        left = uint32_t(series_units_left(value, index, INT64_MAX));
+        report.recount(int32_t(left));
+    }
     uint32_t unit = s->unit();
     std::vector<uint8_t> temp(unit);
     for (uint32_t p = index, n = left; n > 1; p++, n--) {

@@ -37,6 +37,7 @@ inline uint32_t series_clamped_head(const Cell* s) {
 }
 // Of count units from start, as many whole records of size units as the series still holds: an owner's
 // handler, run before a change, may have shortened the series that the action measured.
+// With count INT64_MAX: all the whole records from start (an action without /part covers what is there).
 inline int64_t series_units_left(const Cell* s, int64_t start, int64_t count, int64_t size = 1) {
     int64_t used = series_buffer_length(s);
     int64_t room = used > start ? used - start : 0;

@@ -162,11 +162,37 @@ std::string string_to_utf8(const Cell* str) {
     std::string out;
     uint8_t buf[4];
     const uint8_t* p = s->head_ptr() + uint64_t(series_index(str)) * unit;
-    for (const uint8_t* end = s->tail_ptr(); p < end; p += unit) {
+    const uint8_t* end = s->tail_ptr();
+    if (p < end) out.reserve(size_t(end - p) / unit);
+    for (; p < end; p += unit) {
+        if (unit == 1 && *p < 0x80) {
+            // A run of ASCII goes over in one piece.
+            const uint8_t* run = p;
+            while (p < end && *p < 0x80) p++;
+            out.append(reinterpret_cast<const char*>(run), size_t(p - run));
+            if (p == end) break;
+        }
         int n = utf8_encode_char_replacing(string_get_char(p, unit), buf);
         out.append(reinterpret_cast<char*>(buf), size_t(n));
     }
     return out;
+}
+
+const uint8_t* string_units(const Cell* str, uint32_t* length) {
+    Series* s = cell_series(str);
+    uint64_t start = uint64_t(series_index(str)) * s->unit();
+    uint32_t used = s->tail - s->head;
+    *length = start < used ? uint32_t(used - start) : 0;
+    return s->head_ptr() + (start < used ? start : used);
+}
+
+bool string_is_ascii(const Cell* str) {
+    if (cell_series(str)->unit() != 1) return false;
+    uint32_t length;
+    const uint8_t* p = string_units(str, &length);
+    uint8_t any = 0;
+    for (uint32_t i = 0; i < length; i++) any |= p[i];
+    return !(any & 0x80);
 }
 
 uint32_t string_char_at(const Cell* str, uint32_t index) {

@@ -37,6 +37,10 @@ uint32_t string_length(const Cell* str);
 void string_truncate(Cell* str, uint32_t n);
 // The text from the head index, as UTF-8 (never raises: a unit beyond U+10FFFF is written as U+FFFD).
 std::string string_to_utf8(const Cell* str);
+// Whether the text from the head index is ASCII held in 1-byte units: its units are then its UTF-8, which
+// string_units gives without a copy (good until the next allocation).
+bool string_is_ascii(const Cell* str);
+const uint8_t* string_units(const Cell* str, uint32_t* length);
 
 // The code point at a unit index counted from the buffer's first used unit (not from the cell's head).
 uint32_t string_char_at(const Cell* str, uint32_t index);

@@ -70,7 +70,7 @@ void string_append(Cell* series, Cell* value, int part, bool, int dup, bool appe
     uint32_t head = series_clamped_head(series);
     uint32_t at = append ? cell_series(series)->used() : head;
     OwnershipReport report(series, append ? W_APPEND : W_INSERT, append ? W_APPENDED : W_INSERTED, int32_t(at),
-                           added_length(text, count, times));
+                           added_length(text, count, times), value);
     if (report.told()) head = series_clamped_head(series);  // the owner's handler may have shortened the text
     uint32_t written = string_concatenate(series, text, count, 0, false, append ? JoinMode::append : JoinMode::insert, times);
     report.done();
@@ -93,7 +93,8 @@ void string_change(Cell* series, Cell* value, int part, bool, int dup) {
             text = own.get();
         }
     }
-    OwnershipReport report(series, W_CHANGE, W_CHANGED, int32_t(head), part >= 0 ? int32_t(replaced) : added_length(text, count, times));
+    OwnershipReport report(series, W_CHANGE, W_CHANGED, int32_t(head),
+                           part >= 0 ? int32_t(replaced) : added_length(text, count, times), value);
     if (report.told()) {
         // The owner's handler may have shortened the text.
         head = series_clamped_head(series);
@@ -355,7 +356,11 @@ const Cell* string_sort(Cell* series, const SortArgs& args) {
     }
     if (count < 2 * int64_t(size)) return series;
     OwnershipReport report(series, W_SORT, W_SORTED, int32_t(head), int32_t(count));
-    if (report.told()) count = series_units_left(series, head, count, size);
+    if (report.told()) {
+        // Without /part the sort covers every record the handler left, however many.
+        count = series_units_left(series, head, args.part ? count : INT64_MAX, size);
+        report.recount(int32_t(count));
+    }
     if (args.comparator && cell_is(args.comparator, TYPE_FUNCTION)) {
         sort_with_function(series, head, uint32_t(count), size, args);
         report.done();

@@ -3,11 +3,11 @@
 // text of its own is formed into a temporary string first. binary! inherits find and select: it never folds case.
 #include <climits>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "bitset.h"
 #include "series.h"
 #include "string.h"
 #include "runtime/casefold.h"
@@ -20,22 +20,6 @@ namespace zol {
 namespace {
 
 inline uint32_t fold_cp(uint32_t cp) { return case_convert_char(cp, true); }
-
-// A bitset! read in place: bit n is 0x80 >> (n & 7) of byte n >> 3; beyond the stored bytes the complement
-// flag (bit 19 of the buffer flags) answers.
-struct BitsetView {
-    static constexpr uint32_t COMPLEMENT = 0x80000;
-    const uint8_t* bits;
-    uint32_t bytes;
-    bool complement;
-    explicit BitsetView(const Cell* bitset) {
-        Series* s = cell_series(bitset);
-        bits = s->head_ptr();
-        bytes = s->tail - s->head;
-        complement = (s->flags & COMPLEMENT) != 0;
-    }
-    bool has(uint32_t cp) const { return (cp >> 3) < bytes ? (bits[cp >> 3] & (0x80 >> (cp & 7))) != 0 : complement; }
-};
 
 // What a search looks for: a text (folded when the search folds), a bitset, or nothing that can match.
 struct Needle {
@@ -120,9 +104,12 @@ inline uint32_t load(const uint8_t* p) {
 }
 
 // The search range: units [lo, hi) of the buffer, walked by `step` units from the low end or from the high end.
+// Records of `step` units start at the head: at lo going forward or with /last, and at hi (the head) with
+// /reverse, so a backward walk still stops only where a record starts.
 struct Range {
     int64_t lo, hi, step;
     bool backward, only_first;
+    bool records_end_at_hi;
 };
 
 // The unit index of the first match in the range, or -1. No allocation happens here, so the buffer address
@@ -144,18 +131,19 @@ int64_t scan(const uint8_t* base, const Range& r, const Needle& n, bool fold) {
             return fold ? fold_cp(c) : c;
         }
     };
-    std::optional<BitsetView> bits;
-    if (n.bitset) bits.emplace(n.bitset);
     const uint32_t* want = n.cps.data();
     auto matches = [&](int64_t p) {
-        if (bits) return bits->has(load<U>(base + p * U));
+        if (n.bitset) return bitset_has(n.bitset, load<U>(base + p * U));
         for (int64_t k = 0; k < len; k++) {
             if (unit_at(p + k) != want[k]) return false;
         }
         return true;
     };
     if (r.backward) {
-        for (int64_t p = r.hi - len; p >= r.lo; p -= r.step) {
+        // The last record start where the whole needle still fits below hi.
+        int64_t start = r.records_end_at_hi ? r.hi - (len + r.step - 1) / r.step * r.step
+                                            : r.lo + (r.hi - len - r.lo) / r.step * r.step;
+        for (int64_t p = start; p >= r.lo; p -= r.step) {
             if (matches(p)) return p;
             if (r.only_first) break;
         }
@@ -163,7 +151,7 @@ int64_t scan(const uint8_t* base, const Range& r, const Needle& n, bool fold) {
     }
     if constexpr (U == 1) {
         // The common case of a case-sensitive text search: memchr finds each candidate for the first byte.
-        if (!fold && !bits && r.step == 1 && !r.only_first) {
+        if (!fold && !n.bitset && r.step == 1 && !r.only_first) {
             if (want[0] > 0xFF) return -1;
             const uint8_t* p = base + r.lo;
             const uint8_t* last = base + (r.hi - len);
@@ -219,10 +207,12 @@ Hit locate(Cell* series, const Cell* value, const FindArgs& args) {
         r.hi = head;
         r.lo = limit >= 0 && limit < head ? head - limit : 0;
         r.backward = true;
+        r.records_end_at_hi = true;
     } else {
         r.lo = head;
         r.hi = limit >= 0 && limit < used - head ? head + limit : used;
         r.backward = args.last;
+        r.records_end_at_hi = false;
     }
     bool fold = type_in(FAMILY_ANY_STRING, cell_type(series)) && !args.case_sensitive && !args.same;
     GcRoot temp;
@@ -339,7 +329,7 @@ bool string_match_at(const Cell* str, const Cell* value, bool strict) {
 bool string_head_in_bitset(const Cell* str, const Cell* bitset) {
     uint32_t head = series_clamped_head(str);
     if (head >= cell_series(str)->used()) return false;
-    return BitsetView(bitset).has(string_char_at(str, head));
+    return bitset_has(bitset, string_char_at(str, head));
 }
 
 bool string_tag_delims(const Cell* str, const Cell* tag) {

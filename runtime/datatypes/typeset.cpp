@@ -18,6 +18,17 @@ void typeset_make_any(Cell* t) {
     reinterpret_cast<uint8_t*>(&t->w1)[TYPE_UNSET >> 3] &= uint8_t(~(0x80u >> (TYPE_UNSET & 7)));
 }
 
+Cell* typeset_make_in(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3) {
+    Cell* t = block_alloc_tail(block);
+    typeset_clear(t);
+    t->w1 = w1;
+    t->w2 = w2;
+    t->w3 = w3;
+    return t;
+}
+
+Cell* typeset_push(const Cell* t) { return stack_push(t); }
+
 uint32_t typeset_count(const Cell* t) {
     uint32_t n = 0;
     for (uint32_t id = 1; id <= g_types.highest(); id++) n += typeset_has(t, id);

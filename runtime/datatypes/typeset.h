@@ -24,6 +24,10 @@ inline Cell* typeset_clear(Cell* t) {
     t->w1 = t->w2 = t->w3 = 0;
     return t;
 }
+// A typeset of the three words as given, at the block's tail (the binary value format rebuilds typesets so),
+// or pushed on the argument stack. Each allocates.
+Cell* typeset_make_in(const Cell* block, uint32_t w1, uint32_t w2, uint32_t w3);
+Cell* typeset_push(const Cell* t);
 // Every datatype but unset!: the accepted types of an argument without a type block.
 void typeset_make_any(Cell* t);
 uint32_t typeset_count(const Cell* t);

@@ -1,6 +1,8 @@
 // url! values: loading from text.
 #include "url.h"
 
+#include <string>
+
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "string.h"
@@ -63,7 +65,34 @@ bool dehex(const uint8_t* p, const uint8_t* end, Emit emit) {
     return true;
 }
 
+bool plain_in_url(uint8_t c, bool strict) {
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+    if (c == '-' || c == '.' || c == '_' || c == '~') return true;
+    if (strict) return false;
+    for (const char* p = "!#$&'()*+,/:=?@"; *p; p++) {
+        if (c == uint8_t(*p)) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void url_enhex_string(const Cell* value, Cell* out, bool strict) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text = string_to_utf8(value);
+    std::string encoded;
+    encoded.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x80 && plain_in_url(c, strict)) {
+            encoded += char(c);
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    string_append_ascii(out, encoded.data(), encoded.size());
+}
 
 bool url_load_at(Cell* cell, const uint8_t* text, size_t length, TypeId type) {
     const uint8_t* end = text + length;

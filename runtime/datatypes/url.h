@@ -14,4 +14,10 @@ namespace zol {
 // untouched, when the text itself is not valid UTF-8. Allocates.
 bool url_load_at(Cell* cell, const uint8_t* text, size_t length, TypeId type);
 
+// Appends to out (a string!) the UTF-8 bytes of a string-family value from its head, percent-encoded: an
+// ASCII character plain in the table is copied, every other byte written as %XX (upper-case digits). The
+// URL table keeps the characters a URL may hold as they are (!#$&'()*+,-./ digits :=?@ letters _ ~); the
+// strict one only - . digits letters _ ~. Allocates.
+void url_enhex_string(const Cell* value, Cell* out, bool strict);
+
 }  // namespace zol

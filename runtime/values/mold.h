@@ -23,6 +23,8 @@ bool cycles_detect(const Cell* value, Cell* out, int* budget, bool mold);
 class VisitGuard {
 public:
     explicit VisitGuard(uint32_t node) { cycles_push(node); }
+    // The two nodes a comparison walks together, as one level.
+    VisitGuard(uint32_t a, uint32_t b) { cycles_push_pair(a, b); }
     ~VisitGuard() { cycles_pop(); }
     VisitGuard(const VisitGuard&) = delete;
     VisitGuard& operator=(const VisitGuard&) = delete;

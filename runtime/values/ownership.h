@@ -36,13 +36,15 @@ Cell* ownership_get(uint32_t node);
 bool ownership_check(const Cell* value, PredefinedWord action, int32_t index, int32_t part, const Cell* extra = nullptr);
 
 // The before/after pair of reports around one change. Positions and counts used after the "before" report
-// are taken from the series as it is then (see told()). A block's decoded form is dropped on both sides of
-// the change and on the way out, since the reports run code that may decode it again.
+// are taken from the series as it is then (see told()). brought is the value the change brings in (what
+// the handler receives as new), null for none; the caller keeps it reachable. A block's decoded form is
+// dropped on both sides of the change and on the way out, since the reports run code that may decode it again.
 class OwnershipReport {
 public:
-    OwnershipReport(const Cell* value, PredefinedWord before, PredefinedWord after, int32_t index, int32_t part)
-        : value_(*value), after_(after), index_(index), part_(part) {
-        owned_ = ownership_check(&value_, before, index, part);
+    OwnershipReport(const Cell* value, PredefinedWord before, PredefinedWord after, int32_t index, int32_t part,
+                    const Cell* brought = nullptr)
+        : value_(*value), after_(after), index_(index), part_(part), brought_(brought) {
+        owned_ = ownership_check(&value_, before, index, part, brought_);
         changed();
     }
     ~OwnershipReport() { changed(); }
@@ -51,10 +53,12 @@ public:
     // Whether the "before" report ran an owner's handler: that language code may have changed the series,
     // so what the action worked out before the report must be checked again against the series as it is.
     bool told() const { return owned_; }
+    // The count the "after" report gives, once the action has measured the series as the handler left it.
+    void recount(int32_t part) { part_ = part; }
     // Call once the change is made.
     void done() {
         changed();
-        if (owned_) ownership_check(&value_, after_, index_, part_);
+        if (owned_) ownership_check(&value_, after_, index_, part_, brought_);
     }
 
 private:
@@ -65,6 +69,7 @@ private:
     Cell value_;
     PredefinedWord after_;
     int32_t index_, part_;
+    const Cell* brought_;
     bool owned_;
 };
 

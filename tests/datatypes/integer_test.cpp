@@ -59,10 +59,14 @@ TEST_F(IntegerTest, ToFromNumbers) {
         {real(2.9), gives_int(2)},  // toward zero
         {real(-2.9), gives_int(-2)},
         {real(2147483647.0), gives_int(MAX)},
-        {real(2147483647.5), fails(ERR_SCRIPT_TYPE_LIMIT)},  // above 2147483647.0, though it truncates to it
+        {real(2147483647.4), gives_int(MAX)},  // the range holds for the truncated value
+        {real(2147483647.9), gives_int(MAX)},
         {real(2147483648.0), fails(ERR_SCRIPT_TYPE_LIMIT)},
         {real(-2147483648.0), gives_int(MIN)},
-        {real(-2147483648.5), fails(ERR_SCRIPT_TYPE_LIMIT)},
+        {real(-2147483648.4), gives_int(MIN)},
+        {real(-2147483648.9), gives_int(MIN)},
+        {real(-2147483649.0), fails(ERR_SCRIPT_TYPE_LIMIT)},
+        {real(1e300), fails(ERR_SCRIPT_TYPE_LIMIT)},
         {real(std::nan("")), fails(ERR_SCRIPT_TYPE_LIMIT)},
         {real(-INFINITY), fails(ERR_SCRIPT_TYPE_LIMIT)},
         {real(0.995, TYPE_PERCENT), gives_int(0)},

@@ -107,7 +107,9 @@ TEST_F(StringSearchTest, FindWithItsRefinements) {
         {"aXbX", 0, ch('b'), skip2, 2},
         {"aXbX", 0, ch('X'), skip2, -1},
         {"aXbX", 0, ch('b'), skip2_tail, 4},
-        {"aXbXcX", 0, ch('a'), last_skip2, -1},  // from the last unit back: positions 5, 3, 1
+        {"aXbXcX", 0, ch('c'), last_skip2, 4},  // records start at the head: positions 4, 2, 0
+        {"aXbXcX", 0, ch('a'), last_skip2, 0},
+        {"aXbXcX", 0, ch('X'), last_skip2, -1},
         {"abcdef", 0, tx("cd"), part3, -1},
         {"abcdef", 0, tx("cd"), part4, 2},
         {"abcdef", 0, ch('a'), zero_part, -1},

@@ -200,7 +200,7 @@ TEST_F(ExitsTest, TheReportOfAnError) {
     Cell error;
     Cell arg = g_false_value;
     catch_error([&] { fire(ERR_SCRIPT_INVALID_ARG, &arg); }, &error);
-    EXPECT_EQ(error_form_text(&error), "*** Script Error: invalid argument: false\n*** Where: try\n*** Near : none");
+    EXPECT_EQ(error_form_text(&error), "*** Script Error: invalid argument: false\n*** Where: try\n*** Near : none\n*** Stack: ");
 }
 
 // A C library that calls back (qsort here) sees its callback return normally; what the language raised or

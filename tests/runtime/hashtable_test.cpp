@@ -164,7 +164,10 @@ TEST_F(HashTableTest, TheMurmurFunctionsAreTheStandardOnes) {
 }
 
 std::string g_dumped;
-void capture(const char* bytes, size_t n) { g_dumped.append(bytes, n); }
+platform::WriteStatus capture(const char* bytes, size_t n) {
+    g_dumped.append(bytes, n);
+    return platform::WriteStatus::ok;
+}
 
 TEST_F(HashTableTest, DumpListsDeletedThenLiveBuckets) {
     make(HASH_MAP, {});

@@ -9,7 +9,10 @@ namespace zol::test {
 namespace {
 
 std::string g_captured;
-void capture(const char* bytes, size_t n) { g_captured.append(bytes, n); }
+platform::WriteStatus capture(const char* bytes, size_t n) {
+    g_captured.append(bytes, n);
+    return platform::WriteStatus::ok;
+}
 
 class OutputTest : public RuntimeTest {
 protected:
@@ -84,6 +87,35 @@ TEST_F(OutputTest, LowLevelPrintersFireTheWriteHooks) {
     const char* expected = "-420A0000BEEF0.10.1!";
     EXPECT_EQ(g_captured, expected);
     EXPECT_EQ(g_written, expected);
+}
+
+// A write the sink refuses goes to the failure hook with its status, from every writer; the closed state
+// stays once the reader has gone. Without a hook the text is dropped and the writer returns.
+std::vector<platform::WriteStatus> g_failures;
+platform::WriteStatus g_refusal = platform::WriteStatus::ok;
+platform::WriteStatus refuse(const char*, size_t) { return g_refusal; }
+void note_failure(platform::WriteStatus status) { g_failures.push_back(status); }
+
+TEST_F(OutputTest, RefusedWritesReachTheFailureHook) {
+    console_set_sink(refuse);
+    g_failures.clear();
+    output_set_failure_hook(note_failure);
+    g_refusal = platform::WriteStatus::failed;
+    console_write("ab", 2, 1, true);
+    console_write_utf8("c", 1);
+    console_print_int(7);
+    EXPECT_FALSE(output_closed()) << "a full disk is no closed reader";
+    g_refusal = platform::WriteStatus::closed;
+    console_write_cstr("d");
+    EXPECT_TRUE(output_closed());
+    g_refusal = platform::WriteStatus::ok;
+    console_write_utf8("e", 1);
+    using W = platform::WriteStatus;
+    EXPECT_EQ(g_failures, (std::vector<W>{W::failed, W::failed, W::failed, W::closed}));
+    output_set_failure_hook(nullptr);
+    g_refusal = platform::WriteStatus::failed;
+    console_write_utf8("f", 1);
+    EXPECT_EQ(g_failures.size(), 4u);
 }
 
 }  // namespace

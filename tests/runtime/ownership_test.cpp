@@ -216,7 +216,7 @@ TEST_F(OwnershipTest, AHandlerHearsEachChangeBeforeAndAfter) {
     set_integer(value.get(), 5);
     stack_reset();
     g_types.get<ACT_APPEND>(TYPE_BLOCK)(b, value.get(), -1, false, 1, true);
-    EXPECT_EQ(mold_text(log.get()), "[blk append none 0 1 blk appended none 0 1]");
+    EXPECT_EQ(mold_text(log.get()), "[blk append 5 0 1 blk appended 5 0 1]") << "new is the value appended";
     EXPECT_EQ(mold_text(b), "[5]");
 
     Cell owned_word = word_load("owned"), none = g_none_value;

@@ -353,7 +353,10 @@ TEST_F(UnicodeTest, CodePointsBeyondUnicodeFailOnlyWhereTheyMay) {
 
     static std::string captured;
     captured.clear();
-    OutputSink previous = console_set_sink([](const char* b, size_t n) { captured.append(b, n); });
+    OutputSink previous = console_set_sink([](const char* b, size_t n) {
+        captured.append(b, n);
+        return platform::WriteStatus::ok;
+    });
     const uint32_t units[] = {'a', 0x110000};
     console_write(units, 2, 4, false);
     console_set_sink(previous);

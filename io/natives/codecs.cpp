@@ -1,0 +1,218 @@
+// checksum, compress and decompress: they take a value's bytes (a binary from its index, any string's text
+// as UTF-8, or for checksum a file's content), pick the codec by the method word and make the result.
+#include "io/natives/codecs.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "interpreter/natives/natives.h"
+#include "io/codecs/checksum.h"
+#include "io/codecs/deflate.h"
+#include "io/natives.h"
+#include "platform/platform.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/exits.h"
+#include "runtime/gc.h"
+#include "runtime/values/predefined.h"
+
+namespace zol::io {
+
+namespace {
+
+using natives::arg;
+using natives::ref_arg;
+using codecs::CodecStatus;
+using Codec = CodecStatus (*)(uint8_t*, uint64_t*, const uint8_t*, size_t);
+
+// Method words, in this order; each kept as its canonical symbol id, so they match without regard to case.
+enum ChecksumMethod { CK_TCP, CK_MD5, CK_SHA1, CK_CRC32, CK_ADLER32, CK_SHA256, CK_SHA384, CK_SHA512, CK_HASH, CK_COUNT };
+const char* const kChecksumWords[CK_COUNT] = {"tcp", "md5", "sha1", "crc32", "adler32", "sha256", "sha384", "sha512", "hash"};
+enum CompressMethod { CM_ZLIB, CM_DEFLATE, CM_GZIP, CM_COUNT };
+const char* const kCompressWords[CM_COUNT] = {"zlib", "deflate", "gzip"};
+
+uint32_t g_checksum_symbols[CK_COUNT];
+uint32_t g_compress_symbols[CM_COUNT];
+
+// The method's position in a list of symbols; an unknown word raises invalid-arg.
+int method_of(const Cell* word, const uint32_t* symbols, int count) {
+    uint32_t symbol = symbol_resolve(word_symbol(word));
+    for (int i = 0; i < count; i++) {
+        if (symbols[i] == symbol) return i;
+    }
+    fire(ERR_SCRIPT_INVALID_ARG, word);
+}
+
+// A value's bytes. A binary's, and an ASCII string's (which are its UTF-8), are read from the cell when
+// asked, since a buffer is only good until the next allocation; other text (a string's UTF-8 or a file's
+// content) is held here.
+class Input {
+public:
+    explicit Input(const Cell* value) : value_(value), in_place_(cell_is(value, TYPE_BINARY) || string_is_ascii(value)) {
+        if (!in_place_) text_ = string_to_utf8(value);
+    }
+    Input(const Cell* value, std::string text) : value_(value), in_place_(false), text_(std::move(text)) {}
+    // Valid until the next allocation.
+    const uint8_t* data(size_t* length) const {
+        if (in_place_) {
+            uint32_t n;
+            const uint8_t* bytes = cell_is(value_, TYPE_BINARY) ? binary_head(value_, &n) : string_units(value_, &n);
+            *length = n;
+            return bytes;
+        }
+        *length = text_.size();
+        return reinterpret_cast<const uint8_t*>(text_.data());
+    }
+
+private:
+    const Cell* value_;
+    bool in_place_;
+    std::string text_;
+};
+
+platform::Digest digest_of(ChecksumMethod m) {
+    switch (m) {
+        case CK_MD5: return platform::Digest::md5;
+        case CK_SHA1: return platform::Digest::sha1;
+        case CK_SHA256: return platform::Digest::sha256;
+        case CK_SHA384: return platform::Digest::sha384;
+        default: return platform::Digest::sha512;
+    }
+}
+
+Input file_input(const Cell* file) {
+    std::string content;
+    if (!platform::read_whole_file(string_to_utf8(file), &content)) fire(ERR_ACCESS_CANNOT_OPEN, file);
+    return Input(file, std::move(content));
+}
+
+// Makes the call's result a new binary of the given bytes.
+void result_binary(const uint8_t* bytes, size_t length) {
+    GcRoot result;
+    std::memcpy(binary_make_at(result.get(), uint32_t(length)), bytes, length);
+    binary_set_length(result.get(), uint32_t(length));
+    stack_set_only_result(result.get());
+}
+
+struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+
+// Runs a codec over the input into a new binary, the call's result: first into a scratch buffer of the
+// given capacity (none for 0), so that the result's buffer is exactly as long as the output; when that was
+// too small, once more straight into a binary of the size the codec reported. Any other outcome is
+// invalid-data.
+void run_codec(Codec codec, const Input& input, uint64_t first_capacity, const Cell* method) {
+    std::unique_ptr<uint8_t, FreeDeleter> scratch;
+    if (first_capacity > 0) {
+        scratch.reset(static_cast<uint8_t*>(std::malloc(first_capacity)));
+        if (!scratch) fire(ERR_INTERNAL_NO_MEMORY);
+    }
+    size_t length;
+    const uint8_t* in = input.data(&length);
+    uint64_t size = first_capacity;
+    CodecStatus status = codec(scratch.get(), &size, in, length);
+    if (status == codecs::CODEC_DONE) {
+        result_binary(scratch.get(), size);
+        return;
+    }
+    if (status != codecs::CODEC_TOO_SMALL) fire(ERR_SCRIPT_INVALID_DATA, method);
+    scratch.reset();
+    // A size past what a buffer can hold raises no-memory here.
+    GcRoot result;
+    uint8_t* out = binary_make_at(result.get(), size > UINT32_MAX ? UINT32_MAX : uint32_t(size));
+    in = input.data(&length);
+    uint64_t capacity = size;
+    if (codec(out, &size, in, length) != codecs::CODEC_DONE || size != capacity) fire(ERR_SCRIPT_INVALID_DATA, method);
+    binary_set_length(result.get(), uint32_t(size));
+    stack_set_only_result(result.get());
+}
+
+}  // namespace
+
+void codec_words_init() {
+    for (int i = 0; i < CK_COUNT; i++) g_checksum_symbols[i] = symbol_resolve(symbol_make(kChecksumWords[i]));
+    for (int i = 0; i < CM_COUNT; i++) g_compress_symbols[i] = symbol_resolve(symbol_make(kCompressWords[i]));
+}
+
+// checksum data method /with spec
+uint32_t native_checksum(const int32_t* refs) {
+    Cell* data = arg(0);
+    Cell* method = arg(1);
+    Cell* spec = ref_arg(refs, 0);
+    int m = method_of(method, g_checksum_symbols, CK_COUNT);
+    Input input = cell_is(data, TYPE_FILE) ? file_input(data) : Input(data);
+    size_t length;
+    if (m == CK_CRC32 || m == CK_TCP || m == CK_ADLER32) {
+        if (spec) fire(ERR_SCRIPT_INVALID_REFINE_ARG, &g_refinement[R_WITH], method);
+        const uint8_t* bytes = input.data(&length);
+        uint32_t sum = m == CK_CRC32 ? codecs::crc32_sum(bytes, length)
+                     : m == CK_TCP   ? codecs::tcp_sum(bytes, length)
+                                     : codecs::adler32_sum(bytes, length);
+        set_integer(g_args.base, int32_t(sum));
+        stack_keep_result();
+        return 0;
+    }
+    if (spec) {
+        // An integer asks for the hash-table checksum, which the system does not have.
+        if (cell_is(spec, TYPE_INTEGER)) fire(ERR_INTERNAL_NOT_DONE);
+        if (!cell_is(spec, TYPE_STRING) && !cell_is(spec, TYPE_BINARY)) fire(ERR_SCRIPT_INVALID_ARG, spec);
+    }
+    if (m == CK_HASH) fire(ERR_SCRIPT_INVALID_REFINE_ARG, &g_refinement[R_WITH], method);
+    platform::Digest digest = digest_of(ChecksumMethod(m));
+    uint8_t out[platform::DIGEST_MAX_SIZE];
+    const uint8_t* bytes = input.data(&length);
+    bool done;
+    if (spec) {
+        Input key(spec);
+        size_t key_length;
+        const uint8_t* key_bytes = key.data(&key_length);
+        done = codecs::hmac(digest, key_bytes, key_length, bytes, length, out);
+    } else {
+        done = codecs::digest(digest, bytes, length, out);
+    }
+    // libcrypto refuses a digest its configuration forbids (MD5 under FIPS, for one).
+    if (!done) fire(ERR_INTERNAL_NOT_HERE, method);
+    result_binary(out, platform::digest_size(digest));
+    return 0;
+}
+
+// compress data method
+uint32_t native_compress(const int32_t*) {
+    static const Codec encoders[CM_COUNT] = {codecs::zlib_encode, codecs::deflate_encode, codecs::gzip_encode};
+    Cell* method = arg(1);
+    int m = method_of(method, g_compress_symbols, CM_COUNT);
+    Input input(arg(0));
+    size_t length;
+    input.data(&length);
+    // Fixed codes spend at most 9 bits on a byte: with the framing this always suffices.
+    run_codec(encoders[m], input, length + length / 8 + 32, method);
+    return 0;
+}
+
+// decompress data method /size sz
+uint32_t native_decompress(const int32_t* refs) {
+    static const Codec decoders[CM_COUNT] = {codecs::zlib_decode, codecs::inflate_decode, codecs::gzip_decode};
+    Cell* method = arg(1);
+    int m = method_of(method, g_compress_symbols, CM_COUNT);
+    Input input(arg(0));
+    size_t length;
+    input.data(&length);
+    uint64_t first = 0;  // gzip: the trailer gives the size, and /size is not used
+    if (m != CM_GZIP) {
+        // A guess at the output, so that most inputs inflate once. Pages of the scratch buffer that the
+        // output does not reach are never touched; and no output exceeds the bound.
+        const Cell* size = ref_arg(refs, 0);
+        uint64_t expected = size && cell_int(size) > 0 ? uint64_t(cell_int(size)) : 0;
+        first = std::max<uint64_t>(expected, 16 * uint64_t(length) + 65536);
+        first = std::min(first, codecs::inflate_bound(length));
+    }
+    run_codec(decoders[m], input, first, method);
+    return 0;
+}
+
+}  // namespace zol::io
