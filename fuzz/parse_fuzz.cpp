@@ -1,9 +1,9 @@
 // libFuzzer target for Parse: the bytes choose a grammar (keywords, counts, literals, charsets, nested and
 // recursive sub-rules, marks, parens that change the input or the rules, nested parses) and an input (text,
 // a block of values or raw bytes), and the grammar runs over the input under /trace with a callback that
-// stops it after a bounded number of events, so that loops that never end by themselves (while, growing
-// input) end too. Each run must end in a result or an error without a fault, leave the work stacks as it
-// found them and leave values that survive a collection.
+// stops it after a bounded number of events or once its input has grown past a bound, so that loops that
+// never end by themselves (while, growing input) end too. Each run must end in a result or an error without a
+// fault, leave the work stacks as it found them and leave values that survive a collection.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -116,9 +116,10 @@ void run_source(const std::string& text) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     runtime_start(*argc, *argv);
     run_global_code();
-    // The callback counts events and stops every parse of a run after a thousand.
+    // The callback counts events and stops every parse of a run after a thousand, or once the series it
+    // parses has grown past a bound: a change whose value is the input itself doubles it at every step.
     run_source(
-        "steps: 0 cb: func [e m r i s] [steps: steps + 1 steps < 1000] "
+        "steps: 0 cb: func [e m r i s] [steps: steps + 1 all [steps < 1000 100000 > length? head i]] "
         "cs: make bitset! \"ab^(E9)\" ncs: complement cs");
     return 0;
 }

@@ -1118,7 +1118,7 @@ uint32_t interp_eval_path(const Cell* path_in, uint32_t position, uint32_t end, 
         *parent = *current;
         have_parent = true;
         *current = *reached;
-        *previous = element;
+        *previous = *selector;  // what selected the value (a paren's result), so a set can select it again
         if (!set && !get && type_in(FAMILY_ANY_FUNCTION, cell_type(current.get())) && !cell_is(current.get(), TYPE_OP)) {
             // A function reached mid-path is called; the elements after it are its refinements.
             Cell fn_value = *current;

@@ -124,6 +124,23 @@ uint64_t monotonic_nanoseconds() {
     return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
 }
 
+void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day) {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    time_t now = ts.tv_sec;
+    tm t;
+    uint32_t zone = 0;
+    if (utc) {
+        gmtime_r(&now, &t);
+    } else {
+        localtime_r(&now, &t);
+        zone = zone_pack(int(t.tm_gmtoff / 60));
+    }
+    *date = (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
+    *time_of_day = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
+    if (precise) *time_of_day += double(ts.tv_nsec / 100) / 1e7;
+}
+
 uint32_t sleep_milliseconds(double seconds) {
     double ms = seconds * 1000.0;
     if (!(ms >= 1.0)) return 1;  // also catches NaN and negative values

@@ -31,6 +31,10 @@ bool read_whole_file(const std::string& path, std::string* content);
 // get_date: today packed as year << 17 | month << 12 | day << 7 | zone (zone 0 with utc).
 double get_time(bool precise);
 uint32_t get_date(bool utc);
+// Both from one reading of the clock, so that they never straddle a midnight: the packed date as get_date
+// gives it, and the time of day on that date's clock (local, or UTC with utc) in seconds, with the fraction
+// of the second when precise.
+void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day);
 // The 7-bit zone field of a packed date for an offset from UTC in minutes: hours (magnitude with sign
 // bit 0x10) << 2 | quarter hours.
 uint32_t zone_pack(int offset_minutes);

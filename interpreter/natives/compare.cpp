@@ -49,7 +49,7 @@ bool same(const Cell* a, const Cell* b) {
         case TYPE_UNSET: return true;
         case TYPE_TUPLE:
             return ((a->header ^ b->header) & 0x780000) == 0 && compare_values(a, b, CMP_STRICT_EQUAL);
-        case TYPE_MONEY: return compare_values(a, b, CMP_EQUAL);
+        case TYPE_MONEY: return compare_values(a, b, CMP_SAME);
         case TYPE_NATIVE:
         case TYPE_ACTION:
         case TYPE_POINT2D: return a->w1 == b->w1 && a->w2 == b->w2;
@@ -259,10 +259,8 @@ uint32_t set_operation(SetOp op, const int32_t* refs, bool single) {
         case TYPE_DATE: {
             // Dates have one set operation: their difference, in seconds.
             if (op != SET_DIFFERENCE) break;
-            double seconds = (double(date_days(a)) - double(date_days(b))) * 86400.0 +
-                             date_time(a) - date_time(b);
-            Cell r;
-            time_make_at(&r, seconds);
+            Cell r = *a;
+            date_difference(&r, b);
             stack_set_only_result(&r);
             return 0;
         }

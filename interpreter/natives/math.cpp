@@ -33,14 +33,6 @@ inline bool is_float_kind(const Cell* c) {
 // A number argument as a double (integer!, float!, percent!).
 inline double float_arg(const Cell* c) { return cell_is(c, TYPE_INTEGER) ? double(cell_int(c)) : cell_float(c); }
 
-// -1, 0 or 1: the sign of a money! (0 when every digit is 0, whatever its sign flag).
-int money_sign(const Cell* m) {
-    for (int n = 1; n <= MONEY_DIGITS; n++) {
-        if (money_digit(m, n)) return money_negative_flag(m) ? -1 : 1;
-    }
-    return 0;
-}
-
 // The sign of a number the sign tests accept; anything else raises expect-arg naming the native.
 int sign_of(const Cell* c) {
     if (cell_is(c, TYPE_INTEGER)) return cell_int(c) > 0 ? 1 : cell_int(c) < 0 ? -1 : 0;

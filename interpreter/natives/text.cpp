@@ -6,6 +6,7 @@
 #include "interpreter/natives/natives.h"
 #include "platform/platform.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
@@ -114,6 +115,22 @@ uint32_t native_as_point2d(const int32_t*) {
 
 uint32_t native_as_point3d(const int32_t*) {
     point3d_make_at(g_args.base, point_coordinate_of(arg(0)), point_coordinate_of(arg(1)), point_coordinate_of(arg(2)));
+    stack_keep_result();
+    return 0;
+}
+
+// The amount as money in the currency, which must be in the currency list.
+uint32_t native_as_money(const int32_t*) {
+    int32_t currency = currency_index_of_symbol(word_symbol(arg(0)));
+    if (currency < 0) fire(ERR_SCRIPT_BAD_DENOM, arg(0));
+    Cell m;
+    if (cell_is(arg(1), TYPE_INTEGER)) {
+        money_make_integer(&m, cell_int(arg(1)));
+    } else {
+        money_make_float(&m, cell_float(arg(1)), true);
+    }
+    money_set_currency(&m, uint32_t(currency));
+    *g_args.base = m;
     stack_keep_result();
     return 0;
 }

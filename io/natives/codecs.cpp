@@ -102,34 +102,21 @@ struct FreeDeleter {
     void operator()(uint8_t* p) const { std::free(p); }
 };
 
-// Runs a codec over the input into a new binary, the call's result: first into a scratch buffer of the
-// given capacity (none for 0), so that the result's buffer is exactly as long as the output; when that was
-// too small, once more straight into a binary of the size the codec reported. Any other outcome is
-// invalid-data.
-void run_codec(Codec codec, const Input& input, uint64_t first_capacity, const Cell* method) {
-    std::unique_ptr<uint8_t, FreeDeleter> scratch;
-    if (first_capacity > 0) {
-        scratch.reset(static_cast<uint8_t*>(std::malloc(first_capacity)));
-        if (!scratch) fire(ERR_INTERNAL_NO_MEMORY);
-    }
+// Runs a decoder over the input into a new binary of the given capacity (0 only learns the size), which
+// becomes the call's result when it holds the output. Returns the decoder's status, its size in size.
+CodecStatus decode_into_result(Codec decode, const Input& input, uint64_t capacity, uint64_t* size) {
+    GcRoot result;
+    // A size past what a buffer can hold raises no-memory here.
+    uint8_t* out = binary_make_at(result.get(), capacity > UINT32_MAX ? UINT32_MAX : uint32_t(capacity));
     size_t length;
     const uint8_t* in = input.data(&length);
-    uint64_t size = first_capacity;
-    CodecStatus status = codec(scratch.get(), &size, in, length);
+    *size = capacity;
+    CodecStatus status = decode(out, size, in, length);
     if (status == codecs::CODEC_DONE) {
-        result_binary(scratch.get(), size);
-        return;
+        binary_set_length(result.get(), uint32_t(*size));
+        stack_set_only_result(result.get());
     }
-    if (status != codecs::CODEC_TOO_SMALL) fire(ERR_SCRIPT_INVALID_DATA, method);
-    scratch.reset();
-    // A size past what a buffer can hold raises no-memory here.
-    GcRoot result;
-    uint8_t* out = binary_make_at(result.get(), size > UINT32_MAX ? UINT32_MAX : uint32_t(size));
-    in = input.data(&length);
-    uint64_t capacity = size;
-    if (codec(out, &size, in, length) != codecs::CODEC_DONE || size != capacity) fire(ERR_SCRIPT_INVALID_DATA, method);
-    binary_set_length(result.get(), uint32_t(size));
-    stack_set_only_result(result.get());
+    return status;
 }
 
 }  // namespace
@@ -188,9 +175,14 @@ uint32_t native_compress(const int32_t*) {
     int m = method_of(method, g_compress_symbols, CM_COUNT);
     Input input(arg(0));
     size_t length;
-    input.data(&length);
-    // Fixed codes spend at most 9 bits on a byte: with the framing this always suffices.
-    run_codec(encoders[m], input, length + length / 8 + 32, method);
+    const uint8_t* in = input.data(&length);
+    // Fixed codes spend at most 9 bits on a byte: with the framing this always suffices. The output goes to
+    // a scratch buffer first, so that the result's buffer is exactly as long as it.
+    uint64_t size = length + length / 8 + 32;
+    std::unique_ptr<uint8_t, FreeDeleter> scratch(static_cast<uint8_t*>(std::malloc(size)));
+    if (!scratch) fire(ERR_INTERNAL_NO_MEMORY);
+    if (encoders[m](scratch.get(), &size, in, length) != codecs::CODEC_DONE) fire(ERR_SCRIPT_INVALID_DATA, method);
+    result_binary(scratch.get(), size);
     return 0;
 }
 
@@ -202,16 +194,22 @@ uint32_t native_decompress(const int32_t* refs) {
     Input input(arg(0));
     size_t length;
     input.data(&length);
-    uint64_t first = 0;  // gzip: the trailer gives the size, and /size is not used
-    if (m != CM_GZIP) {
-        // A guess at the output, so that most inputs inflate once. Pages of the scratch buffer that the
-        // output does not reach are never touched; and no output exceeds the bound.
-        const Cell* size = ref_arg(refs, 0);
-        uint64_t expected = size && cell_int(size) > 0 ? uint64_t(cell_int(size)) : 0;
-        first = std::max<uint64_t>(expected, 16 * uint64_t(length) + 65536);
-        first = std::min(first, codecs::inflate_bound(length));
+    // The decoder learns the size first, without a buffer (gzip from its trailer; zlib and deflate by
+    // counting what they would write), unless /size expects more than the input's length, which then sizes
+    // the first buffer: zlib or deflate output cannot exceed the bound, so it is never asked beyond it.
+    uint64_t first = 0;
+    const Cell* size = ref_arg(refs, 0);
+    if (m != CM_GZIP && size && cell_int(size) > 0 && uint64_t(cell_int(size)) > length) {
+        first = std::min<uint64_t>(uint64_t(cell_int(size)), codecs::inflate_bound(length));
     }
-    run_codec(decoders[m], input, first, method);
+    uint64_t needed;
+    CodecStatus status = decode_into_result(decoders[m], input, first, &needed);
+    if (status == codecs::CODEC_TOO_SMALL) {
+        uint64_t capacity = needed;
+        status = decode_into_result(decoders[m], input, capacity, &needed);
+        if (needed != capacity) status = codecs::CODEC_MALFORMED;
+    }
+    if (status != codecs::CODEC_DONE) fire(ERR_SCRIPT_INVALID_DATA, method);
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "binary.h"
 #include "error.h"
 #include "logic.h"
+#include "money.h"
 #include "registry.h"
 #include "runtime/values/backtrace.h"
 #include "runtime/dtoa.h"
@@ -20,6 +21,7 @@
 #include "runtime/values/support.h"
 #include "runtime/scan_number.h"
 #include "string.h"
+#include "tuple.h"
 
 namespace zol {
 
@@ -184,7 +186,8 @@ const Cell* float_to(Cell* proto, Cell* spec, TypeId type) {
         }
         case TYPE_BINARY: d = binary_bits(spec); break;
         case TYPE_BLOCK: d = block_scientific(spec, target); break;  // any-list!
-        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);  // money! converts once money! has its digits
+        case TYPE_MONEY: d = money_to_float(spec); break;
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, target, spec);
     }
     set_float(proto, d, target);
     return proto;
@@ -198,14 +201,7 @@ void float_random(Cell* value, bool seed, bool secure, bool) {
         unset_set_result();
         return;
     }
-    double d = cell_float(value), r;
-    if (secure) {
-        double r1 = secure_rand(), r2 = secure_rand();
-        r = (r1 / 2147483647.0 + r2) * d / 2147483648.0;
-    } else {
-        r = double(random_draw(false)) / 2147483647.0 * d;
-    }
-    set_float(g_args.base, r, cell_type(value));
+    set_float(g_args.base, float_random_value(cell_float(value), secure), cell_type(value));
 }
 
 int append_text(Cell* out, const char* text, int budget) {
@@ -275,6 +271,14 @@ Cell* float_push_halves(uint32_t high, uint32_t low) { return float_make_halves_
 Cell* float_set_result(double d) { return float_make_at(g_args.base, d); }
 
 double float_abs(double d) { return std::fabs(d); }
+
+double float_random_value(double d, bool secure) {
+    if (secure) {
+        double r1 = secure_rand(), r2 = secure_rand();
+        return (r1 / 2147483647.0 + r2) * d / 2147483648.0;
+    }
+    return double(random_draw(false)) / 2147483647.0 * d;
+}
 
 int32_t float_round_to_int(double d) {
     double v = std::trunc(d + FLOAT_ROUNDING_BIAS);
@@ -400,8 +404,10 @@ void float_do_math(ArithOp op) {
             // A pair or point commutes with a number under add and multiply; a time does not mix with them.
             if ((op == ARITH_ADD || op == ARITH_MULTIPLY) && lt != TYPE_TIME) return arith_run_exchanged(op);
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
+        case TYPE_TUPLE: return tuple_do_math(op);
+        case TYPE_MONEY: return money_do_math(op);
         default:
-            // tuple!, money! and vector! operands are refused as well until those types have their arithmetic.
+            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     double x = lt == TYPE_INTEGER ? double(cell_int(left)) : cell_float(left);
@@ -434,7 +440,8 @@ int float_compare(const Cell* value, const Cell* other, CompareOp op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: y = cell_float(other); break;
-        default: return COMPARE_INCOMPARABLE;  // money! as well, until money! can compare a float
+        case TYPE_MONEY: return money_compare_number(value, other, op);
+        default: return COMPARE_INCOMPARABLE;
     }
     switch (op) {
         case CMP_EQUAL:

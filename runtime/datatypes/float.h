@@ -50,6 +50,8 @@ Cell* float_push_halves(uint32_t high, uint32_t low);
 Cell* float_set_result(double d);
 
 double float_abs(double d);
+// A random double between 0 and d, from the generator or the secure source.
+double float_random_value(double d, bool secure);
 // value + FLOAT_ROUNDING_BIAS truncated toward zero, saturated to the 32-bit range (NaN gives 0).
 int32_t float_round_to_int(double d);
 bool float_nan_q(double d);

@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "binary.h"
+#include "date.h"
 #include "error.h"
 #include "float.h"
 #include "logic.h"
+#include "money.h"
 #include "registry.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -89,7 +91,14 @@ const Cell* integer_to(Cell* proto, Cell* spec, TypeId) {
         case TYPE_STRING: v = text_to_integer(spec); break;  // any-string!
         case TYPE_ISSUE: v = issue_to_integer(spec); break;
         case TYPE_BINARY: v = binary_to_integer(spec); break;
-        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);  // date! and money! convert once those types have their values
+        case TYPE_DATE: {
+            int64_t seconds = date_to_epoch_seconds(spec);
+            if (seconds < INT32_LOWEST || seconds > 2147483647) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_INTEGER);
+            v = int32_t(seconds);
+            break;
+        }
+        case TYPE_MONEY: v = money_to_integer(spec); break;
+        default: fire_with_type(ERR_SCRIPT_BAD_TO_ARG, TYPE_INTEGER, spec);
     }
     set_integer(proto, v);
     return proto;
@@ -140,7 +149,8 @@ int integer_compare(const Cell* value, const Cell* other, CompareOp op) {
             set_float(&f, double(a));
             return float_compare(&f, other, op);
         }
-        default: return COMPARE_INCOMPARABLE;  // money! as well, until money! can compare an integer
+        case TYPE_MONEY: return money_compare_number(value, other, op);
+        default: return COMPARE_INCOMPARABLE;
     }
     return a < b ? -1 : a > b ? 1 : 0;
 }
@@ -208,37 +218,18 @@ void integer_do_math(ArithOp op) {
         case TYPE_POINT3D:
         case TYPE_TUPLE:
         case TYPE_DATE: return exchanged_math(op, rt);
+        case TYPE_MONEY: return money_do_math(op);
         default:
-            // vector! and money! operands are refused as well until those types have their arithmetic.
+            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
-    int32_t a = cell_int(left), b = int32_t(right->w2), r = 0;
-    switch (op) {
-        case ARITH_ADD:
-            if (__builtin_add_overflow(a, b, &r)) return (void)set_float(left, double(a) + double(b));
-            break;
-        case ARITH_SUBTRACT:
-            if (__builtin_sub_overflow(a, b, &r)) return (void)set_float(left, double(a) - double(b));
-            break;
-        case ARITH_MULTIPLY:
-            if (__builtin_mul_overflow(a, b, &r)) return (void)set_float(left, double(a) * double(b));
-            break;
-        case ARITH_DIVIDE:
-            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
-            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
-            if (a % b != 0) return (void)set_float(left, double(a) / double(b));
-            r = a / b;
-            break;
-        case ARITH_REMAINDER:
-            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
-            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
-            r = a % b;
-            break;
-        case ARITH_OR: r = a | b; break;
-        case ARITH_AND: r = a & b; break;
-        case ARITH_XOR: r = a ^ b; break;
+    int32_t r;
+    double exact;
+    if (integer_op(cell_int(left), int32_t(right->w2), op, &r, &exact)) {
+        set_integer(left, r);
+    } else {
+        set_float(left, exact);
     }
-    set_integer(left, r);
 }
 
 void integer_add() { integer_do_math(ARITH_ADD); }
@@ -358,6 +349,41 @@ int32_t integer_from_float(const Cell* value) {
     double d = std::trunc(cell_float(value));
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_INTEGER);
     return int32_t(d);
+}
+
+bool integer_op(int32_t a, int32_t b, ArithOp op, int32_t* r, double* exact) {
+    switch (op) {
+        case ARITH_ADD:
+            if (!__builtin_add_overflow(a, b, r)) return true;
+            *exact = double(a) + double(b);
+            return false;
+        case ARITH_SUBTRACT:
+            if (!__builtin_sub_overflow(a, b, r)) return true;
+            *exact = double(a) - double(b);
+            return false;
+        case ARITH_MULTIPLY:
+            if (!__builtin_mul_overflow(a, b, r)) return true;
+            *exact = double(a) * double(b);
+            return false;
+        case ARITH_DIVIDE:
+            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
+            if (a % b != 0) {
+                *exact = double(a) / double(b);
+                return false;
+            }
+            *r = a / b;
+            return true;
+        case ARITH_REMAINDER:
+            if (b == 0) fire(ERR_MATH_ZERO_DIVIDE);
+            if (a == INT32_LOWEST && b == -1) fire(ERR_MATH_OVERFLOW);
+            *r = a % b;
+            return true;
+        case ARITH_OR: *r = a | b; return true;
+        case ARITH_AND: *r = a & b; return true;
+        case ARITH_XOR: *r = a ^ b; return true;
+    }
+    return true;
 }
 
 void integer_init(DatatypeRegistry& registry) {

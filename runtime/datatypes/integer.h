@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "float.h"
 #include "runtime/cell.h"
 
 namespace zol {
@@ -25,5 +26,9 @@ const char* integer_to_decimal(int32_t v);
 // A float!, percent! or time! value truncated toward zero; a truncated value above 2147483647, below
 // -2147483648, or NaN raises type-limit.
 int32_t integer_from_float(const Cell* value);
+// One operation of integer! arithmetic: true with the integer result in *r, or false with the exact result
+// as a double in *exact when it is no 32-bit integer (an overflow, an inexact quotient). Division and
+// remainder by zero raise zero-divide, the lowest integer divided by -1 raises overflow.
+bool integer_op(int32_t a, int32_t b, ArithOp op, int32_t* r, double* exact);
 
 }  // namespace zol

@@ -149,7 +149,8 @@ int word_compare(const Cell* value, const Cell* other, CompareOp op) {
             return same_type && a == b ? 0 : 1;
         case CMP_STRICT_EQUAL: return same_type && a == b ? 0 : 1;
         case CMP_FIND_WORD_STRICT:
-            if (is_word_or_lit(value) && is_word_or_lit(other) && !same_type) return 0;
+            // A word! against a lit-word! compares as equal? does: their names, case ignored.
+            if (is_word_or_lit(value) && is_word_or_lit(other) && !same_type) return symbol_resolve(a) == symbol_resolve(b) ? 0 : 1;
             return same_type && symbol_resolve(a) == symbol_resolve(b) ? 0 : 1;
         case CMP_EQUAL:
         case CMP_NOT_EQUAL:

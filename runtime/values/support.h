@@ -12,4 +12,15 @@ namespace zol {
 // The same for a value of the datatype, with the argument's word given.
 [[noreturn]] void fire_expect_arg_word(uint32_t type, const Cell* argument);
 
+// A set-path changed a value held in the cell (a pair's x, a date's month ...): stores the changed value
+// back where the path read it from, through the word that names it or through its parent's own eval-path,
+// so that an object's change handler and a series' owner hear of it as of any other set. A parent that is
+// itself such a value keeps no place to store into, and raises bad-path-set. Returns the value that was
+// set (the set-path's result). May run language code.
+const Cell* path_store_back(const PathStep& step, const Cell* changed);
+
+// Loads a text (any string) as source: true with the value in out when it holds exactly one value; false
+// when it holds none or more than one. A syntax error is raised as the lexer reports it. Allocates.
+bool load_text_value(const Cell* text, Cell* out);
+
 }  // namespace zol

@@ -53,6 +53,26 @@ TEST_F(ScalarsTest, FormAndMold) {
     }
 }
 
+// triple! has no maker in the language: its cells come from C++ and only print.
+TEST_F(ScalarsTest, TripleFormsAndMoldsItsThreeIntegers) {
+    struct Case {
+        Cell value;
+        const char* text;
+    } cases[] = {
+        {{TYPE_TRIPLE, 1, uint32_t(-2), 3}, "make triple! [1 -2 3]"},
+        {{TYPE_TRIPLE, 0, 0, 0}, "make triple! [0 0 0]"},
+        {{TYPE_TRIPLE, 0x80000000u, 0x7FFFFFFF, 10}, "make triple! [-2147483648 2147483647 10]"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(text(c.value, ACT_FORM), c.text);
+        EXPECT_EQ(text(c.value, ACT_MOLD), c.text);
+    }
+    for (uint32_t a = 1; a <= ACTION_COUNT; a++) {
+        if (a == ACT_FORM || a == ACT_MOLD) continue;
+        EXPECT_EQ(g_types.action(TYPE_TRIPLE, a), nullptr) << action_word(Action(a)) << " is refused";
+    }
+}
+
 TEST_F(ScalarsTest, Compare) {
     Cell block = datatype(TYPE_BLOCK), paren = datatype(TYPE_PAREN);
     EXPECT_EQ(compare(block, block, CMP_EQUAL), 0);
