@@ -1338,6 +1338,13 @@ inline void leave_loop() {
     return p;
 }
 
+[[gnu::noinline]] uint32_t exec_paren(Run& r, const Node& n) {
+    Cell paren = r.cells[n.pos];
+    run_block(&paren, false, &r);
+    return n.pos + 1;
+}
+
+// Kept free of locals, so that each case is a jump to its own function.
 uint32_t exec_primary(Run& r, const Node& n) {
     switch (n.kind) {
         case K_LITERAL: push(r.cells + n.pos); return n.pos + 1;
@@ -1349,11 +1356,7 @@ uint32_t exec_primary(Run& r, const Node& n) {
         }
         case K_CALL: return exec_call(r, n);
         case K_SET: return exec_set(r, n);
-        case K_PAREN: {
-            Cell paren = r.cells[n.pos];
-            run_block(&paren, false, &r);
-            return n.pos + 1;
-        }
+        case K_PAREN: return exec_paren(r, n);
         case K_IF:
         case K_UNLESS:
         case K_EITHER: return exec_branch(r, n);
