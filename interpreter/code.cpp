@@ -135,6 +135,7 @@ struct Code {
     bool valid = true;
     bool single = false;   // one literal or word, read without a step
     bool simple_single = false;  // one simple expression (see Node::simple)
+    const Node* only = nullptr;  // the expression of a block of one, else null
     std::vector<Node> nodes;
     std::vector<uint32_t> tops;  // the block's expressions in order
     std::vector<OpSite> ops;
@@ -594,6 +595,7 @@ Code* decode(const Cell* block) {
         const Node& n = code->nodes[code->tops[0]];
         code->single = n.end == code->end && n.nops == 0 && !n.term && (n.kind == K_LITERAL || n.kind == K_WORD);
         code->simple_single = n.end == code->end && n.simple;
+        code->only = &n;  // the nodes stay where they are once decoded
     }
     s = cell_series(block);
 #if defined(ZOL_ASSERTS)
@@ -686,6 +688,12 @@ inline Cell block_of(const Run& r) {
 void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot);
 uint32_t exec_expr(Run& r, const Node& n);
 uint32_t exec_primary(Run& r, const Node& n);
+uint32_t exec_call(Run& r, const Node& n);
+
+// A call goes straight to its runner; anything else through exec_primary's switch.
+[[gnu::always_inline]] inline uint32_t exec_primary_or_call(Run& r, const Node& n) {
+    return n.kind == K_CALL ? exec_call(r, n) : exec_primary(r, n);
+}
 
 // The value a word of the code holds now (null when it cannot be read).
 [[gnu::always_inline]] inline const Cell* read(const Run& r, RefKind ref, uint32_t index, uint32_t pos) {
@@ -712,13 +720,13 @@ const Cell* plain_operand(const Run& r, const Node& n);
 // Runs a decoded block: a block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs
 // no step, and a block of one expression (a function body that is an either, a paren) no loop.
 [[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot) {
-    if (c->tops.size() != 1) {
+    if (!c->only) {
         run_code(c, block, locals, to_slot);
         return;
     }
     Cell* result = g_args.top;
     Run r{c, node_series(c->node)->cells(), locals};
-    const Node& n = c->nodes.data()[c->tops[0]];
+    const Node& n = *c->only;
     if (c->single) {
         if (const Cell* v = plain_operand(r, n)) {
             if (result + 1 >= g_args.end) stack_overflow(result + 1);
@@ -944,7 +952,7 @@ uint32_t exec_op(Run& r, const OpSite& op, Cell* start) {
             // Any other right operand is evaluated first; two numbers are then computed in place and
             // anything else goes to the operator's function with both operands in place.
             g_args.top = start + 1;
-            uint32_t q = exec_primary(r, right);
+            uint32_t q = exec_primary_or_call(r, right);
             if (unwind_pending()) return q;
             if (fast_compute(op.fast, op.cmp, start, start + 1)) {
                 g_args.top = start + 1;
@@ -999,7 +1007,7 @@ uint32_t exec_expr(Run& r, const Node& n) {
             return n.end;
         }
     } else if (n.nops == 0 && !n.term) {
-        uint32_t p = exec_primary(r, n);
+        uint32_t p = exec_primary_or_call(r, n);
         if (unwind_pending()) return p;
         if (!r.code->valid || p != n.end) return plain_infix(r, p, start);
         return p;
