@@ -1327,7 +1327,8 @@ inline void leave_loop() {
 [[gnu::noinline]] uint32_t exec_set(Run& r, const Node& n) {
     const Node& value = r.code->nodes.data()[n.children];
     Cell v;
-    if (try_simple(r, value, &v, 0) && !cell_is(&v, TYPE_UNSET)) {
+    bool simple = value.simple ? eval_simple(r, value, &v) : try_simple(r, value, &v, 0);
+    if (simple && !cell_is(&v, TYPE_UNSET)) {
         // Nothing in between can raise an error or run code: the frame naming the assignment is left out.
         *write_slot(r, n.ref, n.index) = v;
         push(&v);
