@@ -105,19 +105,6 @@ uint32_t zone_pack(int offset_minutes) {
     return ((sign | hours) << 2) | quarters;
 }
 
-uint32_t get_date(bool utc) {
-    time_t now = time(nullptr);
-    tm t;
-    uint32_t zone = 0;
-    if (utc) {
-        gmtime_r(&now, &t);
-    } else {
-        localtime_r(&now, &t);
-        zone = zone_pack(int(t.tm_gmtoff / 60));
-    }
-    return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
-}
-
 uint64_t monotonic_nanoseconds() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
@@ -139,6 +126,13 @@ void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day) {
     *date = (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
     *time_of_day = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
     if (precise) *time_of_day += double(ts.tv_nsec / 100) / 1e7;
+}
+
+uint32_t get_date(bool utc) {
+    uint32_t date;
+    double time_of_day;
+    get_now(utc, false, &date, &time_of_day);
+    return date;
 }
 
 uint32_t sleep_milliseconds(double seconds) {
@@ -189,7 +183,9 @@ std::string get_current_dir() {
     }
 }
 
-bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool set_current_dir(const std::string& path) {
+    return path.find('\0') == std::string::npos && ::chdir(path.c_str()) == 0;
+}
 
 void* map_pages(size_t bytes) {
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
