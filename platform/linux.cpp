@@ -105,19 +105,6 @@ uint32_t zone_pack(int offset_minutes) {
     return ((sign | hours) << 2) | quarters;
 }
 
-uint32_t get_date(bool utc) {
-    time_t now = time(nullptr);
-    tm t;
-    uint32_t zone = 0;
-    if (utc) {
-        gmtime_r(&now, &t);
-    } else {
-        localtime_r(&now, &t);
-        zone = zone_pack(int(t.tm_gmtoff / 60));
-    }
-    return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
-}
-
 void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -133,6 +120,13 @@ void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day) {
     *date = (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
     *time_of_day = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
     if (precise) *time_of_day += double(ts.tv_nsec / 100) / 1e7;
+}
+
+uint32_t get_date(bool utc) {
+    uint32_t date;
+    double time_of_day;
+    get_now(utc, false, &date, &time_of_day);
+    return date;
 }
 
 uint32_t sleep_milliseconds(double seconds) {

@@ -167,7 +167,9 @@ bool min_max_composite(Cell* first, const Cell* second, bool greater) {
             return true;
         }
         if (is_plain_number(second)) {
+            // A number is clamped to a byte; a NaN is no byte at all.
             double d = float_arg(second);
+            if (std::isnan(d)) fire_with_type(ERR_SCRIPT_TYPE_LIMIT, TYPE_TUPLE);
             int32_t b = d < 0 ? 0 : d > 255 ? 255 : int32_t(d);
             for (uint32_t i = 0; i < n; i++) bytes[i] = uint8_t(pick_int(tuple_byte(first, i), b, greater));
             tuple_make_at(first, bytes, n);

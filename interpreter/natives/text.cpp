@@ -1,10 +1,13 @@
 // Text, encoding and coercion natives: dehex, enhex, debase, enbase, uppercase, lowercase, to-local-file,
 // as-pair, as-point2D, as-point3D, as-money and as.
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "interpreter/natives/natives.h"
 #include "platform/platform.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/binary_base.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
@@ -54,7 +57,56 @@ void case_native(const int32_t* refs, bool upper) {
     stack_keep_result();
 }
 
+// The base of /base (64 without it): 2, 16, 58 or 64, else invalid-arg.
+int base_of(const int32_t* refs, int index) {
+    const Cell* base = ref_arg(refs, index);
+    if (!base) return 64;
+    if (!binary_base_supported(cell_int(base))) fire(ERR_SCRIPT_INVALID_ARG, base);
+    return cell_int(base);
+}
+
+// The room an encoding of n bytes is given, as signed 32-bit arithmetic would count it; text that would
+// need more than 2^31 - 1 bytes is too long.
+uint32_t encoding_room(int base, int64_t n) {
+    int64_t room;
+    switch (base) {
+        case 64: room = 4 * (n / 3) + (4 * (n % 3)) / 3 + 2 * (n / 32) + 5; break;
+        case 58: room = 2 * n; break;
+        case 16: room = 2 * n + n / 32 + 32; break;
+        default: room = 8 * n + 2 * (n / 8) + 4; break;
+    }
+    if (room > INT32_MAX) fire(ERR_SCRIPT_TOO_LONG);
+    return uint32_t(room);
+}
+
 }  // namespace
+
+uint32_t native_debase(const int32_t* refs) {
+    int base = base_of(refs, 0);
+    GcRoot result;
+    if (!binary_debase_string(result.get(), base, arg(0))) set_none(result.get());
+    stack_set_only_result(result.get());
+    return 0;
+}
+
+// A string is encoded as its UTF-8 bytes, a binary from its head; no line breaks are written.
+uint32_t native_enbase(const int32_t* refs) {
+    int base = base_of(refs, 0);
+    GcRoot result;
+    if (cell_is(arg(0), TYPE_BINARY)) {
+        encoding_room(base, int64_t(series_buffer_length(arg(0))) - series_clamped_head(arg(0)));
+        binary_enbase_string(result.get(), base, arg(0));
+    } else {
+        std::string bytes = string_to_utf8(arg(0));
+        std::string text(encoding_room(base, int64_t(bytes.size())), '\0');
+        auto* out = reinterpret_cast<uint8_t*>(text.data());
+        uint8_t* end = binary_encode_base(base, out, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        string_make(result.get(), uint32_t(end - out));
+        string_append_ascii(result.get(), text.data(), size_t(end - out));
+    }
+    stack_set_only_result(result.get());
+    return 0;
+}
 
 uint32_t native_dehex(const int32_t*) {
     GcRoot result;
