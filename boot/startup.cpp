@@ -14,12 +14,14 @@
 #include "interpreter/load.h"
 #include "interpreter/parse/parse.h"
 #include "io/natives.h"
+#include "io/natives/process.h"
 #include "library/routines.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/casefold.h"
@@ -157,6 +159,12 @@ void attach_system_object() {
     Cell date;
     build_date(&date);
     put_system_field("build/date", &date);
+    // The process's whole command line, as the library splits it into the script and its arguments.
+    std::string line = io::command_line_text(g_system.args);
+    GcRoot args;
+    string_make(args.get(), uint32_t(line.size()));
+    string_append_utf8(args.get(), reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    put_system_field("script/args", args.get());
 }
 
 struct MainArgs {

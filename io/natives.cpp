@@ -2,12 +2,14 @@
 #include "io/natives.h"
 
 #include "interpreter/eval.h"
+#include "io/files.h"
 #include "io/natives/codecs.h"
 
 namespace zol::io {
 
 void io_natives_init() {
     codec_words_init();
+    io_files_init();
 #define ENTRY(name) nullptr
 #define IO_ENTRY(name) native_##name
 #define NOT_BUILT nullptr

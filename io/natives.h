@@ -15,8 +15,8 @@ namespace zol::io {
 #undef IO_ENTRY
 #undef NOT_BUILT
 
-// Start-up, after the natives table: makes the method words of checksum, compress and decompress and
-// installs the io natives.
+// Start-up, after the natives table: makes the method words of checksum, compress and decompress, starts
+// the file services and installs the io natives.
 void io_natives_init();
 
 }  // namespace zol::io

@@ -5,19 +5,25 @@
 #include <string>
 
 #include "interpreter/routines.h"
+#include "io/files.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/values/support.h"
 
@@ -76,8 +82,28 @@ void get_current_dir(const Cell*) {
 }
 
 void set_current_dir(const Cell*) {
-    std::string path = string_to_utf8(arg(0));
+    std::string path = file_local_path(arg(0));
     if (path.empty() || !platform::set_current_dir(path)) fire(ERR_ACCESS_CANNOT_OPEN, arg(0));
+    set_none(arg(0));
+}
+
+// --- files and standard output
+
+void exists_q(const Cell*) {
+    platform::PathInfo info;
+    logic_set_result(platform::path_info(file_local_path(arg(0)), &info));
+}
+
+// One directory, its parent already there.
+void create_dir(const Cell*) {
+    if (!platform::make_directory(file_local_path(arg(0)))) fire(ERR_ACCESS_NO_CREATE, arg(0));
+    set_none(arg(0));
+}
+
+// The value's bytes as write gives them to a file: a string's text, a binary's bytes, any other value molded.
+void write_stdout(const Cell*) {
+    std::string bytes = io::value_to_write_bytes(arg(0), -1, false);
+    console_write_utf8(bytes.data(), bytes.size());
     set_none(arg(0));
 }
 
@@ -109,6 +135,59 @@ void float_options_on_change(const Cell*) {
     set_none(arg(0));
 }
 
+// --- the running system
+
+// The processor family as its word: the kernel's machine names (x86_64, aarch64, i686...) in the names the
+// language uses.
+const char* arch_name(const std::string& machine) {
+    if (machine == "x86_64" || machine == "amd64") return "x86-64";
+    if (machine == "aarch64" || machine == "arm64") return "ARM64";
+    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return "x86-32";
+    if (machine.rfind("arm", 0) == 0) return "ARM";
+    if (machine == "ia64") return "IA-64";
+    return "Unknown";
+}
+
+// The leading numbers of a kernel release ("6.1.0-18-amd64" gives 6, 1, 0, then 18 as the build).
+void release_numbers(const std::string& release, int numbers[4]) {
+    size_t at = 0;
+    for (int i = 0; i < 4; i++) {
+        numbers[i] = 0;
+        if (at >= release.size() || release[at] < '0' || release[at] > '9') continue;
+        while (at < release.size() && release[at] >= '0' && release[at] <= '9') {
+            numbers[i] = numbers[i] > 100000000 ? numbers[i] : numbers[i] * 10 + (release[at] - '0');
+            at++;
+        }
+        if (at < release.size() && (release[at] == '.' || release[at] == '-')) at++;
+    }
+}
+
+// os-info: an object with name ("Linux " and the distribution's name), arch (a word), version (the
+// kernel's major.minor.patch, each kept to a byte) and build (the number after them, or 0).
+void os_info(const Cell*) {
+    platform::SystemDescription d = platform::describe_system();
+    int numbers[4];
+    release_numbers(d.release, numbers);
+    GcRoot object, field;
+    object_make_at(object.get(), 4);
+    object->w2 = object_new_class_id();
+    *context_owner(object->w1) = *object;
+    uint32_t context = object->w1;
+    std::string name = d.pretty_name.empty() ? "Linux" : "Linux " + d.pretty_name;
+    string_make(field.get(), uint32_t(name.size()));
+    string_append_utf8(field.get(), reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    context_put_word(context, symbol_make("name"), field.get());
+    word_make_at(symbol_make(arch_name(d.machine)), field.get());
+    context_put_word(context, symbol_make("arch"), field.get());
+    uint8_t version[3];
+    for (int i = 0; i < 3; i++) version[i] = uint8_t(numbers[i] > 255 ? 255 : numbers[i]);
+    tuple_make_at(field.get(), version, 3);
+    context_put_word(context, symbol_make("version"), field.get());
+    set_integer(field.get(), numbers[3]);
+    context_put_word(context, symbol_make("build"), field.get());
+    *arg(0) = *object;
+}
+
 struct Entry {
     const char* name;
     RoutineFn fn;
@@ -120,10 +199,14 @@ const Entry kEntries[] = {
     {"set-slot-quiet", set_slot_quiet},
     {"get-current-dir", get_current_dir},
     {"set-current-dir", set_current_dir},
+    {"exists?", exists_q},
+    {"create-dir", create_dir},
+    {"write-stdout", write_stdout},
     {"interpreted?", interpreted_q},
     {"gc-active?", gc_active_q},
     {"gc-cycles", gc_cycles},
     {"float-options-on-change", float_options_on_change},
+    {"os-info", os_info},
 };
 
 }  // namespace

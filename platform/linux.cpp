@@ -177,7 +177,9 @@ std::string get_current_dir() {
     }
 }
 
-bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool set_current_dir(const std::string& path) {
+    return path.find('\0') == std::string::npos && ::chdir(path.c_str()) == 0;
+}
 
 void* map_pages(size_t bytes) {
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

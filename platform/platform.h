@@ -51,6 +51,42 @@ std::vector<std::pair<std::string, std::string>> environment();
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);
 
+// Files and directories (files.cpp). Paths are the bytes the system takes; a path holding a NUL byte names
+// no file, and every call below fails for it rather than act on the shorter path the system would see.
+enum class OpenMode { read, write_new, write_keep };  // write_new empties the file, write_keep leaves it
+// A descriptor, or -1. A directory opened for reading counts as a failure: its bytes cannot be read.
+int file_open(const std::string& path, OpenMode mode);
+// The size the system reports (0 for pipes and for files such as those of /proc), or -1.
+int64_t file_size(int fd);
+bool file_seek(int fd, int64_t offset);
+bool file_seek_end(int fd);
+// Reads until count bytes are in or the file ends; the bytes read, or -1.
+int64_t file_read(int fd, void* buffer, size_t count);
+// Writes all the bytes; false when the system refuses some (a full disk, an I/O error).
+bool file_write(int fd, const void* bytes, size_t count);
+bool file_close(int fd);
+
+struct PathInfo {
+    bool directory = false;
+    int64_t size = 0;
+    int64_t modified_seconds = 0;      // since 1970-01-01 UTC
+    int32_t modified_nanoseconds = 0;
+};
+// What the system tells of a path (following symbolic links); false when it tells nothing.
+bool path_info(const std::string& path, PathInfo* info);
+bool make_directory(const std::string& path);
+bool remove_file(const std::string& path);
+bool remove_directory(const std::string& path);
+// Renames, never replacing what the new path names already.
+bool rename_no_replace(const std::string& from, const std::string& to);
+struct DirEntry {
+    std::string name;
+    bool directory;
+};
+// The entries of a directory but "." and "..", in the order the system gives them; false when it cannot be
+// read. An entry that is a symbolic link counts as a directory when it leads to one.
+bool list_directory(const std::string& path, std::vector<DirEntry>* entries);
+
 // Address space straight from the system, outside the C allocator: null when the system has none left.
 // Releasing it gives the room back to every kind of allocation at once.
 void* map_pages(size_t bytes);

@@ -11,6 +11,7 @@
 #include "interpreter/natives/natives.h"
 #include "io/codecs/checksum.h"
 #include "io/codecs/deflate.h"
+#include "io/files.h"
 #include "io/natives.h"
 #include "platform/platform.h"
 #include "runtime/datatypes/binary.h"
@@ -48,14 +49,13 @@ int method_of(const Cell* word, const uint32_t* symbols, int count) {
 }
 
 // A value's bytes. A binary's, and an ASCII string's (which are its UTF-8), are read from the cell when
-// asked, since a buffer is only good until the next allocation; other text (a string's UTF-8 or a file's
-// content) is held here.
+// asked, since a buffer is only good until the next allocation; other text (a string's UTF-8) is held
+// here.
 class Input {
 public:
     explicit Input(const Cell* value) : value_(value), in_place_(cell_is(value, TYPE_BINARY) || string_is_ascii(value)) {
         if (!in_place_) text_ = string_to_utf8(value);
     }
-    Input(const Cell* value, std::string text) : value_(value), in_place_(false), text_(std::move(text)) {}
     // Valid until the next allocation.
     const uint8_t* data(size_t* length) const {
         if (in_place_) {
@@ -82,12 +82,6 @@ platform::Digest digest_of(ChecksumMethod m) {
         case CK_SHA384: return platform::Digest::sha384;
         default: return platform::Digest::sha512;
     }
-}
-
-Input file_input(const Cell* file) {
-    std::string content;
-    if (!platform::read_whole_file(string_to_utf8(file), &content)) fire(ERR_ACCESS_CANNOT_OPEN, file);
-    return Input(file, std::move(content));
 }
 
 // Makes the call's result a new binary of the given bytes.
@@ -132,7 +126,10 @@ uint32_t native_checksum(const int32_t* refs) {
     Cell* method = arg(1);
     Cell* spec = ref_arg(refs, 0);
     int m = method_of(method, g_checksum_symbols, CK_COUNT);
-    Input input = cell_is(data, TYPE_FILE) ? file_input(data) : Input(data);
+    // A file's content is read whole by the file services, into a binary held here.
+    GcRoot content;
+    if (cell_is(data, TYPE_FILE)) read_file_bytes(data, content.get());
+    Input input(cell_is(data, TYPE_FILE) ? content.get() : data);
     size_t length;
     if (m == CK_CRC32 || m == CK_TCP || m == CK_ADLER32) {
         if (spec) fire(ERR_SCRIPT_INVALID_REFINE_ARG, &g_refinement[R_WITH], method);

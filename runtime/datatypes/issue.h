@@ -1,5 +1,5 @@
-// issue! values: a word payload that is never bound (word 1 the global context, word 3 -1). Only the maker is
-// here so far; the actions come with the datatype.
+// issue! values (#abc): a word payload that is never bound (word 1 the global context, word 3 -1), molded
+// with a leading "#". Its actions: make and to, mold and compare; form is word!'s.
 #pragma once
 #include <cstdint>
 

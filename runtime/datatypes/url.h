@@ -1,5 +1,7 @@
-// url! values: a string! payload and buffer under type 9; file! (type 8) shares them. Only the loader that
-// makes one from text, decoding its %XX escapes, is here so far; the actions come with the datatype.
+// url! values: a string! payload and buffer under type 9; file! (type 8) shares them and inherits the
+// actions here. A URL is molded percent-encoded, made from a block of parts, joined with a path element, and
+// read and written: http and https URLs through the HTTP client, any other scheme through a port made by the
+// library's parse-url.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -19,5 +21,22 @@ bool url_load_at(Cell* cell, const uint8_t* text, size_t length, TypeId type);
 // URL table keeps the characters a URL may hold as they are (!#$&'()*+,-./ digits :=?@ letters _ ~); the
 // strict one only - . digits letters _ ~. Allocates.
 void url_enhex_string(const Cell* value, Cell* out, bool strict);
+
+// The HTTP client's request (method word, URL, headers block or none, body or none): its answer in result,
+// false when no connection could be made. Null until the client is built, as if no connection could be made.
+struct HttpRequest {
+    const Cell* method;
+    const Cell* url;
+    const Cell* headers;
+    const Cell* body;
+    bool binary, lines, info;
+};
+using HttpRequestFn = bool (*)(const HttpRequest& request, Cell* result);
+extern HttpRequestFn g_http_request;
+
+// url!'s actions that file! inherits: make and to, eval-path.
+const Cell* url_make(Cell* proto, Cell* spec, TypeId type);
+const Cell* url_to(Cell* proto, Cell* spec, TypeId type);
+const Cell* url_eval_path(Cell* url, const PathStep& step);
 
 }  // namespace zol

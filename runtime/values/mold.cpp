@@ -38,7 +38,8 @@ int mold_value(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
 }
 
 bool cycles_detect(const Cell* value, Cell* out, int* budget, bool mold) {
-    uint32_t node = cell_is(value, TYPE_OBJECT) ? object_context(value) : series_node(value);
+    // Objects, errors and ports are found by their context.
+    uint32_t node = type_in(FAMILY_ANY_OBJECT, cell_type(value)) ? object_context(value) : series_node(value);
     if (!cycles_find(node)) return false;
     const char* marker = "...";
     if (mold) {

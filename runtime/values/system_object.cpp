@@ -16,7 +16,8 @@ namespace {
 constexpr const char* kPaths[SYS_PATH_COUNT] = {
     "locale/months",  "locale/days",         "locale/currencies/list", "options/money-digits",
     "options/decimal-digits", "options/binary-base", "catalog/errors", "state/stack-trace",
-    "state/source-files", "state/callbacks/bits", "lexer/exit-states",
+    "state/source-files", "state/callbacks/bits", "lexer/exit-states", "schemes", "standard/port",
+    "standard/port-spec",
 };
 constexpr uint32_t MAX_STEPS = 4;
 

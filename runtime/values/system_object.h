@@ -27,6 +27,9 @@ enum SystemPath : uint32_t {
     SYS_SOURCE_FILES,        // state/source-files
     SYS_CALLBACK_BITS,       // state/callbacks/bits
     SYS_LEXER_EXIT_STATES,   // lexer/exit-states: the names of the lexer's structural tokens
+    SYS_SCHEMES,             // schemes: the scheme objects by name
+    SYS_STANDARD_PORT,       // standard/port: the prototype of every port
+    SYS_STANDARD_PORT_SPEC,  // standard/port-spec: the prototype of a port's spec
     SYS_PATH_COUNT
 };
 

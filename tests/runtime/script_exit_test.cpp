@@ -119,7 +119,7 @@ TEST(ScriptExit, OutputToAFullDeviceIsAnAccessError) {
                           "{zol} {script} >/dev/full 2>{err}; echo $? >{status}");
     EXPECT_EQ(o.status, 254);
     EXPECT_EQ(o.err,
-              "*** Access Error: cannot write: \"/dev/stdout\"\n*** Where: print\n"
+              "*** Access Error: cannot write: %/dev/stdout\n*** Where: print\n"
               "*** Near : print \"hi\" print \"after\"\n*** Stack: \n");
     o = run_shell("full-caught", "Zol []\nr: try [print \"hi\"]\nif r/id = 'cannot-write [1 / 0]\n",
                   "{zol} {script} >/dev/full 2>{err}; echo $? >{status}");
