@@ -15,7 +15,6 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/url.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -173,7 +172,9 @@ void headers_to_map(const std::vector<platform::HttpHeader>& headers, Cell* out)
 
 }  // namespace
 
-bool http_call(const HttpCall& call, Cell* out) {
+void io_http_init() { g_http_request = http_call; }
+
+bool http_call(const HttpRequest& call, Cell* out) {
     platform::HttpRequest request;
     request.method = method_text(call.method);
     request.url = url_text(call.url);

@@ -3,21 +3,18 @@
 // the status, the headers as a map! and the body.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/datatypes/url.h"
 
 namespace zol::io {
 
-struct HttpCall {
-    const Cell* method;   // word!: get, post and head, or any other word, sent upper-cased
-    const Cell* url;      // url! (http or https)
-    const Cell* headers;  // block! of alternating names and values, or none for the default headers
-    const Cell* body;     // string!, binary! or none
-    bool binary, lines, info;
-};
+// Start-up: hands http_call to the url! actions (g_http_request).
+void io_http_init();
 
-// Runs the request and puts its result in out (rooted): false, with out untouched, when no connection could
-// be made or the transfer broke. A method, header or body that cannot be sent raises invalid-arg with the
+// Runs the request (a method word, sent upper-cased; a url!; a block of alternating header names and values,
+// or none for the default headers; a string!, binary! or none as the body) and puts its result in out
+// (rooted): false, with out untouched, when no connection could be made or the transfer broke. A method, header or body that cannot be sent raises invalid-arg with the
 // value; a response too large for memory raises no-memory; a text body that is not UTF-8 invalid-utf8.
 // Allocates.
-bool http_call(const HttpCall& call, Cell* out);
+bool http_call(const HttpRequest& call, Cell* out);
 
 }  // namespace zol::io

@@ -56,7 +56,7 @@ protected:
         GcRoot url, out;
         std::string address = server_->url(c.path);
         url_load_at(url.get(), reinterpret_cast<const uint8_t*>(address.data()), address.size(), TYPE_URL);
-        io::HttpCall call{values.at(0), url.get(), c.headers ? values.at(1) : &g_none_value,
+        HttpRequest call{values.at(0), url.get(), c.headers ? values.at(1) : &g_none_value,
                           c.body ? values.at(2) : &g_none_value, c.binary, c.lines, c.info};
         bool connected = false;
         GcRoot error;
@@ -177,7 +177,7 @@ TEST_F(HttpRequests, InfoGivesTheStatusTheHeadersAndTheBody) {
         GcRoot url, out;
         std::string address = server_->url(c.path);
         url_load_at(url.get(), reinterpret_cast<const uint8_t*>(address.data()), address.size(), TYPE_URL);
-        io::HttpCall request{source.at(0), url.get(), &g_none_value, &g_none_value, false, false, true};
+        HttpRequest request{source.at(0), url.get(), &g_none_value, &g_none_value, false, false, true};
         ASSERT_TRUE(io::http_call(request, out.get())) << c.path;
         ASSERT_TRUE(cell_is(out.get(), TYPE_BLOCK));
         Series* s = cell_series(out.get());
@@ -216,7 +216,7 @@ TEST_F(HttpRequests, WhatCannotBeSentRaisesAndAFailedConnectionGivesFalse) {
     GcRoot url, out;
     url_load_at(url.get(), reinterpret_cast<const uint8_t*>(refused.data()), refused.size(), TYPE_URL);
     set_integer(out.get(), 7);
-    io::HttpCall call{method.at(0), url.get(), &g_none_value, &g_none_value, false, false, false};
+    HttpRequest call{method.at(0), url.get(), &g_none_value, &g_none_value, false, false, false};
     EXPECT_FALSE(io::http_call(call, out.get()));
     EXPECT_EQ(mold_text(out.get()), "7");
 }
