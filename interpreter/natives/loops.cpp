@@ -7,6 +7,7 @@
 #include "interpreter/natives/natives.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -91,7 +92,10 @@ uint32_t word_count(const Cell* words) { return cell_is(words, TYPE_BLOCK) ? rem
 // them; false when no value is left.
 bool next_words(Cell* series, const Cell* words, uint32_t* taken = nullptr) {
     if (remaining(series) == 0) return false;
-    if (cell_is(series, TYPE_MAP)) fire(ERR_INTERNAL_NOT_DONE);  // map! iteration comes with map!
+    if (cell_is(series, TYPE_MAP)) {
+        if (taken) *taken = 0;  // remove-each takes no map
+        return map_foreach_set_words(series, words);
+    }
     uint32_t n = word_count(words);
     if (n == 0) fire(ERR_SCRIPT_INVALID_ARG, words);  // the body emptied the words: no step would advance
     for (uint32_t i = 0; i < n; i++) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "error.h"
+#include "hash.h"
 #include "logic.h"
+#include "map.h"
 #include "object.h"
 #include "registry.h"
 #include "runtime/values/language.h"
@@ -25,6 +27,7 @@
 #include "string.h"
 #include "symbol.h"
 #include "typeset.h"
+#include "vector.h"
 
 namespace zol {
 
@@ -41,14 +44,6 @@ inline uint32_t rest_of(const Cell* block) {
 inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
 inline bool is_path_or_lit(uint32_t t) { return t == TYPE_PATH || t == TYPE_LIT_PATH; }
 inline int sign(int v) { return (v > 0) - (v < 0); }
-
-// hash! (a later unit) keeps a hash table of its cells in word 3. Every place below where cells come, go,
-// move or change calls this hook with what happened, which is where the table upkeep belongs. No hash!
-// value can be made before that unit exists, so meeting one here is a fault to stop on.
-enum class HashEdit { inserted, removed, replaced, swapped, rebuilt };
-void hash_upkeep(const Cell* series, HashEdit, uint32_t /*index*/, uint64_t /*count*/) {
-    if (cell_is(series, TYPE_HASH)) fire(ERR_INTERNAL_NOT_DONE);
-}
 
 uint32_t skip_size(const Cell* skip) {
     if (!cell_is(skip, TYPE_INTEGER)) fire_bad_refinement("skip", skip);
@@ -142,7 +137,48 @@ struct Match {
     uint32_t after = 0;     // past the matched cell or sequence
 };
 
-[[noreturn]] void hash_search() { fire(ERR_INTERNAL_NOT_DONE); }  // hash! looks keys up in its table
+// The values a hash! looks up through its index: those whose hash follows find's equality. Blocks hash by
+// position but compare by content, and numbers with fractions compare with a tolerance: those are scanned.
+bool indexed_type(uint32_t t) {
+    constexpr TypeFamily by_content = FAMILY_ALL_WORD | FAMILY_ANY_STRING | uint64_t(1) << TYPE_BINARY |
+                                      uint64_t(1) << TYPE_INTEGER | uint64_t(1) << TYPE_CHAR | uint64_t(1) << TYPE_LOGIC |
+                                      uint64_t(1) << TYPE_NONE | uint64_t(1) << TYPE_DATATYPE | uint64_t(1) << TYPE_TUPLE |
+                                      uint64_t(1) << TYPE_TYPESET;
+    return type_in(by_content, t);
+}
+
+// The search of a hash! through its index: the same answers as the scan, on the same record grid.
+Match indexed_search(const Cell* series, const Cell* value, const FindArgs& args, CompareOp op, uint32_t head,
+                     uint32_t lower, uint32_t upper, uint32_t size) {
+    auto found = [](int64_t p) { return Match{p, uint32_t(p + 1)}; };
+    if (args.last) {
+        if (head >= upper) return {};
+        for (int64_t start = int64_t(upper) - 1; start >= head;) {
+            int32_t p = hash_find_position(series, value, op, uint32_t(start), true);
+            if (p < int64_t(head)) return {};
+            if ((uint32_t(p) - head) % size == 0) return found(p);
+            start = int64_t(p) - 1;
+        }
+        return {};
+    }
+    if (args.reverse) {
+        if (head < lower + size) return {};
+        for (int64_t start = int64_t(head) - size; start >= lower;) {
+            int32_t p = hash_find_position(series, value, op, uint32_t(start), true);
+            if (p < int64_t(lower)) return {};
+            if ((head - uint32_t(p)) % size == 0) return found(p);
+            start = int64_t(p) - 1;
+        }
+        return {};
+    }
+    for (uint32_t start = head; start < upper;) {
+        int32_t p = hash_find_position(series, value, op, start, false);
+        if (p < 0 || uint32_t(p) >= upper) return {};
+        if ((uint32_t(p) - head) % size == 0) return found(p);
+        start = uint32_t(p) + 1;
+    }
+    return {};
+}
 
 // The search of find, select and put (the /any and /with refinements do not apply to cells).
 Match search(const Cell* series, const Cell* value, const FindArgs& args) {
@@ -179,11 +215,12 @@ Match search(const Cell* series, const Cell* value, const FindArgs& args) {
     uint32_t type = cell_type(value);
     bool sequence = type_in(FAMILY_ANY_BLOCK, type) && !args.only;
     bool by_type = (type == TYPE_DATATYPE || type == TYPE_TYPESET) && !args.only;
-    if (cell_is(series, TYPE_HASH) && !sequence && !by_type && !args.match && (type != TYPE_OBJECT || args.same)) {
-        hash_search();
+    CompareOp op = args.same ? CMP_SAME : args.case_sensitive ? CMP_STRICT_EQUAL : CMP_FIND;
+    bool indexed = !sequence && !by_type && !args.match && (indexed_type(type) || (type == TYPE_OBJECT && args.same));
+    if (cell_is(series, TYPE_HASH) && series->w3 && indexed) {
+        return indexed_search(series, value, args, op, head, lower, upper, size);
     }
     uint64_t width = sequence ? rest_of(value) : 1;
-    CompareOp op = args.same ? CMP_SAME : args.case_sensitive ? CMP_STRICT_EQUAL : CMP_FIND;
     auto matches = [&](uint64_t p) {
         if (p + width > length) return false;
         const Cell* at = cells_of(series) + p;
@@ -228,6 +265,18 @@ Cell* object_body_pushed(const Cell* object) {
     return stack_push(body.get());
 }
 
+Cell* map_body_pushed(const Cell* map) {
+    GcRoot source(*map), body;
+    map_body(source.get(), body.get());
+    return stack_push(body.get());
+}
+
+Cell* vector_values_pushed(const Cell* vector) {
+    GcRoot source(*vector), values;
+    vector_to_block(source.get(), values.get());
+    return stack_push(values.get());
+}
+
 const Cell* block_make(Cell*, Cell* source, TypeId type) {
     Cell* result;
     switch (cell_type(source)) {
@@ -240,8 +289,8 @@ const Cell* block_make(Cell*, Cell* source, TypeId type) {
             break;
         }
         case TYPE_OBJECT: result = object_body_pushed(source); break;
-        case TYPE_MAP:  // their bodies come with their units
-        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
+        case TYPE_MAP: result = map_body_pushed(source); break;
+        case TYPE_VECTOR: result = vector_values_pushed(source); break;
         default:
             if (!type_in(FAMILY_ANY_BLOCK, cell_type(source))) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, source);
             result = block_clone(source, false, false);
@@ -268,8 +317,8 @@ const Cell* block_to(Cell*, Cell* source, TypeId type) {
             result = stack_push(loaded.get());
             break;
         }
-        case TYPE_MAP:  // bodies and values come with their units
-        case TYPE_VECTOR: fire(ERR_INTERNAL_NOT_DONE);
+        case TYPE_MAP: result = map_body_pushed(source); break;
+        case TYPE_VECTOR: result = vector_values_pushed(source); break;
         default:
             if (type_in(FAMILY_ANY_BLOCK, cell_type(source))) {
                 result = block_clone(source, false, false);
@@ -364,8 +413,7 @@ const Cell* block_eval_path(Cell* parent, const PathStep& step) {
         cells_of(block.get())[at] = *value;
         hash_upkeep(block.get(), HashEdit::replaced, at, 1);
     } else {
-        block_rs_append(block.get(), value.get());  // a key in the last cell gets its value after it
-        hash_upkeep(block.get(), HashEdit::inserted, at, 1);
+        block_rs_append(block.get(), value.get());  // a key in the last cell gets its value after it (indexed there)
     }
     report.done();
     return step.set_value;
@@ -394,9 +442,8 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
     int32_t at = m.position < 0 ? int32_t(length_of(block.get())) : int32_t(m.position) + 1;
     OwnershipReport report(block.get(), W_PUT, W_PUT_ED, at, 1, v.get());
     if (m.position < 0) {
-        block_rs_append(block.get(), k.get());
+        block_rs_append(block.get(), k.get());  // each indexed as it is appended
         block_rs_append(block.get(), v.get());
-        hash_upkeep(block.get(), HashEdit::inserted, uint32_t(at), 2);
     } else if (uint32_t(at) < length_of(block.get())) {
         Cell* slot = cells_of(block.get()) + at;
         if (compare_order(slot, v.get(), CMP_FIND) != 0) {
@@ -405,7 +452,6 @@ const Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_sensitive)
         }
     } else {
         block_rs_append(block.get(), v.get());
-        hash_upkeep(block.get(), HashEdit::inserted, uint32_t(at), 1);
     }
     report.done();
     return value;
@@ -468,7 +514,7 @@ void block_change(Cell* series, Cell* value, int part, bool only, int dup) {
         series_remove_units(node, head + uint32_t(total), uint32_t(replaced - total));
     }
     if (total > 0) write_cells(node, head, *source, copies);
-    hash_upkeep(target.get(), HashEdit::rebuilt, 0, 0);
+    hash_upkeep_change(target.get(), head, uint32_t(replaced), uint32_t(total));
     report.done();
     Cell result = *target;
     result.w1 = head + uint32_t(total);
@@ -676,8 +722,12 @@ void block_swap(Cell* series1, Cell* series2) {
         // Handlers may have emptied either block: swap only what is still there.
         if (i < length_of(series1) && j < length_of(series2)) {
             std::swap(cells_of(series1)[i], cells_of(series2)[j]);
-            hash_upkeep(series1, HashEdit::swapped, i, 1);
-            hash_upkeep(series2, HashEdit::swapped, j, 1);
+            if (series_node(series1) == series_node(series2)) {
+                hash_upkeep_swap(series1, i, j);
+            } else {
+                hash_upkeep(series1, HashEdit::replaced, i, 1);
+                hash_upkeep(series2, HashEdit::replaced, j, 1);
+            }
         }
         second.done();
         first.done();
@@ -966,9 +1016,7 @@ void block_set_op(const Cell* skip, bool case_sensitive, SetOp op) {
     }
     GcRoot first(g_args.base[0]), second(op == SET_UNIQUE ? g_none_value : g_args.base[1]);
     if (op != SET_UNIQUE && !type_in(FAMILY_ANY_BLOCK, cell_type(second.get()))) fire(ERR_SCRIPT_INVALID_ARG, second.get());
-    if (cell_is(first.get(), TYPE_HASH) || cell_is(second.get(), TYPE_HASH)) {
-        hash_search();  // a hash! input answers from its own table and gives a hash! result
-    }
+    bool hashed = cell_is(first.get(), TYPE_HASH) || cell_is(second.get(), TYPE_HASH);
     CompareOp mode = case_sensitive ? CMP_STRICT_EQUAL : CMP_FIND;
     Cell skip_cell;
     set_integer(&skip_cell, int32_t(size));
@@ -1027,6 +1075,15 @@ void block_set_op(const Cell* skip, bool case_sensitive, SetOp op) {
             pass(first.get(), second.get(), second_index.get(), true);
             pass(second.get(), first.get(), first_index.get(), true);
             break;
+    }
+    if (hashed) {
+        // A hash! input gives a hash!, over the result's index when it was made with find's equality.
+        result->header = TYPE_HASH;
+        if (mode == CMP_FIND) {
+            result->w3 = result_index->w3;
+        } else {
+            hash_index(result.get());
+        }
     }
     stack_set_only_result(result.get());
 }

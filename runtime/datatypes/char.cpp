@@ -3,6 +3,7 @@
 #include "char.h"
 
 #include "binary.h"
+#include "vector.h"
 #include "error.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -101,9 +102,8 @@ void char_math(MathOp op) {
             b = int64_t(d);
             break;
         }
-        default:
-            // vector! operands are refused as well until vector! has its arithmetic.
-            fire_with_type(ERR_SCRIPT_INVALID_TYPE, cell_type(right));
+        case TYPE_VECTOR: return vector_scalar_op(ArithOp(op), g_args.base + 1, left, true);  // the same codes
+        default: fire_with_type(ERR_SCRIPT_INVALID_TYPE, cell_type(right));
     }
     int64_t a = cell_char(left);
     int64_t r = 0;

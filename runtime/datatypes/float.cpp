@@ -12,6 +12,7 @@
 #include "logic.h"
 #include "money.h"
 #include "registry.h"
+#include "vector.h"
 #include "runtime/values/backtrace.h"
 #include "runtime/dtoa.h"
 #include "runtime/exits.h"
@@ -404,10 +405,10 @@ void float_do_math(ArithOp op) {
             // A pair or point commutes with a number under add and multiply; a time does not mix with them.
             if ((op == ARITH_ADD || op == ARITH_MULTIPLY) && lt != TYPE_TIME) return arith_run_exchanged(op);
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
+        case TYPE_VECTOR: return vector_scalar_op(op, g_args.base + 1, left, true);
         case TYPE_TUPLE: return tuple_do_math(op);
         case TYPE_MONEY: return money_do_math(op);
         default:
-            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     double x = lt == TYPE_INTEGER ? double(cell_int(left)) : cell_float(left);

@@ -22,6 +22,7 @@
 #include "runtime/scan_number.h"
 #include "string.h"
 #include "symbol.h"
+#include "vector.h"
 #include "word.h"
 
 namespace zol {
@@ -218,9 +219,9 @@ void integer_do_math(ArithOp op) {
         case TYPE_POINT3D:
         case TYPE_TUPLE:
         case TYPE_DATE: return exchanged_math(op, rt);
+        case TYPE_VECTOR: return vector_scalar_op(op, g_args.base + 1, left, true);
         case TYPE_MONEY: return money_do_math(op);
         default:
-            // vector! operands are refused as well until vector! has its arithmetic.
             fire_with_type(ERR_SCRIPT_INVALID_TYPE, rt);
     }
     int32_t r;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hash.h"
 #include "logic.h"
 #include "registry.h"
 #include "runtime/exits.h"
@@ -17,6 +18,7 @@
 #include "runtime/values/support.h"
 #include "string.h"
 #include "symbol.h"
+#include "vector.h"
 #include "word.h"
 
 namespace zol {
@@ -96,6 +98,11 @@ inline void keep_result() { stack_keep_result(); }
 const Cell* item_at(const Cell* series, uint32_t position) {
     uint32_t t = cell_type(series);
     if (type_in(FAMILY_ANY_BLOCK, t)) return cell_series(series)->cells() + position;
+    if (t == TYPE_VECTOR) {
+        Cell* out = stack_push_cell();
+        vector_pick(series, position, out);
+        return out;
+    }
     uint32_t v = string_char_at(series, position);
     Cell* out = stack_push_cell();
     if (t == TYPE_BINARY) {
@@ -103,7 +110,7 @@ const Cell* item_at(const Cell* series, uint32_t position) {
     } else if (type_in(FAMILY_ANY_STRING, t)) {
         set_char(out, v);
     } else {
-        fire(ERR_INTERNAL_NOT_DONE);  // vector! and image! answer pick themselves
+        fire(ERR_INTERNAL_NOT_DONE);  // image! answers pick itself
     }
     return out;
 }
@@ -179,6 +186,7 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
     uint32_t t = cell_type(series);
     uint32_t at = uint32_t(position);
     if (type_in(FAMILY_ANY_STRING, t) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
+    if (t == TYPE_VECTOR && cell_type(value) != vector_type(series)) fire(ERR_SCRIPT_INVALID_ARG, value);
     uint32_t byte = 0;
     if (t == TYPE_BINARY) {
         if (!cell_is(value, TYPE_INTEGER) && !cell_is(value, TYPE_CHAR)) fire(ERR_SCRIPT_INVALID_ARG, value);
@@ -190,12 +198,15 @@ const Cell* series_poke(Cell* series, int index, Cell* value, Cell* index_cell) 
     if (report.told() && at >= series_buffer_length(series)) poke_out_of_range(index, index_cell);
     if (type_in(FAMILY_ANY_BLOCK, t)) {
         cell_series(series)->cells()[at] = *value;
+        hash_upkeep(series, HashEdit::replaced, at, 1);
     } else if (type_in(FAMILY_ANY_STRING, t)) {
         string_put_char(series_node(series), at, cell_char(value));
     } else if (t == TYPE_BINARY) {
         cell_series(series)->head_ptr()[at] = uint8_t(byte);
+    } else if (t == TYPE_VECTOR) {
+        vector_poke(series, at, value);
     } else {
-        fire(ERR_INTERNAL_NOT_DONE);  // vector! and image! poke themselves
+        fire(ERR_INTERNAL_NOT_DONE);  // image! pokes itself
     }
     report.done();
     return value;
@@ -207,7 +218,11 @@ void series_clear(Cell* series) {
     if (index < s->used()) {
         OwnershipReport report(series, W_CLEAR, W_CLEARED, int32_t(index), int32_t(s->used() - index));
         s = cell_series(series);  // the owner's handler may have changed the buffer
-        if (index < s->used()) s->tail = s->head + index * s->unit();
+        if (index < s->used()) {
+            uint32_t dropped = s->used() - index;
+            s->tail = s->head + index * s->unit();
+            hash_upkeep(series, HashEdit::removed, index, dropped);
+        }
         report.done();
     }
     stack_keep_result();
@@ -235,7 +250,9 @@ void series_remove(Cell* series, Cell* part, Cell* key) {
     uint32_t index = series_index(series);
     if (index < series_buffer_length(series)) {
         OwnershipReport report(series, W_REMOVE, W_REMOVED, int32_t(index), int32_t(count));
+        uint32_t before = series_buffer_length(series);
         series_remove_units(series_node(series), index, uint32_t(count > 0x7FFFFFFF ? 0x7FFFFFFF : count));
+        hash_upkeep(series, HashEdit::removed, index, before - series_buffer_length(series));
         report.done();
     }
     *arg(0) = *series;
@@ -272,6 +289,7 @@ void series_reverse(Cell* series, Cell* part, Cell* skip) {
         std::memcpy(first, last, record);
         std::memcpy(last, temp.data(), record);
     }
+    hash_upkeep(series, HashEdit::replaced, index, uint64_t(count));
     report.done();
     stack_keep_result();
 }
@@ -283,6 +301,11 @@ void make_like(Cell* out, const Cell* source, uint32_t count) {
                cell_is(source, TYPE_VECTOR) ? source->w3 : 0);
 }
 
+// A hash! made by taking gets its own index once its cells are in.
+void index_if_hash(Cell* made) {
+    if (cell_is(made, TYPE_HASH)) hash_index(made);
+}
+
 // Moves count units from the source's unit index into the (empty) result, then closes the source's gap.
 void move_units(const Cell* source, uint32_t index, uint32_t count, Cell* result) {
     Series* dst = cell_series(result);
@@ -291,6 +314,7 @@ void move_units(const Cell* source, uint32_t index, uint32_t count, Cell* result
     std::memcpy(dst->head_ptr(), src->head_ptr() + uint64_t(index) * unit, uint64_t(count) * unit);
     dst->tail = dst->head + count * unit;
     series_remove_units(series_node(source), index, count);
+    hash_upkeep(source, HashEdit::removed, index, count);
 }
 
 void series_take(Cell* series, Cell* part, bool, bool last) {
@@ -341,6 +365,7 @@ void series_take(Cell* series, Cell* part, bool, bool last) {
     }
     report.done();
     if (part) {
+        index_if_hash(result.get());
         stack_set_only_result(result.get());
     } else if (n == 0) {
         none_set_result();
@@ -417,12 +442,17 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         if (to > from) to -= n;
         s = series_open_gap(series_node(origin), to, n);
         std::memcpy(s->head_ptr() + uint64_t(to) * unit, moved.data(), moved.size());
+        hash_upkeep_move(origin, to, from, n);
         report.done();
         return target;
     }
     bool strings = type_in(FAMILY_ANY_STRING, src_type) && type_in(FAMILY_ANY_STRING, dst_type);
     uint32_t src_unit = cell_series(origin)->unit(), dst_unit = cell_series(target)->unit();
-    if (!strings && (type_in(FAMILY_ANY_BLOCK, src_type) != type_in(FAMILY_ANY_BLOCK, dst_type) || src_unit != dst_unit)) {
+    // Vectors take elements only from vectors of their own element type: bits of another type read as nonsense.
+    bool vectors_differ = (src_type == TYPE_VECTOR || dst_type == TYPE_VECTOR) &&
+                          (src_type != dst_type || vector_type(origin) != vector_type(target));
+    if (!strings && (type_in(FAMILY_ANY_BLOCK, src_type) != type_in(FAMILY_ANY_BLOCK, dst_type) || src_unit != dst_unit ||
+                     vectors_differ)) {
         Cell a, b;
         set_datatype(&a, src_type);
         set_datatype(&b, dst_type);
@@ -443,8 +473,10 @@ const Cell* series_move(Cell* origin, Cell* target, Cell* part) {
         Series* d = series_open_gap(series_node(dest.get()), to, n);
         Series* s = cell_series(source.get());
         std::memcpy(d->head_ptr() + uint64_t(to) * dst_unit, s->head_ptr() + uint64_t(from) * src_unit, uint64_t(n) * src_unit);
+        hash_upkeep(dest.get(), HashEdit::inserted, to, n);
     }
     series_remove_units(series_node(source.get()), from, n);
+    hash_upkeep(source.get(), HashEdit::removed, from, n);
     report.done();
     return target;
 }
@@ -482,6 +514,7 @@ void series_random(Cell* value, bool seed, bool secure, bool only) {
         std::memcpy(a, b, unit);
         std::memcpy(b, temp.data(), unit);
     }
+    hash_upkeep(value, HashEdit::replaced, index, left);
     report.done();
     stack_keep_result();
 }

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "integer.h"
 #include "series.h"
 #include "string.h"
+#include "vector.h"
 #include "runtime/values/language.h"
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
@@ -63,6 +65,16 @@ int32_t added_length(const Cell* text, int32_t count, uint32_t times) {
 }  // namespace
 
 void string_append(Cell* series, Cell* value, int part, bool, int dup, bool append) {
+    if (append && cell_is(value, TYPE_INTEGER) && part < 0 && dup < 2) {
+        // An integer's digits go straight in, without a formed string to hold them.
+        char digits[16];
+        size_t n = std::strlen(std::strcpy(digits, integer_to_decimal(cell_int(value))));
+        OwnershipReport report(series, W_APPEND, W_APPENDED, int32_t(cell_series(series)->used()), int32_t(n), value);
+        string_append_ascii(series, digits, n);
+        report.done();
+        series->w1 = 0;
+        return;
+    }
     GcRoot temp;
     int32_t count;
     const Cell* text = added_text(value, part, temp.get(), &count);
@@ -318,6 +330,7 @@ void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t si
 }  // namespace
 
 const Cell* string_sort(Cell* series, const SortArgs& args) {
+    if (cell_is(series, TYPE_VECTOR)) return vector_sort(series, args);  // by element value, not by unit
     uint32_t head = series_clamped_head(series);
     int64_t count = string_length(series);
     if (args.part) {

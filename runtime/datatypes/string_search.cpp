@@ -10,6 +10,7 @@
 #include "bitset.h"
 #include "series.h"
 #include "string.h"
+#include "vector.h"
 #include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -181,7 +182,6 @@ struct Hit {
 
 Hit locate(Cell* series, const Cell* value, const FindArgs& args) {
     Hit miss;
-    if (cell_is(series, TYPE_VECTOR)) fire(ERR_INTERNAL_NOT_DONE);  // vector! compares its own elements
     uint32_t used = cell_series(series)->used();
     if (used == 0) return miss;
     uint32_t head = series_index(series);
@@ -237,6 +237,7 @@ Hit locate(Cell* series, const Cell* value, const FindArgs& args) {
 }  // namespace
 
 const Cell* string_find(Cell* series, Cell* value, const FindArgs& args) {
+    if (cell_is(series, TYPE_VECTOR)) return vector_find(series, value, args, false);
     Hit hit = locate(series, value, args);
     if (hit.at < 0) return &g_none_value;
     int64_t at = hit.at;
@@ -252,6 +253,7 @@ const Cell* string_find(Cell* series, Cell* value, const FindArgs& args) {
 // The unit after the match: after the whole matched text, also for a value that find formed into text (its
 // formed text is what matched).
 const Cell* string_select(Cell* series, Cell* value, const FindArgs& args) {
+    if (cell_is(series, TYPE_VECTOR)) return vector_find(series, value, args, true);
     FindArgs find = args;
     find.tail = false;
     find.match = false;

@@ -1,9 +1,11 @@
 // Hash tables.
 #include "hashtable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "runtime/casefold.h"
 #include "compare.h"
@@ -28,7 +30,8 @@ struct Header {
     uint32_t positions;   // kind 0: bucket + 1 of the key at each block position, 0xFFFFFFFF when none
     uint32_t chains;      // kind 0: nodes of the duplicate chains (word arrays of positions)
     uint32_t entry_size;  // kinds 3, 4: bytes of one entry (key cell and values)
-    uint32_t reserved[2];
+    uint32_t removed;     // kind 1: keys whose pair was removed (still indexed, so setting them revives the pair)
+    uint32_t reserved;
 };
 static_assert(sizeof(Header) == 48);
 
@@ -36,8 +39,11 @@ constexpr uint32_t NO_BUCKET = 0xFFFFFFFF;
 constexpr double LOAD = 0.77;
 
 inline uint32_t flag_words(uint32_t buckets) { return (buckets + 15) / 16; }
-inline uint64_t table_bytes(uint32_t buckets) {
-    return sizeof(Header) + uint64_t(flag_words(buckets)) * 4 + uint64_t(buckets) * 4;
+// Cell-keyed tables keep each bucket's hash beside its value (one 8-byte slot, so a probe reads both from one
+// cache line): a probe compares keys only when their hashes agree, and resizing never hashes a key again.
+inline bool keeps_hashes(uint32_t kind) { return kind == HASH_BLOCK || kind == HASH_MAP; }
+inline uint64_t table_bytes(uint32_t buckets, uint32_t kind) {
+    return sizeof(Header) + uint64_t(flag_words(buckets)) * 4 + uint64_t(buckets) * (keeps_hashes(kind) ? 8 : 4);
 }
 
 // Bucket states, two bits per bucket in an array of flag words (bit 1 empty, bit 0 deleted, neither: live).
@@ -81,12 +87,17 @@ struct View {
     Header* h;
     uint32_t* flags;
     uint32_t* buckets;
+    uint32_t stride;  // words per bucket: 2 when each value is followed by its key's hash
 
     explicit View(uint32_t table) {
         h = reinterpret_cast<Header*>(node_series(table)->head_ptr());
         flags = reinterpret_cast<uint32_t*>(h + 1);
         buckets = flags + flag_words(h->bucket_count);
+        stride = keeps_hashes(h->kind) ? 2 : 1;
     }
+    bool has_hashes() const { return stride == 2; }
+    uint32_t& value(uint32_t i) const { return buckets[i * stride]; }
+    uint32_t& hash(uint32_t i) const { return buckets[i * 2 + 1]; }
     bool empty(uint32_t i) const { return bucket_state(flags, i) & 2; }
     bool deleted(uint32_t i) const { return bucket_state(flags, i) & 1; }
     bool live(uint32_t i) const { return bucket_state(flags, i) == 0; }
@@ -180,16 +191,22 @@ uint32_t stored_hash(const Header* h, uint32_t v) {
 
 // --- probing
 
-// The table's probe: `match(value)` decides whether a live bucket holds the key, by its stored value.
+// The table's probe: `match(value)` decides whether a live bucket holds the key, by its stored value. In a
+// table that keeps hashes, only buckets of the same hash are asked.
 template <typename Match>
 uint32_t probe(const View& v, uint32_t hash, Match match, uint32_t* slot) {
-    return probe_buckets(v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return match(v.buckets[i]); }, slot);
+    if (v.has_hashes()) {
+        return probe_buckets(
+            v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return v.hash(i) == hash && match(v.value(i)); }, slot);
+    }
+    return probe_buckets(v.flags, v.h->bucket_count, hash, [&](uint32_t i) { return match(v.value(i)); }, slot);
 }
 
-void occupy(View& v, uint32_t bucket, uint32_t value) {
+void occupy(View& v, uint32_t bucket, uint32_t value, uint32_t hash) {
     if (v.empty(bucket)) v.h->occupied++;
     v.set_state(bucket, 0);
-    v.buckets[bucket] = value;
+    v.value(bucket) = value;
+    if (v.has_hashes()) v.hash(bucket) = hash;
     v.h->count++;
 }
 
@@ -197,14 +214,14 @@ void occupy(View& v, uint32_t bucket, uint32_t value) {
 inline uint32_t place(View& v, uint32_t hash, uint32_t value) {
     uint32_t slot = NO_BUCKET;
     probe(v, hash, [](uint32_t) { return false; }, &slot);
-    occupy(v, slot, value);
+    occupy(v, slot, value, hash);
     return slot;
 }
 
-void init_buffer(uint32_t table, uint32_t buckets) {
+void init_buffer(uint32_t table, uint32_t buckets, uint32_t kind) {
     Series* s = node_series(table);
     clear_flags(View(table).flags, buckets);
-    s->tail = s->head + uint32_t(table_bytes(buckets));
+    s->tail = s->head + uint32_t(table_bytes(buckets, kind));
 }
 
 void set_position(Header* h, uint32_t position, uint32_t bucket);
@@ -217,7 +234,7 @@ void resize(uint32_t table, uint32_t buckets) {
     View old(table);  // keeps pointing at the old buffer, which stays readable until the next collection
     if (old.h->count >= upper_bound_of(buckets)) return;
     Header saved = *old.h;
-    series_grow_buffer(table, table_bytes(buckets));
+    series_grow_buffer(table, table_bytes(buckets, saved.kind));
     View fresh(table);
     *fresh.h = saved;
     fresh.h->bucket_count = buckets;
@@ -225,10 +242,10 @@ void resize(uint32_t table, uint32_t buckets) {
     fresh.h->count = 0;
     fresh.h->occupied = 0;
     fresh = View(table);  // the flags and buckets follow the new bucket count
-    init_buffer(table, buckets);
+    init_buffer(table, buckets, saved.kind);
     for (uint32_t i = 0; i < saved.bucket_count; i++) {
         if (!old.live(i)) continue;
-        uint32_t value = old.buckets[i];
+        uint32_t value = old.value(i);
         const uint32_t* chain = nullptr;
         uint32_t chain_length = 0;
         if (saved.kind == HASH_BLOCK && int32_t(value) < 0) {
@@ -236,7 +253,8 @@ void resize(uint32_t table, uint32_t buckets) {
             chain = words_of(node);
             chain_length = word_count(node);
         }
-        uint32_t slot = place(fresh, stored_hash(&saved, chain ? chain[0] : value), value);
+        uint32_t hash = old.has_hashes() ? old.hash(i) : stored_hash(&saved, chain ? chain[0] : value);
+        uint32_t slot = place(fresh, hash, value);
         if (chain) fresh.h->count += chain_length - 1;  // every position of a chain counts as a key
         if (saved.kind == HASH_BLOCK) {
             if (chain) {
@@ -311,13 +329,13 @@ uint32_t hashtable_make(uint32_t size, uint32_t block, HashKind kind, uint32_t w
     uint32_t buckets = next_pow2(uint64_t(std::ceil(double(size) / LOAD)));
     GcRoot keep_block;
     if (block) set_series(keep_block.get(), TYPE_BLOCK, block);
-    uint32_t table = series_alloc_bytes(table_bytes(buckets));
+    uint32_t table = series_alloc_bytes(table_bytes(buckets, kind));
     // Held as a map! cell so that marking reaches the table's own series (positions, chains, entries).
     GcRoot keep_table;
     keep_table->header = TYPE_MAP;
     keep_table->w1 = keep_table->w2 = 0;
     keep_table->w3 = table;
-    init_buffer(table, buckets);
+    init_buffer(table, buckets, kind);
     {
         View v(table);
         *v.h = Header{};
@@ -357,6 +375,19 @@ HashKind hashtable_kind(uint32_t table) { return HashKind(View(table).h->kind); 
 
 // --- cell-keyed tables
 
+namespace {
+
+// Whether two keys may be equal: the same datatype, or in a hash! block two words of the kinds that find takes
+// for the same word (word!, set-word!, lit-word!, get-word!, refinement!).
+inline bool word_kind(uint32_t t) { return type_in(FAMILY_ANY_WORD, t) || t == TYPE_REFINEMENT; }
+inline bool keys_equal(uint32_t kind, const Cell* key, const Cell* other, CompareOp mode) {
+    uint32_t a = cell_type(key), b = cell_type(other);
+    if (a != b && !(kind == HASH_BLOCK && word_kind(a) && word_kind(b))) return false;
+    return compare_values(key, other, mode);
+}
+
+}  // namespace
+
 bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode) {
     if (View(table).h->kind == HASH_BLOCK) ensure_positions(table, position);
     make_room(table);
@@ -365,39 +396,42 @@ bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode) {
     uint32_t hash = hash_cell(key, false);
     uint32_t chains = v.h->chains;
     uint32_t block = v.h->block;
+    uint32_t kind = v.h->kind;
     auto first_position = [&](uint32_t value) {
         if (int32_t(value) >= 0) return value;
         return words_of(words_of(chains)[-int32_t(value) - 1])[0];
     };
     uint32_t slot = NO_BUCKET;
     uint32_t found = probe(
-        v, hash,
-        [&](uint32_t value) {
-            const Cell* other = block_cells(block) + first_position(value);
-            return cell_type(other) == cell_type(key) && compare_values(key, other, mode);
-        },
+        v, hash, [&](uint32_t value) { return keys_equal(kind, key, block_cells(block) + first_position(value), mode); },
         &slot);
     if (found == NO_BUCKET) {
-        occupy(v, slot, position);
-        if (v.h->kind == HASH_BLOCK) set_position(v.h, position, slot);
+        occupy(v, slot, position, hash);
+        if (kind == HASH_BLOCK) set_position(v.h, position, slot);
         return true;
     }
-    if (v.h->kind != HASH_BLOCK) return false;
+    if (kind != HASH_BLOCK) return false;
     // An equal key in a hash! block: keep both positions in the bucket's duplicate chain.
-    uint32_t value = v.buckets[found];
+    uint32_t value = v.value(found);
     if (int32_t(value) >= 0) {
         uint32_t chain = series_alloc_bytes(16);
         GcRoot keep;
         set_series(keep.get(), TYPE_BINARY, chain);
         word_append(chain, value);
         word_append(chains, chain);
-        View(table).buckets[found] = uint32_t(-int32_t(word_count(chains)));
-        value = View(table).buckets[found];
+        View(table).value(found) = uint32_t(-int32_t(word_count(chains)));
+        value = View(table).value(found);
     }
     word_append(words_of(chains)[-int32_t(value) - 1], position);
     set_position(View(table).h, position, found);
     View(table).h->count++;
     return true;
+}
+
+void hashtable_put_absent(uint32_t table, uint32_t position) {
+    make_room(table);
+    View v(table);
+    place(v, hash_cell(block_cells(v.h->block) + position, false), position);
 }
 
 void hashtable_index_block(uint32_t table, uint32_t start, uint32_t step) {
@@ -420,6 +454,10 @@ int32_t hashtable_get(uint32_t table, const Cell* key, CompareOp mode, uint32_t 
     uint32_t chains = v.h->chains;
     uint32_t kind = v.h->kind;
     int32_t answer = -1;
+    auto nearer = [&](uint32_t p) {
+        if (!reverse && p >= start && (answer < 0 || p < uint32_t(answer))) answer = int32_t(p);
+        if (reverse && p <= start && (answer < 0 || p > uint32_t(answer))) answer = int32_t(p);
+    };
     probe(
         v, hash_cell(key, false),
         [&](uint32_t value) {
@@ -428,18 +466,22 @@ int32_t hashtable_get(uint32_t table, const Cell* key, CompareOp mode, uint32_t 
                 uint32_t* pos = words_of(chain);
                 uint32_t n = word_count(chain);
                 if (n == 0) return false;
-                const Cell* other = block_cells(block) + pos[0];
-                if (cell_type(other) != cell_type(key) || !compare_values(key, other, mode)) return false;
-                // Equal keys: the nearest position in the direction of the search.
-                for (uint32_t k = 0; k < n; k++) {
-                    uint32_t p = pos[k];
-                    if (!reverse && p >= start && (answer < 0 || p < uint32_t(answer))) answer = int32_t(p);
-                    if (reverse && p <= start && (answer < 0 || p > uint32_t(answer))) answer = int32_t(p);
+                if (mode == CMP_FIND) {
+                    // The chain holds keys equal under find: its first tells for all of them.
+                    if (!keys_equal(kind, key, block_cells(block) + pos[0], mode)) return false;
+                    for (uint32_t k = 0; k < n; k++) nearer(pos[k]);
+                    return true;
                 }
-                return true;
+                // A stricter lookup (case, sameness) picks among the chain's keys.
+                bool any = false;
+                for (uint32_t k = 0; k < n; k++) {
+                    if (!keys_equal(kind, key, block_cells(block) + pos[k], mode)) continue;
+                    any = true;
+                    nearer(pos[k]);
+                }
+                return any;
             }
-            const Cell* other = block_cells(block) + value;
-            if (cell_type(other) != cell_type(key) || !compare_values(key, other, mode)) return false;
+            if (!keys_equal(kind, key, block_cells(block) + value, mode)) return false;
             if (kind == HASH_BLOCK && (reverse ? value > start : value < start)) return false;
             answer = int32_t(value);
             return true;
@@ -456,7 +498,7 @@ void hashtable_delete(uint32_t table, uint32_t position) {
         if (bucket == NO_BUCKET) return;
         v = View(table);
         words_of(v.h->positions)[position] = 0xFFFFFFFF;
-        uint32_t value = v.buckets[bucket];
+        uint32_t value = v.value(bucket);
         if (int32_t(value) < 0) {
             uint32_t chain = words_of(v.h->chains)[-int32_t(value) - 1];
             Series* cs = node_series(chain);
@@ -489,6 +531,7 @@ void hashtable_clear(uint32_t table) {
     clear_flags(v.flags, v.h->bucket_count);
     v.h->count = 0;
     v.h->occupied = 0;
+    v.h->removed = 0;
     if (v.h->kind == HASH_BLOCK) {
         Series* p = node_series(v.h->positions);
         std::memset(p->head_ptr(), 0xFF, p->size - p->head);
@@ -504,6 +547,94 @@ void hashtable_rebuild(uint32_t table, uint32_t size) {
     // Emptied first, so the resize has no key to carry over.
     if (buckets != View(table).h->bucket_count) resize(table, buckets);
     hashtable_index_block(table, 0, View(table).h->kind == HASH_MAP ? 2 : 1);
+}
+
+uint32_t hashtable_removed(uint32_t table) { return View(table).h->removed; }
+void hashtable_count_removed(uint32_t table, int32_t delta) { View(table).h->removed += uint32_t(delta); }
+
+// --- index upkeep of hash! blocks (kind 0): keys are known by their positions in the block
+
+namespace {
+
+// Moves the keys at positions [lo, hi) to the positions `to(q)` gives (an injection whose targets are
+// outside [lo, hi) only where no key is indexed): the buckets of single keys, the duplicate chains and the
+// position array follow. Positions left behind are unindexed.
+template <typename To>
+void remap_positions(uint32_t table, uint32_t lo, uint32_t hi, To to) {
+    {
+        Series* p = node_series(View(table).h->positions);
+        uint32_t indexed = (p->tail - p->head) / 4;
+        if (hi > indexed) hi = indexed;
+        if (lo >= hi) return;
+    }
+    uint32_t highest = 0;
+    for (uint32_t q = lo; q < hi; q++) highest = std::max(highest, to(q));
+    ensure_positions(table, highest);  // may allocate: every address is read after it
+    View v(table);
+    uint32_t* pos = words_of(v.h->positions);
+    std::vector<uint32_t> moved(pos + lo, pos + hi);
+    for (uint32_t q = lo; q < hi; q++) {
+        uint32_t b = moved[q - lo];
+        if (b != 0xFFFFFFFF && int32_t(v.value(b - 1)) >= 0) v.value(b - 1) = to(q);
+    }
+    for (uint32_t c = 0, n = word_count(v.h->chains); c < n; c++) {
+        uint32_t chain = words_of(v.h->chains)[c];
+        uint32_t* entry = words_of(chain);
+        for (uint32_t k = 0, m = word_count(chain); k < m; k++) {
+            if (entry[k] >= lo && entry[k] < hi) entry[k] = to(entry[k]);
+        }
+    }
+    std::memset(pos + lo, 0xFF, size_t(hi - lo) * 4);
+    for (uint32_t q = lo; q < hi; q++) {
+        if (moved[q - lo] != 0xFFFFFFFF) set_position(v.h, to(q), moved[q - lo] - 1);
+    }
+}
+
+}  // namespace
+
+void hashtable_delete_range(uint32_t table, uint32_t position, uint32_t count) {
+    for (uint64_t p = position; p < uint64_t(position) + count; p++) hashtable_delete(table, uint32_t(p));
+}
+
+void hashtable_shift_range(uint32_t table, uint32_t start, int32_t shift) {
+    remap_positions(table, start, 0xFFFFFFFF, [&](uint32_t q) { return uint32_t(int64_t(q) + shift); });
+}
+
+void hashtable_move(uint32_t table, uint32_t to, uint32_t from, uint32_t count) {
+    if (count == 0 || to == from) return;
+    if (to < from) {
+        // The run goes down to `to`; the keys between move up by its length.
+        remap_positions(table, to, from + count, [&](uint32_t q) { return q >= from ? to + (q - from) : q + count; });
+    } else {
+        // The run ends up starting at `to` (counted once it has left); the keys between move down.
+        remap_positions(table, from, to + count, [&](uint32_t q) { return q < from + count ? to + (q - from) : q - count; });
+    }
+}
+
+uint32_t hashtable_copy(uint32_t table, uint32_t block) {
+    GcRoot keep_block;
+    set_series(keep_block.get(), TYPE_BLOCK, block);
+    uint32_t copy = series_copy_buffer(table);
+    GcRoot keep;
+    keep->header = TYPE_MAP;  // marks the copy's own series as they are made
+    keep->w1 = keep->w2 = 0;
+    keep->w3 = copy;
+    View(copy).h->block = block;
+    if (View(copy).h->kind == HASH_BLOCK) {
+        View(copy).h->positions = 0;
+        View(copy).h->chains = 0;
+        uint32_t positions = series_copy_buffer(View(table).h->positions);
+        Series* p = node_series(positions);
+        std::memset(p->tail_ptr(), 0xFF, size_t(p->end_ptr() - p->tail_ptr()));  // no position beyond is indexed
+        View(copy).h->positions = positions;
+        uint32_t chains = series_copy_buffer(View(table).h->chains);
+        View(copy).h->chains = chains;
+        for (uint32_t c = 0, n = word_count(chains); c < n; c++) {
+            uint32_t chain = series_copy_buffer(words_of(View(table).h->chains)[c]);
+            words_of(View(copy).h->chains)[c] = chain;
+        }
+    }
+    return copy;
 }
 
 // --- node-keyed tables
@@ -525,7 +656,7 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
     {
         View v(table);
         uint32_t found = find_node(v, node, nullptr);
-        if (found != NO_BUCKET) return entry_at(v.h, v.buckets[found]) + 1;
+        if (found != NO_BUCKET) return entry_at(v.h, v.value(found)) + 1;
     }
     make_room(table);
     View v(table);
@@ -533,14 +664,14 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
     find_node(v, node, &slot);
     uint32_t offset;
     if (v.deleted(slot)) {
-        offset = v.buckets[slot];  // reuse the entry of the deleted key
+        offset = v.value(slot);  // reuse the entry of the deleted key
     } else {
         Series* entries = node_series(v.h->block);
         offset = entries->tail - entries->head;
         series_reserve_tail(v.h->block, v.h->entry_size);  // no collection can change this table's buckets
         v = View(table);
     }
-    occupy(v, slot, offset);
+    occupy(v, slot, offset, 0);
     Cell* e = entry_at(v.h, offset);
     for (uint32_t i = 0; i <= v.h->width; i++) set_unset(e + i);
     e->w1 = node;
@@ -550,14 +681,14 @@ Cell* hashtable_put_node(uint32_t table, uint32_t node) {
 Cell* hashtable_get_node(uint32_t table, uint32_t node) {
     View v(table);
     uint32_t found = find_node(v, node, nullptr);
-    return found == NO_BUCKET ? nullptr : entry_at(v.h, v.buckets[found]) + 1;
+    return found == NO_BUCKET ? nullptr : entry_at(v.h, v.value(found)) + 1;
 }
 
 void hashtable_delete_node(uint32_t table, uint32_t node) {
     View v(table);
     uint32_t found = find_node(v, node, nullptr);
     if (found == NO_BUCKET) return;
-    entry_at(v.h, v.buckets[found])->header = 0;  // marking and sweeping skip it
+    entry_at(v.h, v.value(found))->header = 0;  // marking and sweeping skip it
     v.set_state(found, 1);
     v.h->count--;
 }
@@ -566,7 +697,7 @@ void hashtable_sweep_nodes(uint32_t table) {
     View v(table);
     for (uint32_t i = 0; i < v.h->bucket_count; i++) {
         if (!v.live(i)) continue;
-        Cell* e = entry_at(v.h, v.buckets[i]);
+        Cell* e = entry_at(v.h, v.value(i));
         bool dead = !node_in_use(e->w1) || !(node_series(e->w1)->flags & SER_MARK);
         if (!dead && v.h->kind == HASH_OWNERSHIP) {
             uint32_t owner = object_context(e + 1);
@@ -605,7 +736,7 @@ uint32_t hashtable_put_symbol(uint32_t table, const uint8_t* name, uint32_t leng
         },
         &slot);
     if (found != NO_BUCKET) {
-        uint32_t id = v.buckets[found] + 1;
+        uint32_t id = v.value(found) + 1;
         return exact ? id : symbol_resolve(id);
     }
     // A new spelling: its name bytes, then its cell at the end of the symbol block.
@@ -625,7 +756,7 @@ uint32_t hashtable_put_symbol(uint32_t table, const uint8_t* name, uint32_t leng
     cell->w3 = bytes;
     uint32_t position = node_series(block)->used() - 1;
     View w(table);
-    occupy(w, slot, position);
+    occupy(w, slot, position, hash);
     return position + 1;
 }
 
@@ -640,7 +771,7 @@ int32_t hashtable_put_word(uint32_t table, uint32_t symbol, bool case_insensitiv
             return case_insensitive ? symbol_resolve(s) == canonical : s == symbol;
         },
         nullptr);
-    if (found != NO_BUCKET) return int32_t(word_index(block_cells(block) + v.buckets[found]));
+    if (found != NO_BUCKET) return int32_t(word_index(block_cells(block) + v.value(found)));
     if (!context) return -1;
     make_room(table);
     GcRoot keep_block;
@@ -680,7 +811,7 @@ void hashtable_mark(uint32_t table) {
             if (!buffer(v.h->block)) break;
             for (uint32_t i = 0; i < v.h->bucket_count; i++) {
                 if (!v.live(i)) continue;
-                Cell* e = entry_at(v.h, v.buckets[i]);
+                Cell* e = entry_at(v.h, v.value(i));
                 gc_mark_node(e->w1);
                 gc_mark_cells(e + 1, e + 1 + v.h->width);
             }
@@ -695,7 +826,7 @@ void hashtable_dump(uint32_t table) {
         console_write_cstr(pass == 0 ? "\n== Deleted keys ==\n" : "== Alive keys ==\n");
         for (uint32_t i = 0; i < v.h->bucket_count; i++) {
             if (pass == 0 ? !v.deleted(i) : !v.live(i)) continue;
-            std::snprintf(line, sizeof line, "%u %d\n", i, int32_t(v.buckets[i]));
+            std::snprintf(line, sizeof line, "%u %d\n", i, int32_t(v.value(i)));
             console_write_cstr(line);
         }
     }

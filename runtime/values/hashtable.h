@@ -37,6 +37,8 @@ HashKind hashtable_kind(uint32_t table);
 // Indexes the key at a position of the block. Kind 0 keeps equal keys (duplicate chains); kind 1 keeps
 // the first. Returns false when an equal key was already indexed (kind 1).
 bool hashtable_put(uint32_t table, uint32_t position, CompareOp mode = CMP_FIND);
+// Indexes a map! key known to have no equal key indexed (a lookup just missed it), without comparing keys.
+void hashtable_put_absent(uint32_t table, uint32_t position);
 // Indexes the keys of the block from a position on, every step cells (1 for hash!, 2 for map!). For a
 // word or symbol table, indexes the entries already in its block.
 void hashtable_index_block(uint32_t table, uint32_t start, uint32_t step);
@@ -48,6 +50,24 @@ void hashtable_delete(uint32_t table, uint32_t position);
 void hashtable_clear(uint32_t table);
 // Rebuilds the index of the whole block with room for `size` keys.
 void hashtable_rebuild(uint32_t table, uint32_t size);
+
+// map!: a removed pair keeps its key indexed, so that setting the key again revives the pair; the table
+// counts such keys apart (the map's length is the count less them).
+uint32_t hashtable_removed(uint32_t table);
+void hashtable_count_removed(uint32_t table, int32_t delta);
+
+// Index upkeep of a hash! block (kind 0) whose cells moved. The block has already changed; keys are known by
+// their positions, so no key is read or hashed again.
+// Drops the keys at positions [position, position + count).
+void hashtable_delete_range(uint32_t table, uint32_t position, uint32_t count);
+// Moves the keys at positions from `start` on by `shift` (the positions they leave, or land over, hold no
+// indexed key).
+void hashtable_shift_range(uint32_t table, uint32_t start, int32_t shift);
+// The keys of a run of count positions moved from `from` to `to` (where the run starts once moved), and the
+// keys between slid the other way.
+void hashtable_move(uint32_t table, uint32_t to, uint32_t from, uint32_t count);
+// A copy of the table over another block holding the same keys at the same positions; returns its node.
+uint32_t hashtable_copy(uint32_t table, uint32_t block);
 
 // --- node-keyed tables (kinds 3 and 4)
 // The entry's first value cell, adding the entry (values unset) when the node has none. The returned
