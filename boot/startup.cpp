@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "boot/boot_sources.h"
+#include "boot/boot_image.h"
 #include "interpreter/eval.h"
 #include "interpreter/lexer/lexer.h"
 #include "interpreter/load.h"
 #include "interpreter/parse/parse.h"
 #include "io/natives.h"
 #include "io/natives/process.h"
+#include "io/zolbin/zolbin.h"
 #include "library/routines.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
@@ -24,7 +25,6 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/casefold.h"
 #include "runtime/exits.h"
 #include "runtime/externals.h"
 #include "runtime/gc.h"
@@ -57,8 +57,24 @@ void start_ownership_and_errors() {
     errors_init();
 }
 void register_datatypes() {
-    g_types = DatatypeRegistry();
+    if (g_types.highest()) g_types = DatatypeRegistry();  // a second start-up (tests) starts from empty
     register_all_datatypes(g_types);
+}
+
+// Where the built-in scripts come from: the boot image the program carries, or, when ZOL_BOOT_SOURCES names
+// a source tree, the scripts there as they are now (to work on them without building the image again).
+std::string g_sources_root;
+bool g_image_loaded = false;
+
+void load_boot_image() {
+    if (auto root = platform::get_env("ZOL_BOOT_SOURCES")) {
+        g_sources_root = *root;
+        return;
+    }
+    if (!g_boot_image_size) return;  // the stage-0 program, which makes the image
+    zolbin_load_boot(g_boot_image, g_boot_image_size, false);
+    g_system.boot_image = 1;
+    g_image_loaded = true;
 }
 
 // In this order, always. Steps without a routine belong to parts of the system not built yet.
@@ -73,7 +89,6 @@ const InitStep kSteps[] = {
     {"actions table", register_actions},
     {"root block, with the symbol block", start_root_block},
     {"global context", global_context_init},
-    {"case-folding tables", case_tables_init},
     {"symbol hash table", symbol_index_init},
     {"datatype-name words", datatype_words_init},
     {"predefined words, refinements and issue", predefined_words_init},
@@ -85,7 +100,7 @@ const InitStep kSteps[] = {
     {"checksum, compression and call set-up", io::io_natives_init},
     {"argument stack and call frames", stack_init},
     {"lexer tables", lexer_init},
-    {"boot image load", nullptr},
+    {"boot image load", load_boot_image},
     {"interpreter", interp_init},
     {"value store", valuestore_init},
     {"compression state", nullptr},
@@ -216,7 +231,14 @@ void runtime_start(int argc, char** argv) {
 void run_global_code() {
     // The boot image is loaded by now, so collection may start.
     g_gc_enabled = true;
-    // The first script makes every native and action through make, so make itself comes first.
+    // Each script's code is a literal of the image, in order.
+    if (g_image_loaded && node_series(g_root_block)->used() - literal_base() != g_boot_script_count) {
+        static const char message[] = "Error: the boot image does not hold the built-in scripts\n";
+        platform::write_stderr(message, sizeof message - 1);
+        runtime_exit(1);
+    }
+    // The first script makes the typesets through make, and then every native and action (the image's
+    // "set" records make all but make), so make itself comes first, with a bare spec.
     {
         static const char spec_text[] = "type spec";
         GcRoot spec;
@@ -228,13 +250,22 @@ void run_global_code() {
     }
     // The built-in scripts, in order; functions they make are built-in (tracing does not enter them).
     BuiltinScope builtin;
-    for (size_t i = 0; i < g_boot_source_count; i++) {
-        const char* text = g_boot_sources[i].text;
+    for (size_t i = 0; i < g_boot_script_count; i++) {
         GcRoot code;
-        load_script(reinterpret_cast<const uint8_t*>(text), std::strlen(text), code.get(), nullptr);
+        if (g_image_loaded) {
+            *code = *literal_cell(uint32_t(i));
+        } else {
+            std::string path = g_sources_root + "/" + g_boot_scripts[i], text;
+            if (!platform::read_whole_file(path, &text)) {
+                std::string message = "Error: cannot read the built-in script " + path + "\n";
+                platform::write_stderr(message.data(), message.size());
+                runtime_exit(1);
+            }
+            load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), code.get(), nullptr);
+        }
         eval_block(code.get(), false);
         stack_reset();
-        if (std::strcmp(g_boot_sources[i].name, kSystemScript) == 0) attach_system_object();
+        if (std::strcmp(g_boot_scripts[i], kSystemScript) == 0) attach_system_object();
     }
 }
 

@@ -1,13 +1,14 @@
 // The HTTP client over libcurl's easy interface. libcurl calls back while it receives; those callbacks only
 // copy bytes into malloc'd buffers and say no (ending the transfer) when memory runs out: nothing in them can
-// throw, so no C++ exception ever crosses libcurl's frames.
+// throw, so no C++ exception ever crosses libcurl's frames. libcurl is loaded on the first request, not at
+// start-up: it brings a dozen libraries whose loading would cost every run of the program.
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace zol::platform {
 
@@ -97,11 +98,45 @@ std::string trimmed(const std::string& text, size_t from, size_t to) {
     return text.substr(from, to - from);
 }
 
-void global_init(CURLcode* status) {
-    static std::once_flag once;
-    static CURLcode result = CURLE_OK;
-    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-    *status = result;
+// The entries of libcurl the client uses, found once; loaded is false when the library or one of them is
+// missing, or when its global set-up failed.
+struct Curl {
+    CURLcode (*global_init)(long);
+    CURL* (*easy_init)();
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
+    CURLcode (*easy_perform)(CURL*);
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
+    void (*easy_cleanup)(CURL*);
+    const char* (*easy_strerror)(CURLcode);
+    curl_slist* (*slist_append)(curl_slist*, const char*);
+    void (*slist_free_all)(curl_slist*);
+    bool loaded;
+};
+
+template <typename Fn>
+bool find(void* library, const char* name, Fn* out) {
+    *out = reinterpret_cast<Fn>(dlsym(library, name));
+    return *out != nullptr;
+}
+
+const Curl& curl_library() {
+    static const Curl c = [] {
+        Curl k{};
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return k;
+        k.loaded = find(library, "curl_global_init", &k.global_init) && find(library, "curl_easy_init", &k.easy_init) &&
+                   find(library, "curl_easy_setopt", &k.easy_setopt) &&
+                   find(library, "curl_easy_perform", &k.easy_perform) &&
+                   find(library, "curl_easy_getinfo", &k.easy_getinfo) &&
+                   find(library, "curl_easy_cleanup", &k.easy_cleanup) &&
+                   find(library, "curl_easy_strerror", &k.easy_strerror) &&
+                   find(library, "curl_slist_append", &k.slist_append) &&
+                   find(library, "curl_slist_free_all", &k.slist_free_all);
+        // The global set-up is not thread-safe; it runs here, once, under the static's guard.
+        k.loaded = k.loaded && k.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        return k;
+    }();
+    return c;
 }
 
 bool is_tls_failure(CURLcode code) {
@@ -127,14 +162,16 @@ bool is_tls_failure(CURLcode code) {
 
 // Owns what one transfer allocates in libcurl.
 struct Transfer {
-    CURL* curl = curl_easy_init();
+    const Curl& lib;
+    CURL* curl = lib.easy_init();
     curl_slist* headers = nullptr;
+    explicit Transfer(const Curl& library) : lib(library) {}
     ~Transfer() {
-        curl_slist_free_all(headers);
-        if (curl) curl_easy_cleanup(curl);
+        lib.slist_free_all(headers);
+        if (curl) lib.easy_cleanup(curl);
     }
     bool add_header(const std::string& line) {
-        curl_slist* grown = curl_slist_append(headers, line.c_str());
+        curl_slist* grown = lib.slist_append(headers, line.c_str());
         if (!grown) return false;
         headers = grown;
         return true;
@@ -191,11 +228,10 @@ HttpResponse http_request(const HttpRequest& request) {
     for (const HttpHeader& h : request.headers) {
         if (!http_header_valid(h.name, h.value)) return failed(HttpFailure::bad_request, "invalid header");
     }
-    CURLcode init_status;
-    global_init(&init_status);
-    if (init_status != CURLE_OK) return failed(HttpFailure::connect, curl_easy_strerror(init_status));
+    const Curl& lib = curl_library();
+    if (!lib.loaded) return failed(HttpFailure::connect, "libcurl could not be loaded");
 
-    Transfer transfer;
+    Transfer transfer(lib);
     CURL* curl = transfer.curl;
     if (!curl) return failed(HttpFailure::no_memory, "out of memory");
 
@@ -217,28 +253,28 @@ HttpResponse http_request(const HttpRequest& request) {
 
     Bytes body, header_bytes;
     char reason[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connect_seconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request.stall_seconds);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, take_bytes);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, take_bytes);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &header_bytes);
+    lib.easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    lib.easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
+    lib.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib.easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    lib.easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connect_seconds);
+    lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request.stall_seconds);
+    lib.easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers);
+    lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, take_bytes);
+    lib.easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    lib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, take_bytes);
+    lib.easy_setopt(curl, CURLOPT_HEADERDATA, &header_bytes);
 
     const std::string& method = request.method;
     if (method == "GET") {
-        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        lib.easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        lib.easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else {
         // A POST always carries a body, empty when none was given, so that it says its length. Other methods
         // carry one when given; the POST machinery sends it, the custom request names the method.
@@ -246,16 +282,16 @@ HttpResponse http_request(const HttpRequest& request) {
             // libcurl reads the bytes during the transfer: they must be the request's own, not a copy.
             const char* bytes = request.body ? request.body->data() : "";
             size_t length = request.body ? request.body->size() : 0;
-            curl_easy_setopt(curl, CURLOPT_POST, 1L);
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(length));
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bytes);
+            lib.easy_setopt(curl, CURLOPT_POST, 1L);
+            lib.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(length));
+            lib.easy_setopt(curl, CURLOPT_POSTFIELDS, bytes);
         }
-        if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        if (method != "POST") lib.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
 
-    CURLcode code = curl_easy_perform(curl);
+    CURLcode code = lib.easy_perform(curl);
     if (code != CURLE_OK) {
-        if (reason[0] == 0) std::strncpy(reason, curl_easy_strerror(code), CURL_ERROR_SIZE - 1);
+        if (reason[0] == 0) std::strncpy(reason, lib.easy_strerror(code), CURL_ERROR_SIZE - 1);
         if (body.exhausted || header_bytes.exhausted || code == CURLE_OUT_OF_MEMORY) {
             return failed(HttpFailure::no_memory, "out of memory");
         }
@@ -268,14 +304,14 @@ HttpResponse http_request(const HttpRequest& request) {
         }
         // A time-out before any connection was made is a connection that could not be made.
         curl_off_t connected = 0;
-        if (code == CURLE_OPERATION_TIMEDOUT && curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+        if (code == CURLE_OPERATION_TIMEDOUT && lib.easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
             connected == 0) {
             return failed(HttpFailure::connect, reason);
         }
         return failed(HttpFailure::transfer, reason);
     }
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
 
     HttpResponse response;
     response.status = int(status);

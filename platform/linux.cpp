@@ -295,12 +295,17 @@ void on_fault(int sig, siginfo_t* info, void*) {
 
 void install_fault_handlers(void (*report)(int code, uintptr_t address)) {
     g_fault_report = report;
-    // The handler runs on a stack of its own so that a machine-stack overflow can still be reported.
+    // The handler runs on a stack of its own so that a machine-stack overflow can still be reported. A
+    // thread that has one already keeps it: a sanitizer gives each thread its own and frees it as the
+    // thread ends, which fails on any other.
     static char alt_stack[64 * 1024];
-    stack_t ss{};
-    ss.ss_sp = alt_stack;
-    ss.ss_size = sizeof alt_stack;
-    sigaltstack(&ss, nullptr);
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE)) {
+        stack_t ss{};
+        ss.ss_sp = alt_stack;
+        ss.ss_size = sizeof alt_stack;
+        sigaltstack(&ss, nullptr);
+    }
     struct sigaction sa{};
     sa.sa_sigaction = on_fault;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;

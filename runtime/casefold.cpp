@@ -1,10 +1,9 @@
-// Case folding. Lookups below U+10000 are one read of a direct table of 65,536 entries (0: maps to itself);
-// the few hundred mappings above it are found in their pair list.
+// Case folding. Lookups below U+10000 are two reads of a table made at compile time: the high byte picks a
+// page of 256 entries (0: maps to itself), so the program starts with nothing to build or clear. The few
+// hundred mappings above U+FFFF are found in their pair list.
 #include "casefold.h"
 
-#include <cstring>
-
-#include "memory.h"
+#include <cstddef>
 
 namespace zol {
 
@@ -14,17 +13,44 @@ namespace {
 
 constexpr uint32_t BMP_SIZE = 0x10000;
 
-int32_t* g_to_upper = nullptr;
-int32_t* g_to_lower = nullptr;
-
 template <size_t N>
 constexpr CasePairList list_of(const CasePair (&pairs)[N]) {
     return {pairs, uint32_t(N)};
 }
 
-void fill(int32_t* table, CasePairList list) {
-    for (uint32_t i = 0; i < list.count; i++) table[list.pairs[i].from] = int32_t(list.pairs[i].to);
+// Page 0 maps nothing; every high byte with a mapping has a page of its own.
+template <size_t Pages>
+struct BmpTable {
+    uint8_t page_of[256];
+    int32_t pages[Pages][256];
+};
+
+template <size_t N>
+constexpr size_t pages_needed(const CasePair (&pairs)[N]) {
+    bool used[256] = {};
+    size_t n = 1;
+    for (const CasePair& p : pairs) {
+        if (!used[p.from >> 8]) n++;
+        used[p.from >> 8] = true;
+    }
+    return n;
 }
+
+template <size_t Pages, size_t N>
+constexpr BmpTable<Pages> make_table(const CasePair (&pairs)[N]) {
+    BmpTable<Pages> t{};
+    uint8_t next = 1;
+    for (const CasePair& p : pairs) {
+        uint32_t high = p.from >> 8;
+        if (!t.page_of[high]) t.page_of[high] = next++;
+        t.pages[t.page_of[high]][p.from & 0xFF] = int32_t(p.to);
+    }
+    return t;
+}
+
+constexpr auto kToUpper = make_table<pages_needed(kUpperBmp)>(kUpperBmp);
+constexpr auto kToLower = make_table<pages_needed(kLowerBmp)>(kLowerBmp);
+static_assert(pages_needed(kUpperBmp) < 256 && pages_needed(kLowerBmp) < 256);
 
 }  // namespace
 
@@ -33,21 +59,10 @@ CasePairList case_pairs(bool upper, bool supplementary) {
     return upper ? list_of(kUpperBmp) : list_of(kLowerBmp);
 }
 
-void case_tables_init() {
-    // The tables live for the whole process; a second start-up (tests) refills the same ones.
-    if (!g_to_upper) {
-        g_to_upper = static_cast<int32_t*>(tracked_alloc(BMP_SIZE * sizeof(int32_t)));
-        g_to_lower = static_cast<int32_t*>(tracked_alloc(BMP_SIZE * sizeof(int32_t)));
-    }
-    std::memset(g_to_upper, 0, BMP_SIZE * sizeof(int32_t));
-    std::memset(g_to_lower, 0, BMP_SIZE * sizeof(int32_t));
-    fill(g_to_upper, case_pairs(true, false));
-    fill(g_to_lower, case_pairs(false, false));
-}
-
 uint32_t case_convert_char(uint32_t cp, bool upper) {
     if (cp < BMP_SIZE) {
-        int32_t mapped = (upper ? g_to_upper : g_to_lower)[cp];
+        int32_t mapped = upper ? kToUpper.pages[kToUpper.page_of[cp >> 8]][cp & 0xFF]
+                               : kToLower.pages[kToLower.page_of[cp >> 8]][cp & 0xFF];
         return mapped ? uint32_t(mapped) : cp;
     }
     CasePairList list = case_pairs(upper, true);

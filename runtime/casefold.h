@@ -19,10 +19,6 @@ struct CasePairList {
 // The constant pair lists behind the tables: to upper or to lower, for the Basic Multilingual Plane or above it.
 CasePairList case_pairs(bool upper, bool supplementary);
 
-// Builds the two direct tables of the Basic Multilingual Plane. Runs once at start-up, before any symbol is
-// interned (symbols compare without case).
-void case_tables_init();
-
 // The code point mapped to upper (upper set) or lower case; a code point without a mapping, or beyond
 // U+10FFFF, is returned unchanged.
 uint32_t case_convert_char(uint32_t cp, bool upper);

@@ -64,7 +64,7 @@ def pairs(mapping, known):
 
 
 def table(name, rows):
-    out = [f"const CasePair {name}[] = {{"]
+    out = [f"constexpr CasePair {name}[] = {{"]
     for i in range(0, len(rows), 4):
         out.append("    " + " ".join(f"{{0x{a:04X}, 0x{b:04X}}}," for a, b in rows[i:i + 4]))
     out.append("};")

@@ -11,6 +11,7 @@
 #include "io/natives.h"
 #include "platform/process.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
@@ -49,7 +50,7 @@ platform::ChildStream stream_of(const Cell* value, bool input) {
         s.kind = input ? platform::StreamKind::parent : platform::StreamKind::null;
     } else if (cell_is(value, TYPE_FILE)) {
         s.kind = platform::StreamKind::file;
-        s.path = string_to_utf8(value);
+        s.path = file_local_path(value);
     } else if (!input) {
         s.kind = platform::StreamKind::capture;
     } else {
@@ -144,7 +145,7 @@ std::string command_line_text(const std::vector<std::string>& args) {
 // it could not be started. /show asks for a window the child does not have here, and is ignored.
 uint32_t native_call(const int32_t* refs) {
     const Cell* cmd = arg(0);
-    std::string text = string_to_utf8(cmd);
+    std::string text = cell_is(cmd, TYPE_FILE) ? file_local_path(cmd) : string_to_utf8(cmd);
     int32_t result = 0;
     if (!text.empty()) {
         if (present(refs, 2)) fire(ERR_INTERNAL_NOT_DONE);

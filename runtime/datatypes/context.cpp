@@ -96,11 +96,11 @@ int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensiti
 }
 
 uint32_t context_add_word(uint32_t context, uint32_t symbol) {
-    int32_t found = context_find_word(context, symbol, true);
-    if (found >= 0) return uint32_t(found);
+    // One probe: the table finds the word, or enters it with the next slot.
     GcRoot keep(context_holder(context));
     uint32_t index = slot_count(context);
-    hashtable_put_word(context_word_table(context), symbol, true, context, index);
+    int32_t found = hashtable_put_word(context_word_table(context), symbol, true, context, index);
+    if (found >= 0) return uint32_t(found);
     if (!context_is_stack(context)) series_alloc_tail(values_of(context));
     return index;
 }
@@ -261,20 +261,41 @@ void context_init(DatatypeRegistry& registry) { registry.register_datatype(Regis
 
 uint32_t context_make_from_spec(const Cell* spec, bool stack) {
     GcRoot keep(*spec);
+    auto is_parameter = [](const Cell* c) {
+        uint32_t t = cell_type(c);
+        return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT;
+    };
     uint32_t count = 0;
     Series* s = cell_series(keep.get());
-    for (uint32_t i = series_index(keep.get()); i < s->used(); i++) {
-        uint32_t t = cell_type(s->cells() + i);
-        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) count++;
+    for (uint32_t i = series_index(keep.get()); i < s->used(); i++) count += is_parameter(s->cells() + i);
+    // A spec names a few words: its word block is made whole and indexed once, a repeated name (any
+    // spelling) found by a scan. A long one takes the words one by one.
+    constexpr uint32_t SCAN_LIMIT = 64;
+    if (count <= SCAN_LIMIT) {
+        GcRoot words;
+        set_series(words.get(), TYPE_BLOCK, series_alloc_cells(count));
+        Series* w = cell_series(words.get());
+        const Cell* c = cell_series(keep.get())->cells();
+        uint32_t n = 0;
+        uint32_t seen[SCAN_LIMIT];
+        for (uint32_t i = series_index(keep.get()), used = cell_series(keep.get())->used(); i < used; i++) {
+            if (!is_parameter(c + i)) continue;
+            uint32_t canonical = symbol_resolve(word_symbol(c + i));
+            bool repeat = false;
+            for (uint32_t k = 0; k < n && !repeat; k++) repeat = seen[k] == canonical;
+            if (repeat) continue;
+            seen[n] = canonical;
+            set_word(w->cells() + n, TYPE_WORD, 0, word_symbol(c + i), n);
+            n++;
+        }
+        w->tail = w->head + n * uint32_t(sizeof(Cell));
+        return context_make(n, stack, false, series_node(words.get()), CONTEXT_KIND_PLAIN);
     }
     uint32_t context = context_make(count, stack, false, 0, CONTEXT_KIND_PLAIN);
     GcRoot keep_context(context_holder(context));
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         const Cell* c = cell_series(keep.get())->cells() + i;
-        uint32_t t = cell_type(c);
-        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
-            context_add_word(context, word_symbol(c));
-        }
+        if (is_parameter(c)) context_add_word(context, word_symbol(c));
     }
     return context;
 }

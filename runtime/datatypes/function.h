@@ -67,6 +67,10 @@ inline void function_init_locals(uint32_t count) {
 
 // Pushes a native! or action! made from a spec block and a table index (the make action's work).
 Cell* native_make(const Cell* spec, uint32_t index, TypeId type);
+// Natives whose entry exists: numbers 1 to this count (filled by the natives set-up).
+extern uint32_t g_native_count;
+// Whether a spec block suits an op!: exactly two arguments, the left one a plain word.
+bool op_spec_valid(const Cell* spec);
 
 // The n-th word, lit-word, get-word or refinement of a function value's spec (counted from 0), or the word
 // <anon>: names the argument in expect-arg errors.

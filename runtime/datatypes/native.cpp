@@ -36,22 +36,6 @@ Cell* native_make(const Cell* spec_in, uint32_t index, TypeId type) {
     return stack_push(&v);
 }
 
-namespace {
-
-// make native! [spec index] and make action! [spec index]
-const Cell* native_make_action(Cell*, Cell* spec, TypeId type) {
-    if (!cell_is(spec, TYPE_BLOCK)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
-    Series* s = cell_series(spec);
-    if (s->used() < series_index(spec) || s->used() - series_index(spec) != 2) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
-    Cell* cells = s->cells() + series_index(spec);
-    if (!cell_is(&cells[0], TYPE_BLOCK) || !cell_is(&cells[1], TYPE_INTEGER)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
-    int32_t index = cell_int(&cells[1]);
-    // Only filled entries can be called: an index past the last native is refused like any other.
-    int32_t limit = type == TYPE_NATIVE ? int32_t(g_native_count) : int32_t(ACTION_COUNT);
-    if (index < 1 || index > limit) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
-    return native_make(&cells[0], uint32_t(index), type);
-}
-
 // An op! needs exactly two arguments, the left one a plain word.
 bool op_spec_valid(const Cell* spec) {
     Series* s = cell_series(spec);
@@ -80,6 +64,22 @@ bool op_spec_valid(const Cell* spec) {
         }
     }
     return count == 2;
+}
+
+namespace {
+
+// make native! [spec index] and make action! [spec index]
+const Cell* native_make_action(Cell*, Cell* spec, TypeId type) {
+    if (!cell_is(spec, TYPE_BLOCK)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
+    Series* s = cell_series(spec);
+    if (s->used() < series_index(spec) || s->used() - series_index(spec) != 2) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
+    Cell* cells = s->cells() + series_index(spec);
+    if (!cell_is(&cells[0], TYPE_BLOCK) || !cell_is(&cells[1], TYPE_INTEGER)) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
+    int32_t index = cell_int(&cells[1]);
+    // Only filled entries can be called: an index past the last native is refused like any other.
+    int32_t limit = type == TYPE_NATIVE ? int32_t(g_native_count) : int32_t(ACTION_COUNT);
+    if (index < 1 || index > limit) fire_with_type(ERR_SCRIPT_BAD_MAKE_ARG, type, spec);
+    return native_make(&cells[0], uint32_t(index), type);
 }
 
 const Cell* op_make(Cell*, Cell* value, TypeId) {

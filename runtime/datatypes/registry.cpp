@@ -47,11 +47,6 @@ Registration& Registration::unsupported(Action a) {
     return *this;
 }
 
-DatatypeRegistry::DatatypeRegistry() {
-    std::memset(names_, 0, sizeof names_);
-    std::memset(actions_, 0, sizeof actions_);
-}
-
 void DatatypeRegistry::register_datatype(const Registration& r) {
     uint32_t t = r.id();
     if (t == NO_TYPE || t >= TYPE_TABLE_ROWS) runtime_error(98, t);  // a build fault, not a user error

@@ -45,7 +45,8 @@ struct TypeNameRow {
 
 class DatatypeRegistry {
 public:
-    DatatypeRegistry();
+    // Empty: a global registry is zero from the program's load, with nothing to clear at start-up.
+    constexpr DatatypeRegistry() = default;
     void register_datatype(const Registration& r);
     // Registers a datatype that has no actions yet: its name row is filled, every slot unsupported.
     void register_name_only(TypeId id);
@@ -61,8 +62,8 @@ public:
     bool registered(uint32_t type) const { return names_[type].name != nullptr; }
 
 private:
-    TypeNameRow names_[TYPE_TABLE_ROWS];
-    AnyFn actions_[TYPE_TABLE_ROWS * 256];
+    TypeNameRow names_[TYPE_TABLE_ROWS] = {};
+    AnyFn actions_[TYPE_TABLE_ROWS * 256] = {};
     uint32_t highest_ = 0;
 };
 
