@@ -1,7 +1,7 @@
-// The evaluator.
+// The evaluator: walks a block cell by cell. Blocks that run again and again go to their decoded forms
+// (code.cpp), which come back here wherever what they decoded no longer holds.
 #include "eval.h"
 
-#include <array>
 #include <cstring>
 
 #include "runtime/datatypes/context.h"
@@ -17,7 +17,9 @@
 #include "runtime/memory.h"
 #include "runtime/values/predefined.h"
 #include "runtime/stack.h"
+#include "code.h"
 #include "dispatch.h"
+#include "eval_internal.h"
 #include "routines.h"
 #include "trace.h"
 
@@ -28,51 +30,6 @@ ActionEntry g_action_entries[64];
 
 namespace {
 
-// --- the argument cache: one entry per argument and refinement of a spec, in spec order (so an entry's
-// position is its word's index in a function's context), built once per function value.
-
-enum ParamKind : uint8_t { PARAM_NORMAL = 0, PARAM_GET = 1, PARAM_LITERAL = 2, PARAM_REFINEMENT = 3 };
-
-struct Param {
-    uint8_t kind;
-    uint8_t reserved;
-    uint16_t ordinal;  // refinements: their position among the refinements, from 0
-    uint32_t symbol;
-    uint64_t types;  // bit t: datatype id t is accepted
-};
-
-struct ArgCache {
-    uint32_t count;        // entries
-    uint32_t locals;       // local slots after them (the /local refinement and its words), 0 when none
-    uint32_t refinements;  // refinement entries
-    uint32_t leading;      // evaluated arguments before the first refinement, when all before it are such; else
-                           // NOT_SIMPLE (a call from code without refinements then takes the general path)
-};
-constexpr uint32_t NOT_SIMPLE = 0xFFFFFFFF;
-static_assert(sizeof(Param) == 16 && sizeof(ArgCache) == 16);
-
-constexpr uint32_t MAX_REFINEMENTS = 32;
-
-// Calls a native's or action's entry. Code called back from inside it (change handlers, comparators) turns a
-// pending exit into PendingUnwind: it stops here and stays a pending code, which every caller tests.
-inline void call_entry(uint32_t type, uint32_t index, const int32_t* refs) {
-    try {
-        if (type == TYPE_NATIVE) {
-            g_natives[index - 1](refs);
-        } else {
-            g_action_entries[index](refs);
-        }
-    } catch (const PendingUnwind&) {
-    }
-}
-
-// The refinements of a call that uses none: every slot absent. An entry reads as many as its own signature
-// has, whatever refinements its native! value declares, so all of them are set.
-constexpr std::array<int32_t, MAX_REFINEMENTS> NO_REFINEMENTS = [] {
-    std::array<int32_t, MAX_REFINEMENTS> a{};
-    a.fill(-1);
-    return a;
-}();
 inline void clear_refinements(int32_t* refs) { std::memset(refs, 0xFF, MAX_REFINEMENTS * sizeof(int32_t)); }
 
 inline Cell* cells_of(const Cell* block) { return cell_series(block)->cells(); }
@@ -84,8 +41,6 @@ uint64_t typeset_bits(const Cell* t) {
     }
     return bits;
 }
-
-inline bool accepts(const Param& p, uint32_t type) { return (p.types >> type) & 1; }
 
 // Functions, natives, actions and operators keep their argument cache in the same info slot.
 static_assert(uint32_t(FN_INFO_ARGS) == uint32_t(NATIVE_INFO_ARGS));
@@ -144,7 +99,11 @@ uint32_t build_arg_cache(const Cell* fn) {
     return node;
 }
 
-// The function's argument cache, built on first need. The function cell must be rooted.
+}  // namespace
+
+const int32_t NO_REFINEMENTS[MAX_REFINEMENTS] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
 const ArgCache* arg_cache(const Cell* fn) {
     Cell* slot = args_slot(fn);
     if (!cell_is(slot, TYPE_BINARY)) {
@@ -154,63 +113,40 @@ const ArgCache* arg_cache(const Cell* fn) {
     return reinterpret_cast<const ArgCache*>(cell_series(args_slot(fn))->head_ptr());
 }
 
-inline const Param* params_of(const ArgCache* c) { return reinterpret_cast<const Param*>(c + 1); }
-
 Cell param_word(const Param& p) {
     Cell w;
     set_word(&w, TYPE_WORD, 0, p.symbol);
     return w;
 }
 
-[[noreturn]] void expect_arg(const Cell* name, const Cell* value, const Param& p) {
+void expect_arg(const Cell* name, const Cell* value, const Param& p) {
     Cell type, word = param_word(p);
     set_datatype(&type, cell_type(value));
     fire(ERR_SCRIPT_EXPECT_ARG, name, &type, &word);
 }
 
+const Cell* call_name(const Cell* name) { return name && cell_is(name, TYPE_WORD) ? name : &g_word[W_ANON]; }
+
+Cell g_outer_blocks[CALL_FRAMES];
+uint32_t g_block_depth = 0;
+
+namespace {
+
 void typecheck(const Cell* name, const Cell* value, const Param& p) {
     if (!accepts(p, cell_type(value))) expect_arg(name, value, p);
 }
 
-// The word a call is named by: the given word, or <anon> when the name is no word.
-const Cell* call_name(const Cell* name) { return name && cell_is(name, TYPE_WORD) ? name : &g_word[W_ANON]; }
-
-// Restores a function context's values word (the argument base of the running call) on every way out.
-class ValuesGuard {
-public:
-    ValuesGuard(uint32_t context, uint32_t values) : context_(context), saved_(context_cell(context)->w2) {
-        context_cell(context)->w2 = values;
-    }
-    ~ValuesGuard() { context_cell(context_)->w2 = saved_; }
-
-private:
-    uint32_t context_;
-    uint32_t saved_;
-};
-
-// Keeps the block being evaluated alive and in g_current_block, restoring the outer one afterwards.
+// Makes a block the current one for the life of the scope, without counting it against the frames: the
+// traced evaluation gives each block a frame of its own.
 class CurrentBlock {
 public:
-    explicit CurrentBlock(const Cell* block) : saved_(g_current_block) { g_current_block = *block; }
-    ~CurrentBlock() { g_current_block = *saved_; }
-
-private:
-    GcRoot saved_;
-};
-
-// Blocks evaluated without a frame still count as frames against the frame stack's capacity, so that
-// runaway nesting of blocks and parens ends in stack-overflow as soon as it would with frames.
-uint32_t g_block_nesting = 0;
-class BlockNesting {
-public:
-    BlockNesting() {
-        if (g_frames.top + g_block_nesting >= g_frames.end) stack_overflow(g_args.top);
-        stack_check_native();
-        g_block_nesting++;
+    explicit CurrentBlock(const Cell* block) {
+        g_outer_blocks[g_block_depth++] = g_current_block;
+        g_current_block = *block;
     }
-    ~BlockNesting() { g_block_nesting--; }
-    BlockNesting(const BlockNesting&) = delete;
-    BlockNesting& operator=(const BlockNesting&) = delete;
+    ~CurrentBlock() { g_current_block = g_outer_blocks[--g_block_depth]; }
+    CurrentBlock(const CurrentBlock&) = delete;
+    CurrentBlock& operator=(const CurrentBlock&) = delete;
 };
 
 // Delivers a value: pushed in push mode, else the frame's only result. The value is copied first: it may
@@ -231,17 +167,6 @@ inline void deliver(const Cell* value_in, bool push, const Cell* block, uint32_t
 // A word's value when it can be read without an error, else null.
 inline const Cell* peek_word_value(const Cell* w) { return word_slot(w); }
 
-// Datatypes whose values evaluate to themselves.
-constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
-constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) |
-                               type_bit(TYPE_LIT_WORD) | type_bit(TYPE_PATH) | type_bit(TYPE_SET_PATH) |
-                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_LIT_PATH) | type_bit(TYPE_PAREN) |
-                               type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) |
-                               type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP) | type_bit(TYPE_ISSUE);
-// Values a word may hold and be evaluated to at once.
-constexpr uint64_t NOT_PLAIN_VALUE = type_bit(TYPE_UNSET) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
-                                     type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
-
 // The value of a simple expression, one that needs no evaluation step: a literal, or a word holding
 // anything but a function or unset; null otherwise.
 inline const Cell* simple_value(const Cell* v) {
@@ -259,7 +184,8 @@ inline bool may_be_operator(const Cell* c) {
     return !value || cell_is(value, TYPE_OP);
 }
 
-// Evaluates one argument; returns the position after it.
+}  // namespace
+
 uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_t end, bool infix_right, uint32_t mode,
                    const Cell* name) {
     if (position >= end) {
@@ -309,6 +235,8 @@ uint32_t fetch_one(const Param& p, const Cell* block, uint32_t position, uint32_
         }
     }
 }
+
+namespace {
 
 // Refinement elements of a path or of an apply block: finds the refinement's entry.
 uint32_t find_refinement(const ArgCache* cache, const Cell* element, const Cell* name) {
@@ -470,99 +398,7 @@ uint32_t fetch_args(const Cell* fn, uint32_t position, uint32_t end, const Cell*
     return position;
 }
 
-// --- inline arithmetic and comparison for infix operators over integers and floats
-
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_DIVIDE, FAST_REMAINDER, FAST_COMPARE };
-
-// The fast operation of an op! by the entry it wraps (users may rebind the operator words).
-[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op, CompareOp* cmp) {
-    uint32_t source = op_source_type(op);
-    if (source == TYPE_ACTION) {
-        switch (op->w1) {
-            case ACT_ADD: return FAST_ADD;
-            case ACT_SUBTRACT: return FAST_SUBTRACT;
-            case ACT_MULTIPLY: return FAST_MULTIPLY;
-            case ACT_DIVIDE: return FAST_DIVIDE;
-            case ACT_REMAINDER: return FAST_REMAINDER;
-            default: return FAST_NONE;
-        }
-    }
-    if (source != TYPE_NATIVE) return FAST_NONE;
-    switch (op->w1) {
-        case NAT_EQUAL_Q: *cmp = CMP_EQUAL; return FAST_COMPARE;
-        case NAT_NOT_EQUAL_Q: *cmp = CMP_NOT_EQUAL; return FAST_COMPARE;
-        case NAT_STRICT_EQUAL_Q: *cmp = CMP_STRICT_EQUAL; return FAST_COMPARE;
-        case NAT_LESSER_Q: *cmp = CMP_LESSER; return FAST_COMPARE;
-        case NAT_GREATER_Q: *cmp = CMP_GREATER; return FAST_COMPARE;
-        case NAT_LESSER_OR_EQUAL_Q: *cmp = CMP_LESSER_OR_EQUAL; return FAST_COMPARE;
-        case NAT_GREATER_OR_EQUAL_Q: *cmp = CMP_GREATER_OR_EQUAL; return FAST_COMPARE;
-        default: return FAST_NONE;
-    }
-}
-
-// Computes left op right into left when both are integers (or, for +, - and *, both floats), as the
-// actions would: integer arithmetic that leaves 32 bits gives the exact float, an inexact integer
-// division a float. False when it cannot, also for what raises an error (the action then raises it).
-[[gnu::always_inline]] inline bool fast_compute(FastOp op, CompareOp cmp, Cell* left, const Cell* right) {
-    uint32_t lt = cell_type(left), rt = cell_type(right);
-    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
-        int32_t a = cell_int(left), b = cell_int(right), r;
-        bool overflow;
-        switch (op) {
-            case FAST_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
-            case FAST_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
-            case FAST_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
-            case FAST_DIVIDE:
-                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-                if (a % b != 0) {
-                    set_float(left, double(a) / double(b));
-                    return true;
-                }
-                set_integer(left, a / b);
-                return true;
-            case FAST_REMAINDER:
-                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-                set_integer(left, a % b);
-                return true;
-            default: {
-                bool truth;
-                switch (cmp) {
-                    case CMP_NOT_EQUAL: truth = a != b; break;
-                    case CMP_LESSER: truth = a < b; break;
-                    case CMP_GREATER: truth = a > b; break;
-                    case CMP_LESSER_OR_EQUAL: truth = a <= b; break;
-                    case CMP_GREATER_OR_EQUAL: truth = a >= b; break;
-                    default: truth = a == b; break;
-                }
-                set_logic(left, truth);
-                return true;
-            }
-        }
-        if (!overflow) {
-            set_integer(left, r);
-        } else {
-            double x = a, y = b;
-            set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
-        }
-        return true;
-    }
-    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= FAST_MULTIPLY) {
-        double x = cell_float(left), y = cell_float(right);
-        set_float(left, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
-        return true;
-    }
-    return false;
-}
-
-// Pops a call's frame and leaves the result as the caller wants it.
-inline void pop_call(bool push) {
-    if (push) {
-        unwind_frame();
-    } else {
-        unwind_frame_return();
-        stack_keep_result();
-    }
-}
+}  // namespace
 
 // Calls an operator over a native or action whose two operands are already evaluated, at operands and the
 // cell after it; the result replaces the left operand.
@@ -574,11 +410,9 @@ void call_operator(const Cell* op_value, Cell* operands, const Cell* name, bool 
     mark_frame(name, KH_INTERP_CALL);
     g_args.top = operands + 2;
     for (uint32_t i = 0; i < 2 && i < cache->count; i++) typecheck(name, operands + i, params[i]);
-    call_entry(op_source_type(op.get()), op->w1, NO_REFINEMENTS.data());
+    call_entry(op_source_type(op.get()), op->w1, NO_REFINEMENTS);
     pop_call(push);
 }
-
-}  // namespace
 
 // --- public entries
 
@@ -760,7 +594,7 @@ uint32_t call_from_code(const Cell* function, uint32_t position, uint32_t end, c
             run_body<false>(copy, info, name);  // tracing is off: none of its events
         }
     } else {
-        call_entry(type, copy->w1, NO_REFINEMENTS.data());
+        call_entry(type, copy->w1, NO_REFINEMENTS);
     }
     if (unwind_pending()) return position;
     pop_call(push);
@@ -854,7 +688,7 @@ void interp_call(const Cell* function, const Cell* args, uint32_t count, const C
         function_init_locals(cache->locals);
         interp_invoke(fn.get(), 0, called, callback_kind);
     } else {
-        call_entry(type, fn->w1, NO_REFINEMENTS.data());  // refinements are off
+        call_entry(type, fn->w1, NO_REFINEMENTS);  // refinements are off
     }
     if (unwind_pending()) return;
     unwind_frame();
@@ -947,10 +781,19 @@ void eval_block(const Cell* block, bool to_slot) {
             return;
         }
     }
-    BlockNesting nesting;
-    CurrentBlock current(block);
-    uint32_t node = series_node(block);
+    if (code_run_block(block, to_slot)) return;
+    BlockScope scope(block);
     if (position >= end) set_unset(result);
+    eval_block_from(position, end, result);
+    if (unwind_pending()) return;
+    g_args.top = result + 1;
+    if (to_slot) *g_args.base = *result;
+}
+
+void eval_block_from(uint32_t position, uint32_t end, Cell* result) {
+    uint32_t node = series_node(&g_current_block);
+    Series* s = node_series(node);
+    if (s->cell_count() < end) end = s->cell_count();
     while (position < end) {
         g_current_block.w1 = position;
         g_args.top = result;
@@ -967,8 +810,6 @@ void eval_block(const Cell* block, bool to_slot) {
         s = node_series(node);  // the block's code may have grown or shortened it
         if (s->cell_count() < end) end = s->cell_count();
     }
-    g_args.top = result + 1;
-    if (to_slot) *g_args.base = *result;
 }
 
 uint32_t eval_one(const Cell* block, uint32_t position, uint32_t end, bool push) {
@@ -1144,6 +985,18 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, EvalFl
         if (unwind_pending()) return position;
     }
     if (no_infix) return position;
+    position = eval_infix(block.get(), position, end, start_top, push);
+    if (unwind_pending()) return position;
+    if (g_trace_active && !push) {
+        Cell at;
+        set_integer(&at, int32_t(start));
+        trace_event(TRACE_EXPR, block.get(), position, &at, g_args.base);
+    }
+    return position;
+}
+
+uint32_t eval_infix(const Cell* block_in, uint32_t position, uint32_t end, Cell* start_top, bool push) {
+    BlockRef block{*block_in};
     // Infix operators: each takes the value so far as its left operand.
     while (position < end) {
         const Cell* next = cells_of(block.get()) + position;
@@ -1184,11 +1037,6 @@ uint32_t eval_next(const Cell* block_in, uint32_t position, uint32_t end, EvalFl
         position = interp_apply(&op, CallSite{.block = block.get(), .position = position + 1, .end = end, .name = &op_word,
                                               .infix = true, .push = push});
         if (unwind_pending()) return position;
-    }
-    if (g_trace_active && !push) {
-        Cell at;
-        set_integer(&at, int32_t(start));
-        trace_event(TRACE_EXPR, block.get(), position, &at, g_args.base);
     }
     return position;
 }

@@ -1,14 +1,16 @@
 // Memory statistics.
 //
-// The memory manager keeps no frames: nodes live in one growable table and every buffer is a heap block
-// of its own. The report keeps the shape of a frame list by presenting the node table as node frames of
-// FRAME_NODES nodes each, all small buffers together as one series frame (nothing is reserved ahead, so
-// it has no free bytes), and every big buffer (a footprint of MAX_FRAME_SIZE or more) as a big frame.
+// The memory manager keeps no frames: nodes live in one growable table, small buffers in size-class pages
+// and the others in heap blocks of their own. The report keeps the shape of a frame list by presenting the
+// node table as node frames of FRAME_NODES nodes each, the pages and the other buffers below the big size
+// together as one series frame (its free bytes the pages' unused slots), and every big buffer (a footprint
+// of MAX_FRAME_SIZE or more) as a big frame.
 #include "memstats.h"
 
 #include "runtime/datatypes/block.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/pages.h"
 
 namespace zol {
 
@@ -18,6 +20,7 @@ constexpr uint32_t FRAME_NODES = 10000;
 
 struct Measure {
     uint64_t small_bytes = 0;  // footprints of the buffers below MAX_FRAME_SIZE
+    uint64_t paged_bytes = 0;  // of those, the ones in pages
     uint64_t big_bytes = 0;
 };
 
@@ -32,6 +35,7 @@ Measure measure_buffers() {
             m.big_bytes += footprint(s);
         } else {
             m.small_bytes += footprint(s);
+            if (s->flags & SER_PAGED) m.paged_bytes += footprint(s);
         }
     }
     return m;
@@ -90,13 +94,16 @@ double memory_stats_measure(Cell* block, int level) {
         add_triple(nodes.get(), size - in_use, in_use, size);
     }
     block_make_at(series.get(), 1);
-    add_triple(series.get(), 0, double(m.small_bytes), double(m.small_bytes));
+    double pages = double(pages::page_bytes());
+    double series_total = pages + double(m.small_bytes - m.paged_bytes);
+    double series_free = series_total > double(m.small_bytes) ? series_total - double(m.small_bytes) : 0;
+    add_triple(series.get(), series_free, double(m.small_bytes), series_total);
     block_make_at(bigs.get(), 4);
     for (uint32_t id = 1; id < node_table_size(); id++) {
         if (node_in_use(id) && (node_series(id)->flags & SER_BIG)) add_number(bigs.get(), double(footprint(node_series(id))));
     }
     double table_bytes = double(capacity) * sizeof(Series*);
-    double taken = table_bytes + double(m.small_bytes) + double(m.big_bytes) + double(stats.tracked_bytes);
+    double taken = table_bytes + series_total + double(m.big_bytes) + double(stats.tracked_bytes);
     const Cell* parts[] = {nodes.get(), series.get(), bigs.get()};
     for (const Cell* part : parts) {
         Cell* c = block_alloc_tail(block);

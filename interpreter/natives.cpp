@@ -1,5 +1,7 @@
 // The natives table: one entry per native, in the fixed order of natives.def, made from its rows.
+#include "code.h"
 #include "eval.h"
+#include "eval_internal.h"
 #include "natives/natives.h"
 #include "trace.h"
 #include "interpreter/lexer/lexer.h"
@@ -35,12 +37,17 @@ namespace {
 
 void eval_block_pushed(const Cell* block) { eval_block(block, false); }
 
+void mark_outer_blocks() { gc_mark_cells(g_outer_blocks, g_outer_blocks + g_block_depth); }
+
 }  // namespace
 
 void interp_init() {
     g_language = LanguageEntries{eval_block_pushed, interp_invoke, interp_sort_compare, load_source};
     set_unset(&g_current_block);
     gc_register_root(&g_current_block);
+    g_block_depth = 0;
+    gc_keep_push(mark_outer_blocks);
+    code_init();
     trace_init();
 }
 

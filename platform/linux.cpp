@@ -105,6 +105,12 @@ uint32_t zone_pack(int offset_minutes) {
     return ((sign | hours) << 2) | quarters;
 }
 
+uint64_t monotonic_nanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
+}
+
 void get_now(bool utc, bool precise, uint32_t* date, double* time_of_day) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -42,6 +42,8 @@ uint32_t zone_pack(int offset_minutes);
 void sleep_seconds(double seconds);
 // The number of whole milliseconds a sleep of this many seconds lasts.
 uint32_t sleep_milliseconds(double seconds);
+// A clock that only moves forward, for measuring how long something took.
+uint64_t monotonic_nanoseconds();
 
 // Environment and current directory.
 std::optional<std::string> get_env(const std::string& name);

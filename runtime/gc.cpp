@@ -15,6 +15,7 @@ namespace zol {
 
 GcRoot* g_root_chain = nullptr;
 void (*g_mark_hashtable)(uint32_t table) = nullptr;
+void (*g_mark_code)(void* code) = nullptr;
 
 bool g_gc_enabled = false;
 uint32_t g_root_block = 0;
@@ -29,6 +30,7 @@ bool g_collecting = false;
 bool g_stress = false;
 uint64_t g_threshold = MIN_THRESHOLD;
 GcStats g_stats{};
+uint64_t g_marked_bytes = 0;  // footprints of the buffers marked by the collection running
 // Runtime state lives until the process ends: never destroyed, so nothing is freed under code still running
 // at exit and leak checkers see every buffer as reachable.
 std::vector<Cell*>& g_global_roots = *new std::vector<Cell*>;
@@ -105,6 +107,7 @@ void drain() {
         Series* s = g_nodes[g_mark_list];
         g_mark_list = s->mark_next;
         for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
+        if (s->code) g_mark_code(s->code);
     }
 }
 
@@ -121,19 +124,6 @@ void mark_roots() {
     drain();
 }
 
-void sweep() {
-    uint32_t end = node_table_size();
-    for (uint32_t id = 1; id < end; id++) {
-        if (!node_in_use(id)) continue;
-        Series* s = g_nodes[id];
-        if (s->flags & SER_MARK) {
-            s->flags &= ~SER_MARK;
-        } else if (!(s->flags & SER_HEAP)) {
-            series_release(id);
-        }
-    }
-}
-
 }  // namespace
 
 const GcStats& gc_stats() { return g_stats; }
@@ -147,29 +137,45 @@ void gc_init() {
 void gc_set_stress(bool on) { g_stress = on; }
 bool gc_stress() { return g_stress; }
 
+namespace {
+void collect(bool lazy);
+}  // namespace
+
 void gc_entry(uint64_t request) {
     if (!g_gc_enabled || g_collecting) return;
-    if (g_stress || memory_stats().allocated_since_gc + request >= g_threshold) gc_collect();
+    if (g_stress || memory_stats().allocated_since_gc + request >= g_threshold) collect(true);
 }
 
 bool gc_running() { return g_collecting; }
 
-void gc_collect() {
+namespace {
+
+// One collection: the marks, then the sweep (lazy: the pages' sweeps wait for their size classes' next
+// allocations).
+void collect(bool lazy) {
     if (g_collecting) return;
     g_collecting = true;
+    uint64_t started = platform::monotonic_nanoseconds();
     uint64_t before = memory_stats().live_bytes;
+    memory_before_marking();
+    g_marked_bytes = 0;
     mark_roots();
     ZOL_ASSERT(g_mark_list == 0);
     externals_sweep();
-    sweep();
-    memory_after_collection();
+    memory_sweep(lazy);
     uint64_t live = memory_stats().live_bytes;
     g_stats.freed_last = before > live ? before - live : 0;
     // Collect again once as much has been allocated as survived, so the cost stays proportional.
-    g_threshold = live > MIN_THRESHOLD ? live : MIN_THRESHOLD;
+    g_threshold = g_marked_bytes > MIN_THRESHOLD ? g_marked_bytes : MIN_THRESHOLD;
     g_stats.collections++;
+    g_stats.last_pause_ns = platform::monotonic_nanoseconds() - started;
+    g_stats.total_pause_ns += g_stats.last_pause_ns;
     g_collecting = false;
 }
+
+}  // namespace
+
+void gc_collect() { collect(false); }
 
 void gc_keep_push(void (*callback)()) {
     for (auto& slot : g_callbacks) {
@@ -190,8 +196,8 @@ bool gc_mark_series(uint32_t node) {
     // A payload word that is not a live node is a datatype fault; stop here rather than mark garbage.
     ZOL_ASSERT(node_in_use(node));
     Series* s = g_nodes[node];
-    if (s->flags & SER_MARK) return false;
-    s->flags |= SER_MARK;
+    if (!series_mark(s)) return false;
+    g_marked_bytes += s->size + BUFFER_OVERHEAD;
     return true;
 }
 
@@ -212,8 +218,6 @@ void gc_mark_node(uint32_t node) {
         gc_mark_series(node);
     }
 }
-
-void gc_unmark(uint32_t node) { g_nodes[node]->flags &= ~SER_MARK; }
 
 void root_block_init() { g_root_block = series_alloc_cells(ROOT_BLOCK_CELLS); }
 

@@ -19,7 +19,9 @@ extern bool g_gc_enabled;  // off until start-up has loaded its values; recycle/
 
 struct GcStats {
     uint32_t collections;
-    uint64_t freed_last;  // bytes freed by the last collection
+    uint64_t freed_last;      // bytes freed by the last collection (before its lazy sweeps)
+    uint64_t last_pause_ns;   // how long the last collection held the program up
+    uint64_t total_pause_ns;  // the same, summed over every collection
 };
 const GcStats& gc_stats();
 
@@ -27,7 +29,9 @@ void gc_init();
 // Called by the allocator before it places a buffer of the given footprint: collects when enabled and
 // either the allocation threshold is reached or the stress switch (ZOL_GC_STRESS=1) is on.
 void gc_entry(uint64_t request);
-// One full collection, whatever the enabled flag (recycle uses it directly).
+// One full collection, whatever the enabled flag (recycle uses it directly): it sweeps every buffer it
+// found dead before it returns, where the collections that allocation starts leave small buffers to be
+// swept as their size classes next need room.
 void gc_collect();
 bool gc_running();
 void gc_set_stress(bool on);
@@ -42,12 +46,15 @@ bool gc_mark_series(uint32_t node);  // true when newly marked
 void gc_mark_block(uint32_t node);   // the buffer and, once, its cells
 void gc_mark_context(uint32_t node);
 void gc_mark_cells(const Cell* first, const Cell* last);
-void gc_unmark(uint32_t node);
 // Any series: deep when its units are cells, else the buffer alone.
 void gc_mark_node(uint32_t node);
 // Marks a hash table: its buffers and the block of keys it indexes. The tables are made above this layer,
 // which sets the marker when it starts; until then no table exists.
 extern void (*g_mark_hashtable)(uint32_t table);
+
+// Marks what a block's decoded form holds (the interpreter's; see series_changed), for each marked block that
+// has one.
+extern void (*g_mark_code)(void* code);
 
 // The root block: values the runtime makes during start-up live here. Created by root_block_init.
 extern uint32_t g_root_block;

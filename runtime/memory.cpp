@@ -1,7 +1,8 @@
 // The memory manager: node table, series buffers and the tracked heap.
 //
-// Each series buffer is one block from the C allocator. The node table maps node ids to buffers; a free
-// node's entry holds the next free id, tagged with bit 0 so it can never look like a buffer address.
+// A small buffer is a slot of a size-class page (pages.cpp); any other is one block from the C allocator,
+// kept on a list for the sweep. The node table maps node ids to buffers; a free node's entry holds the next
+// free id, tagged with bit 0 so it can never look like a buffer address.
 #include "memory.h"
 
 #include <algorithm>
@@ -11,12 +12,14 @@
 
 #include "exits.h"
 #include "gc.h"
+#include "pages.h"
 #include "platform/platform.h"
 #include "system.h"
 
 namespace zol {
 
 Series** g_nodes = nullptr;
+void (*g_drop_code)(Series* s);
 
 namespace {
 
@@ -25,18 +28,19 @@ uint32_t g_node_next = 1;  // ids below this have been handed out at least once
 uint32_t g_free_head = 0;  // first free node id; 0 when none
 MemoryStats g_stats{};
 // Buffers replaced while code may still read them: freed at the next collection. They are chained through
-// their headers (the reserved bytes), so abandoning one never allocates.
+// the code word of their headers (its decoded form dropped first), so abandoning one never allocates.
 Series* g_abandoned = nullptr;
 
-inline Series* abandoned_next(const Series* s) {
-    Series* next;
-    std::memcpy(&next, s->reserved, sizeof next);
-    return next;
-}
+inline Series* abandoned_next(const Series* s) { return static_cast<Series*>(s->code); }
 inline void abandon(Series* s) {
-    std::memcpy(s->reserved, &g_abandoned, sizeof g_abandoned);
+    series_changed(s);
+    s->code = g_abandoned;
     g_abandoned = s;
+    // A sweep of its page before the next collection keeps it: its mark is still set, from that collection
+    // or from its placing in a page that waited for its sweep.
 }
+
+void drop_nothing(Series* s) { s->code = nullptr; }
 
 constexpr uint32_t FIRST_NODE_COUNT = 10000;
 constexpr uint32_t MAX_NODES = 0x7FFFFFFF;
@@ -48,43 +52,21 @@ inline uint32_t free_next(const Series* s) { return uint32_t(reinterpret_cast<ui
 
 inline uint64_t footprint(const Series* s) { return uint64_t(s->size) + BUFFER_OVERHEAD; }
 
-// Small buffers freed by the collector are kept on a list per data size and handed out again: a sweep frees
-// them by the thousand and the program allocates them back at once, which the C allocator serves slowly.
-// The lists hold at most POOL_LIMIT bytes. Sanitizer builds leave every buffer to the C allocator so that a
-// use after free is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool POOLED = false;
-#else
-constexpr bool POOLED = true;
-#endif
-constexpr uint32_t POOL_MAX_SIZE = 256;  // data bytes; sizes are multiples of 16
-constexpr uint64_t POOL_LIMIT = 64ull << 20;
-struct PoolEntry {
-    PoolEntry* next;
+// The buffers of the C allocator, chained through a link in front of each, for the sweep to walk.
+struct BigLink {
+    BigLink* prev;
+    BigLink* next;
 };
-PoolEntry* g_pool[POOL_MAX_SIZE / 16 + 1] = {};
-uint64_t g_pool_bytes = 0;
+static_assert(sizeof(BigLink) == 16);  // keeps the buffer 16-byte aligned
+BigLink g_big{&g_big, &g_big};
 
-inline bool poolable(uint64_t size) { return POOLED && size <= POOL_MAX_SIZE; }
+inline BigLink* link_of(Series* s) { return reinterpret_cast<BigLink*>(s) - 1; }
+inline Series* series_of(BigLink* l) { return reinterpret_cast<Series*>(l + 1); }
 
-Series* pool_take(uint64_t size) {
-    PoolEntry*& head = g_pool[size / 16];
-    PoolEntry* e = head;
-    if (!e) return nullptr;
-    head = e->next;
-    g_pool_bytes -= sizeof(Series) + size;
-    return reinterpret_cast<Series*>(e);
-}
-
-void pool_release_all() {
-    for (PoolEntry*& head : g_pool) {
-        while (head) {
-            PoolEntry* next = head->next;
-            std::free(head);
-            head = next;
-        }
-    }
-    g_pool_bytes = 0;
+void big_unlink(Series* s) {
+    BigLink* l = link_of(s);
+    l->prev->next = l->next;
+    l->next->prev = l->prev;
 }
 
 [[noreturn]] void out_of_memory() { fire(ERR_INTERNAL_NO_MEMORY); }
@@ -146,7 +128,7 @@ void* system_alloc(Alloc alloc, bool collect) {
     void* p = alloc();
     if (p) return p;
     if (collect && g_gc_enabled) gc_collect();
-    pool_release_all();
+    pages::release_empty();
     p = alloc();
     if (!p) free_reserve();
     return p;
@@ -174,23 +156,49 @@ void reserve_node() {
     if (try_grow_node_table()) return;
     if (g_gc_enabled) gc_collect();
     if (g_free_head) return;
-    pool_release_all();
+    pages::release_empty();
     if (try_grow_node_table()) return;
     free_reserve();
     out_of_memory();
 }
 
-// A buffer of count units with no node yet. This is where the collector may run.
-Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
+// A slot for a small buffer; a failure retries as system_alloc does.
+Series* small_alloc(uint32_t size) {
+    Series* s = pages::alloc(size);
+    if (s) return s;
+    if (g_gc_enabled) gc_collect();
+    pages::release_empty();
+    if ((s = pages::alloc(size))) return s;
+    free_reserve();
+    return nullptr;
+}
+
+// A block of the C allocator for a buffer of size data bytes, on the list of such buffers.
+Series* big_alloc(uint64_t size) {
+    auto* l = static_cast<BigLink*>(system_alloc([&] { return std::malloc(sizeof(BigLink) + sizeof(Series) + size); }, true));
+    if (!l) return nullptr;
+    l->next = g_big.next;
+    l->prev = &g_big;
+    g_big.next->prev = l;
+    g_big.next = l;
+    Series* s = series_of(l);
+    s->flags = 0;
+    s->size = uint32_t(size);
+    return s;
+}
+
+// A buffer of count units with no node yet (heap: one the collector never frees). This is where the
+// collector may run.
+Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool heap = false) {
     if (unit == 0 || count > MAX_BUFFER_SIZE / unit) out_of_memory();
     uint64_t size = round_up(count * unit, 16);
     if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
     gc_entry(size + BUFFER_OVERHEAD);
     if (injected_failure()) out_of_memory();
-    Series* s = poolable(size) ? pool_take(size) : nullptr;
-    if (!s) s = static_cast<Series*>(system_alloc([&] { return std::malloc(sizeof(Series) + size); }, true));
+    Series* s = !heap && pages::small(size) ? small_alloc(uint32_t(size)) : big_alloc(size);
     if (!s) out_of_memory();
-    s->flags = unit | SER_IN_USE | SER_ALLOCATED;
+    size = s->size;  // a slot may be larger than asked
+    s->flags = (s->flags & SER_PAGED) | unit | SER_IN_USE | SER_ALLOCATED | (heap ? SER_HEAP : 0);
     if (size + BUFFER_OVERHEAD >= MAX_FRAME_SIZE) s->flags |= SER_BIG;
     uint32_t offset;
     if (head_offset == HEAD_MIDDLE) {
@@ -202,6 +210,7 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
     s->node = 0;
     s->size = uint32_t(size);
     s->head = s->tail = offset;
+    s->code = nullptr;
     g_stats.live_bytes += footprint(s);
     g_stats.allocated_since_gc += footprint(s);
     count_toward_reserve(footprint(s));
@@ -209,17 +218,21 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset) {
 }
 
 void free_buffer(Series* s) {
+    series_changed(s);
     g_stats.live_bytes -= footprint(s);
-    uint64_t bytes = sizeof(Series) + s->size;
-    if (poolable(s->size) && g_pool_bytes + bytes <= POOL_LIMIT) {
-        auto* e = reinterpret_cast<PoolEntry*>(s);
-        PoolEntry*& head = g_pool[s->size / 16];
-        e->next = head;
-        head = e;
-        g_pool_bytes += bytes;
+    if (s->flags & SER_PAGED) {
+        pages::free(s);
         return;
     }
-    std::free(s);
+    big_unlink(s);
+    std::free(link_of(s));
+}
+
+// A dead buffer the sweep found: its node goes too.
+void release_dead(Series* s) {
+    series_changed(s);
+    g_stats.live_bytes -= footprint(s);
+    if (s->node) node_free(s->node);
 }
 
 // Gives the node a new buffer of new_size bytes (0: twice the old size) and returns it; the old buffer is
@@ -229,11 +242,13 @@ Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
     if (new_size == 0) new_size = uint64_t(old->size) * 2;
     if (new_size < 1) out_of_memory();
     uint32_t unit = old->unit();
-    Series* fresh = alloc_buffer(new_size / unit, unit, 0);
+    Series* fresh = alloc_buffer(new_size / unit, unit, 0, old->flags & SER_HEAP);
     old = g_nodes[node];
+    series_changed(old);  // the node's new buffer starts without a decoded form
     uint32_t used = old->tail - old->head;
     if (used > fresh->size) used = fresh->size;
-    fresh->flags = (old->flags & ~(SER_BIG | SER_MID_HEAD)) | (fresh->flags & SER_BIG);
+    fresh->flags = (old->flags & ~(SER_PLACE_FLAGS | SER_MID_HEAD | SER_MARK | SER_RUNS_MASK)) |
+                   (fresh->flags & SER_PLACE_FLAGS);
     fresh->node = node;
     fresh->head = 0;
     fresh->tail = used;
@@ -249,6 +264,8 @@ Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
 const MemoryStats& memory_stats() { return g_stats; }
 
 void memory_init() {
+    if (!g_drop_code) g_drop_code = drop_nothing;
+    pages::init(release_dead);
     g_node_capacity = FIRST_NODE_COUNT;
     g_nodes = static_cast<Series**>(std::calloc(g_node_capacity, sizeof(Series*)));
     if (!g_nodes) runtime_error(94, 0);
@@ -261,15 +278,16 @@ void memory_init() {
 
 void memory_release_all() {
     for (uint32_t id = 1; id < g_node_next; id++) {
-        if (!entry_is_free(g_nodes[id]) && g_nodes[id]) std::free(g_nodes[id]);
+        if (!entry_is_free(g_nodes[id]) && g_nodes[id]) series_changed(g_nodes[id]);
     }
-    for (Series* s = g_abandoned; s;) {
-        Series* next = abandoned_next(s);
-        std::free(s);
-        s = next;
+    g_abandoned = nullptr;  // each is a page's slot or on the list of the others
+    for (BigLink* l = g_big.next; l != &g_big;) {
+        BigLink* next = l->next;
+        std::free(l);
+        l = next;
     }
-    g_abandoned = nullptr;
-    pool_release_all();
+    g_big.next = g_big.prev = &g_big;
+    pages::release_all();
     free_reserve();
     std::free(g_nodes);
     g_nodes = nullptr;
@@ -319,8 +337,11 @@ uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
 }
 
 uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset) {
-    uint32_t node = series_alloc(count, unit, head_offset);
-    g_nodes[node]->flags |= SER_HEAP;
+    reserve_node();
+    Series* s = alloc_buffer(count, unit, head_offset, true);
+    uint32_t node = node_alloc();
+    s->node = node;
+    g_nodes[node] = s;
     return node;
 }
 
@@ -386,7 +407,7 @@ uint32_t series_copy_buffer(uint32_t node) {
     uint32_t copy = series_alloc(g_nodes[node]->size / unit, unit, 0);
     Series* src = g_nodes[node];
     Series* dst = g_nodes[copy];
-    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_BIG) | SER_IN_USE;
+    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_PLACE_FLAGS) | SER_IN_USE;
     std::memcpy(dst->data(), src->data() + src->head, src->size - src->head);
     dst->tail = src->tail - src->head;
     return copy;
@@ -399,7 +420,7 @@ uint32_t series_copy_range(uint32_t node, uint32_t start_unit, uint32_t count) {
     Series* dst = g_nodes[copy];
     std::memcpy(dst->data(), src->head_ptr() + uint64_t(start_unit) * unit, uint64_t(count) * unit);
     dst->tail = count * unit;
-    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_BIG) | SER_IN_USE;
+    dst->flags = (src->flags & ~SER_SYSTEM_FLAGS) | (dst->flags & SER_PLACE_FLAGS) | SER_IN_USE;
     return copy;
 }
 
@@ -409,6 +430,7 @@ Cell* series_alloc_tail(uint32_t node) {
     auto* cell = reinterpret_cast<Cell*>(s->tail_ptr());
     set_unset(cell);
     s->tail += 16;
+    series_changed(s);
     return cell;
 }
 
@@ -419,6 +441,7 @@ uint8_t* series_reserve_tail(uint32_t node, uint64_t n) {
     if (uint64_t(s->tail) + n > s->size) s = series_expand(node, n > s->size ? 2 * n : 0);
     uint8_t* at = s->tail_ptr();
     s->tail += uint32_t(n);
+    series_changed(s);
     return at;
 }
 
@@ -432,21 +455,48 @@ void memory_clear_words(uint32_t* first, uint32_t* last) {
     } while (first < last);
 }
 
-void memory_after_collection() {
+bool series_mark(Series* s) {
+    if (s->flags & SER_PAGED) return pages::mark(s);
+    if (s->flags & SER_MARK) return false;
+    s->flags |= SER_MARK;
+    return true;
+}
+
+bool series_marked(const Series* s) {
+    return (s->flags & SER_PAGED) ? pages::marked(s) : (s->flags & SER_MARK) != 0;
+}
+
+void memory_before_marking() { pages::finish_sweeps(); }
+
+void memory_sweep(bool lazy) {
+    // Abandoned buffers first: no node names them, and no mark reached them.
     for (Series* s = g_abandoned; s;) {
         Series* next = abandoned_next(s);
+        s->code = nullptr;  // the chain, not a decoded form
         free_buffer(s);
         s = next;
     }
     g_abandoned = nullptr;
+    for (BigLink* l = g_big.next; l != &g_big;) {
+        BigLink* next = l->next;
+        Series* s = series_of(l);
+        if (s->flags & (SER_MARK | SER_HEAP)) {
+            s->flags &= ~SER_MARK;
+        } else {
+            release_dead(s);
+            big_unlink(s);
+            std::free(l);
+        }
+        l = next;
+    }
+    pages::sweep(lazy);
     g_stats.allocated_since_gc = 0;
     take_reserve();
 }
 
 bool memory_release_reserve() {
-    bool had_pool = g_pool_bytes > 0;
-    pool_release_all();
-    return free_reserve() || had_pool;
+    bool had_pages = pages::release_empty();
+    return free_reserve() || had_pages;
 }
 
 void memory_fail_allocation(uint64_t n) { g_fail_at = n ? g_stats.allocations + n : 0; }

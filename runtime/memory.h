@@ -21,7 +21,9 @@ struct Series {
     uint32_t tail;
     // While a collection marks: the next marked block whose cells wait for a scan (a node; 0 ends the list).
     uint32_t mark_next;
-    uint32_t reserved[2];  // keeps the data area 16-byte aligned; an abandoned buffer chains through them
+    // The interpreter's decoded form of the block, or null; an abandoned buffer chains through it instead.
+    // Any change to the cells drops it first: series_changed.
+    void* code;
 
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
     const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
@@ -38,17 +40,33 @@ struct Series {
 };
 static_assert(sizeof(Series) == 32);
 
+// The interpreter keeps a decoded form of blocks it runs again and again; it is good only while their cells
+// stay as they were. Every change to the cells of a block (insert, remove, change, poke, sort, bind ...)
+// calls series_changed first, which hands the form back through the hook the interpreter sets; freeing or
+// replacing a buffer does the same.
+extern void (*g_drop_code)(Series* s);
+inline void series_changed(Series* s) {
+    if (s->code) g_drop_code(s);
+}
+
 // Flags word of a series buffer.
 constexpr uint32_t SER_UNIT_MASK = 0x1F;
 constexpr uint32_t SER_OWNED = 0x20000;      // the series has an owner record
 constexpr uint32_t SER_HEAP = 0x100000;      // owned by C++ code: the collector never frees it
 constexpr uint32_t SER_BIG = 0x1000000;      // footprint at least MAX_FRAME_SIZE
+constexpr uint32_t SER_PAGED = 0x2000000;    // a slot of a size-class page (pages.h)
+// The interpreter's count of a block's evaluations before it is decoded, and of its decoded forms dropped
+// (code.cpp).
+constexpr uint32_t SER_RUNS_MASK = 0x3E0;
+constexpr uint32_t SER_RUNS_SHIFT = 5;
 constexpr uint32_t SER_MARK = 0x8000000;     // collector mark
 constexpr uint32_t SER_MID_HEAD = 0x10000000;  // allocated with its head in the middle
 constexpr uint32_t SER_ALLOCATED = 0x20000000;  // set on every buffer at allocation
 constexpr uint32_t SER_IN_USE = 0x80000000;    // cleared when the buffer is replaced by a larger one
 // Bits the memory manager and collector own; a copy of a series takes none of them from its source.
-constexpr uint32_t SER_SYSTEM_FLAGS = SER_OWNED | SER_HEAP | SER_BIG | SER_MARK | SER_MID_HEAD;
+constexpr uint32_t SER_SYSTEM_FLAGS = SER_OWNED | SER_HEAP | SER_BIG | SER_MARK | SER_MID_HEAD | SER_PAGED | SER_RUNS_MASK;
+// The flags that say where a buffer lives, which stay with the buffer whatever series it is given to.
+constexpr uint32_t SER_PLACE_FLAGS = SER_BIG | SER_PAGED;
 
 constexpr uint32_t MAX_FRAME_SIZE = 0x200000;  // footprint from which a buffer counts as big
 constexpr uint32_t BUFFER_OVERHEAD = 24;        // header bytes counted in a buffer's footprint
@@ -97,7 +115,8 @@ void node_free(uint32_t node);
 bool node_in_use(uint32_t node);
 uint32_t node_table_size();  // highest node id handed out so far, plus one
 
-// Buffers. Every allocating call here is a point where the collector may run.
+// Buffers. Every allocating call here is a point where the collector may run. Small buffers are slots of
+// size-class pages (pages.h), larger ones and those C++ code owns (heap) blocks of the C allocator.
 uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset = 0);
 uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset = 0);
 uint32_t series_alloc_cells(uint64_t n);
@@ -132,9 +151,16 @@ void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
 void memory_clear_words(uint32_t* first, uint32_t* last);
 inline uint64_t round_up(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
 
-// Called at the end of each collection: frees the buffers abandoned by growth, restarts the count of
-// bytes allocated since the last collection, and takes the reserve back once there is room again.
-void memory_after_collection();
+// The collector's mark of a buffer: a bit of its page for a small buffer, a flag of its header otherwise.
+// series_mark answers whether the buffer was not marked before.
+bool series_mark(Series* s);
+bool series_marked(const Series* s);
+// The collector's sweep, after marking: frees the buffers abandoned by growth, then every buffer no mark
+// reached (small ones page by page when their size class next needs room, with lazy set), and restarts the
+// count of bytes allocated since the last collection. memory_before_marking finishes the sweeps that still
+// wait since the last collection.
+void memory_before_marking();
+void memory_sweep(bool lazy);
 // Frees an unmarked buffer and its node; used by the sweep.
 void series_release(uint32_t node);
 

@@ -54,15 +54,6 @@ bool run_loop(const Cell* body, More more) {
 // The `more` of a loop that only break or another exit ends.
 constexpr auto always = [] { return true; };
 
-// A loop count: an integer!, or a float! truncated toward zero; a float beyond the 32-bit range is refused
-// rather than running the loop 0 times.
-int64_t loop_count(const Cell* value) {
-    if (cell_is(value, TYPE_INTEGER)) return cell_int(value);
-    double d = cell_float(value);
-    if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
-    return int64_t(std::trunc(d));
-}
-
 // The number of units from the head of a loop series to its tail (0 at or past the tail).
 uint32_t remaining(const Cell* series) { return series_buffer_length(series) - series_clamped_head(series); }
 
@@ -119,6 +110,13 @@ void check_words(const Cell* words) {
 }
 
 }  // namespace
+
+int64_t loop_count(const Cell* value) {
+    if (cell_is(value, TYPE_INTEGER)) return cell_int(value);
+    double d = cell_float(value);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT_OUT_OF_RANGE, value);
+    return int64_t(std::trunc(d));
+}
 
 uint32_t native_while(const int32_t*) {
     GcRoot condition(*arg(0)), body(*arg(1));

@@ -33,6 +33,10 @@ inline void result_unset() {
     stack_keep_result();
 }
 
+// A loop count: an integer!, or a float! truncated toward zero; a float beyond the 32-bit range is refused
+// rather than running the loop 0 times.
+int64_t loop_count(const Cell* value);
+
 // The entries of the natives that natives.def marks as built: uint32_t native_<name>(const int32_t* refs).
 #define ENTRY(name) uint32_t native_##name(const int32_t* refs);
 #define IO_ENTRY(name)

@@ -96,7 +96,35 @@ uint32_t native_new_line_q(const int32_t*) {
     return 0;
 }
 
+namespace {
+
+// stats/collector: how many collections ran and how long they held the program up, in milliseconds.
+void collector_stats() {
+    const GcStats& gc = gc_stats();
+    GcRoot report;
+    block_make_at(report.get(), 6);
+    const char* names[] = {"collections", "total-pause", "last-pause"};
+    double values[] = {double(gc.collections), double(gc.total_pause_ns) / 1e6, double(gc.last_pause_ns) / 1e6};
+    for (int i = 0; i < 3; i++) {
+        Cell word = word_load(names[i]), value;
+        if (i == 0) {
+            memory_stats_number(&value, values[i]);
+        } else {
+            set_float(&value, values[i]);
+        }
+        *block_alloc_tail(report.get()) = word;
+        *block_alloc_tail(report.get()) = value;
+    }
+    stack_set_only_result(report.get());
+}
+
+}  // namespace
+
 uint32_t native_stats(const int32_t* refs) {
+    if (present(refs, 2)) {
+        collector_stats();
+        return 0;
+    }
     bool show = present(refs, 0), info = present(refs, 1);
     if (!show && !info) {
         memory_stats_number(g_args.base, memory_stats_measure(nullptr, 1));

@@ -782,6 +782,7 @@ void block_rs_clear(const Cell* block) { block_rs_clear_from(block, series_index
 void block_rs_clear_from(const Cell* block, uint32_t index) {
     Series* s = cell_series(block);
     if (index < s->used()) s->tail = s->head + index * CELL;
+    hash_upkeep(block, HashEdit::removed, index, 0);
 }
 
 Cell* block_rs_append(const Cell* block, const Cell* value) {

@@ -15,6 +15,7 @@ namespace zol {
 
 uint32_t g_global_context = 0;
 uint32_t g_global_values = 0;
+Cell* g_global_cells = nullptr;
 Cell g_global_object;
 
 namespace {
@@ -34,6 +35,7 @@ uint32_t slot_count(uint32_t context) {
 void global_context_init() {
     g_global_context = context_make(GLOBAL_SLOTS, false, false, 0, CONTEXT_KIND_PLAIN);
     g_global_values = context_cell(g_global_context)->w2;
+    g_global_cells = node_series(g_global_values)->cells();
     g_global_object.header = TYPE_OBJECT;
     g_global_object.w1 = g_global_context;
     g_global_object.w2 = 0;
@@ -101,7 +103,10 @@ uint32_t context_add_word(uint32_t context, uint32_t symbol) {
     uint32_t index = slot_count(context);
     int32_t found = hashtable_put_word(context_word_table(context), symbol, true, context, index);
     if (found >= 0) return uint32_t(found);
-    if (!context_is_stack(context)) series_alloc_tail(values_of(context));
+    if (!context_is_stack(context)) {
+        series_alloc_tail(values_of(context));
+        if (context == g_global_context) g_global_cells = node_series(g_global_values)->cells();
+    }
     return index;
 }
 
@@ -135,7 +140,10 @@ Cell context_global_word(uint32_t symbol, bool case_insensitive) {
         int32_t shared = symbol_alias(symbol) > 0 ? context_find_word(g_global_context, symbol, true) : -1;
         uint32_t slot = shared >= 0 ? uint32_t(shared) : slot_count(g_global_context);
         hashtable_put_word(table, symbol, false, g_global_context, slot);
-        if (shared < 0) series_alloc_tail(values_of(g_global_context));
+        if (shared < 0) {
+            series_alloc_tail(values_of(g_global_context));
+            g_global_cells = node_series(g_global_values)->cells();
+        }
         index = int32_t(slot);
     }
     Cell word;
@@ -205,6 +213,7 @@ void bind_cells(uint32_t node, uint32_t context, bool self) {
     stack_check_native();
     cycles_push(node);
     Series* s = node_series(node);
+    series_changed(s);  // its words are bound anew
     for (uint32_t i = s->head / 16, end = s->tail / 16; i < end; i++) {
         Cell* c = reinterpret_cast<Cell*>(node_series(node)->data()) + i;
         switch (family_case(cell_type(c), FAMILY_ANY_BLOCK, TYPE_BLOCK)) {

@@ -16,6 +16,13 @@ namespace zol {
 extern uint32_t g_global_context;
 // The global context's values series: set once with the context, which only ever grows it in place.
 extern uint32_t g_global_values;
+// Its cells, read again by this unit whenever adding a word may have replaced its buffer: most words read
+// are global, and this saves each read the way through the node table.
+extern Cell* g_global_cells;
+inline Cell* global_cells() {
+    ZOL_ASSERT(g_global_cells == node_series(g_global_values)->cells());
+    return g_global_cells;
+}
 extern Cell g_global_object;
 
 constexpr uint32_t CONTEXT_KIND_PLAIN = 0;
@@ -61,7 +68,7 @@ inline Cell* word_slot(const Cell* word) {
     uint32_t context = word_context(word), index = word_index(word);
     if (!context || index == WORD_UNRESOLVED) return nullptr;
     // Most words read are global: their values series is known without reading the context.
-    if (context == g_global_context) return node_series(g_global_values)->cells() + index;
+    if (context == g_global_context) return global_cells() + index;
     const Cell* c = context_cell(context);
     if (!c->w2) return nullptr;
     if (c->header & HDR_STACK_CONTEXT) return stack_cell(c->w2) + index;

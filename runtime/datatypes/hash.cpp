@@ -14,6 +14,7 @@
 namespace zol {
 
 void hash_upkeep(const Cell* series, HashEdit edit, uint32_t index, uint64_t count) {
+    series_changed(cell_series(series));  // any block: its decoded form goes
     // Only a hash!'s own index: the symbol table's block is held as a hash! cell too, over a table of symbols.
     if (!cell_is(series, TYPE_HASH) || !series->w3 || hashtable_kind(series->w3) != HASH_BLOCK) return;
     GcRoot keep(*series);
@@ -41,6 +42,7 @@ void hash_upkeep(const Cell* series, HashEdit edit, uint32_t index, uint64_t cou
 }
 
 void hash_upkeep_change(const Cell* series, uint32_t index, uint32_t replaced, uint32_t written) {
+    series_changed(cell_series(series));  // any block: its decoded form goes
     if (!cell_is(series, TYPE_HASH) || !series->w3 || hashtable_kind(series->w3) != HASH_BLOCK) return;
     GcRoot keep(*series);
     uint32_t table = series->w3;
@@ -52,6 +54,7 @@ void hash_upkeep_change(const Cell* series, uint32_t index, uint32_t replaced, u
 }
 
 void hash_upkeep_swap(const Cell* series, uint32_t i, uint32_t j) {
+    series_changed(cell_series(series));  // any block: its decoded form goes
     if (!cell_is(series, TYPE_HASH) || !series->w3 || hashtable_kind(series->w3) != HASH_BLOCK) return;
     // Both keys leave before either comes back: a key is put by comparing it with the cells the index names.
     GcRoot keep(*series);
@@ -62,6 +65,7 @@ void hash_upkeep_swap(const Cell* series, uint32_t i, uint32_t j) {
 }
 
 void hash_upkeep_move(const Cell* series, uint32_t to, uint32_t from, uint32_t count) {
+    series_changed(cell_series(series));  // any block: its decoded form goes
     if (cell_is(series, TYPE_HASH) && series->w3 && hashtable_kind(series->w3) == HASH_BLOCK) {
         hashtable_move(series->w3, to, from, count);
     }

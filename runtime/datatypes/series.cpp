@@ -70,6 +70,7 @@ void series_remove_units(uint32_t node, uint32_t index, uint32_t count) {
     uint8_t* at = s->head_ptr() + uint64_t(index) * unit;
     std::memmove(at, at + uint64_t(count) * unit, uint64_t(length - index - count) * unit);
     s->tail -= count * unit;
+    series_changed(s);
 }
 
 Series* series_open_gap(uint32_t node, uint32_t index, uint32_t count) {
@@ -85,6 +86,7 @@ Series* series_open_gap(uint32_t node, uint32_t index, uint32_t count) {
     uint8_t* at = s->head_ptr() + uint64_t(index) * unit;
     std::memmove(at + uint64_t(count) * unit, at, uint64_t(length - index) * unit);
     s->tail += count * unit;
+    series_changed(s);
     return s;
 }
 

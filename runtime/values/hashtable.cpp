@@ -698,10 +698,10 @@ void hashtable_sweep_nodes(uint32_t table) {
     for (uint32_t i = 0; i < v.h->bucket_count; i++) {
         if (!v.live(i)) continue;
         Cell* e = entry_at(v.h, v.value(i));
-        bool dead = !node_in_use(e->w1) || !(node_series(e->w1)->flags & SER_MARK);
+        bool dead = !node_in_use(e->w1) || !series_marked(node_series(e->w1));
         if (!dead && v.h->kind == HASH_OWNERSHIP) {
             uint32_t owner = object_context(e + 1);
-            dead = owner && (!node_in_use(owner) || !(node_series(owner)->flags & SER_MARK));
+            dead = owner && (!node_in_use(owner) || !series_marked(node_series(owner)));
         }
         if (dead) {
             e->header = 0;

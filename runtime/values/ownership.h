@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "predefined.h"
 
 namespace zol {
@@ -36,14 +37,19 @@ bool ownership_check(const Cell* value, PredefinedWord action, int32_t index, in
 
 // The before/after pair of reports around one change. Positions and counts used after the "before" report
 // are taken from the series as it is then (see told()). brought is the value the change brings in (what
-// the handler receives as new), null for none; the caller keeps it reachable.
+// the handler receives as new), null for none; the caller keeps it reachable. A block's decoded form is
+// dropped on both sides of the change and on the way out, since the reports run code that may decode it again.
 class OwnershipReport {
 public:
     OwnershipReport(const Cell* value, PredefinedWord before, PredefinedWord after, int32_t index, int32_t part,
                     const Cell* brought = nullptr)
         : value_(*value), after_(after), index_(index), part_(part), brought_(brought) {
         owned_ = ownership_check(&value_, before, index, part, brought_);
+        changed();
     }
+    ~OwnershipReport() { changed(); }
+    OwnershipReport(const OwnershipReport&) = delete;
+    OwnershipReport& operator=(const OwnershipReport&) = delete;
     // Whether the "before" report ran an owner's handler: that language code may have changed the series,
     // so what the action worked out before the report must be checked again against the series as it is.
     bool told() const { return owned_; }
@@ -51,10 +57,15 @@ public:
     void recount(int32_t part) { part_ = part; }
     // Call once the change is made.
     void done() {
+        changed();
         if (owned_) ownership_check(&value_, after_, index_, part_, brought_);
     }
 
 private:
+    void changed() {
+        if (type_in(FAMILY_ANY_BLOCK, cell_type(&value_))) series_changed(cell_series(&value_));
+    }
+
     Cell value_;
     PredefinedWord after_;
     int32_t index_, part_;

@@ -18,22 +18,40 @@
 namespace zol::test {
 namespace {
 
+// The value's datatype and mold, or the datatype alone when it cannot be molded.
+std::string describe(const Cell& value) {
+    std::string text = type_name(cell_type(&value));
+    GcRoot keep(value);
+    stack_reset();
+    Cell error;
+    std::string molded;
+    if (catch_error([&] { molded = mold_text(keep.get(), true); }, &error) == ERR_COUNT) text += " " + molded;
+    stack_reset();
+    return text;
+}
+
+// Every word of a context that has a value, under its name with the prefix. The system object is listed
+// field by field, without `words`: that is the global context itself, listed already, whose words stand in
+// the order they were first made, which differs between the two ways of starting.
+void describe_context(uint32_t context, const std::string& prefix, std::map<std::string, std::string>* lines) {
+    for (uint32_t i = 0; i < context_word_count(context); i++) {
+        Cell word = *context_word_at(context, i);
+        Cell value = *context_values_at(context, word_index(&word));
+        if (cell_is(&value, TYPE_UNSET)) continue;
+        std::string name = prefix + symbol_c_string(word_symbol(&word));
+        if (name == "system/words") continue;
+        if (name == "system" && cell_is(&value, TYPE_OBJECT)) {
+            describe_context(value.w1, "system/", lines);
+        } else {
+            (*lines)[name] = describe(value);
+        }
+    }
+}
+
 // Every global word that has a value, with its value's datatype and mold, one line each, in name order.
 std::string global_words() {
     std::map<std::string, std::string> lines;
-    for (uint32_t i = 0; i < context_word_count(g_global_context); i++) {
-        Cell word = *context_word_at(g_global_context, i);
-        Cell value = *context_values_at(g_global_context, word_index(&word));
-        if (cell_is(&value, TYPE_UNSET)) continue;
-        std::string text = type_name(cell_type(&value));
-        GcRoot keep(value);
-        stack_reset();
-        Cell error;
-        std::string molded;
-        if (catch_error([&] { molded = mold_text(keep.get(), true); }, &error) == ERR_COUNT) text += " " + molded;
-        stack_reset();
-        lines[symbol_c_string(word_symbol(&word))] = text;
-    }
+    describe_context(g_global_context, "", &lines);
     std::string out;
     for (auto& [name, text] : lines) out += name + ": " + text + "\n";
     return out;

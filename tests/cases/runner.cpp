@@ -11,8 +11,9 @@
 // The table http.zol talks to the local HTTP server of tests/http, started for it: the word test-server holds
 // the server's address as a url!, and refused-server one where nothing listens.
 // Each table also runs with the evaluator's fast paths stepped aside (under a trace that reports no events),
-// which must give the same answers; and a few tables run with the n-th allocation failing, for every n a
-// case reaches, where every failure must end as a clean no-memory error.
+// with blocks decoded on their first run and with no block decoded, which must all give the same answers;
+// and with the n-th allocation failing, for every n a case reaches, where every failure must end as a clean
+// no-memory error.
 #include <dirent.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "interpreter/code.h"
 #include "interpreter/eval.h"
 #include "interpreter/load.h"
 #include "interpreter/trace.h"
@@ -259,11 +261,32 @@ TEST_P(CaseFile, GivesTheSameWithoutTheFastPaths) {
     trace_stop();
 }
 
+// Decoded forms (code.h) taken from the first run of every block, or never: the table gives the same answers.
+class CodePolicyScope {
+public:
+    explicit CodePolicyScope(CodePolicy policy) : saved_(g_code_policy) { g_code_policy = policy; }
+    ~CodePolicyScope() { g_code_policy = saved_; }
+
+private:
+    CodePolicy saved_;
+};
+
+TEST_P(CaseFile, GivesTheSameWithBlocksDecodedOnTheirFirstRun) {
+    CodePolicyScope always(CodePolicy::always);
+    run_all();
+}
+
+TEST_P(CaseFile, GivesTheSameWithNoBlockDecoded) {
+    CodePolicyScope never(CodePolicy::never);
+    run_all();
+}
+
 // Walks the failing allocation over every allocation each case makes (the first ones one by one, then
 // further apart): a failure must raise no-memory, caught like any error, unwind every frame it crossed and
 // leave a heap that a collection finds whole. (A case run in part and again changes the table's state, so
 // the answers after a walk are not compared.)
 TEST_P(CaseFile, EndsCleanlyWhereverAnAllocationFails) {
+    CodePolicyScope always(CodePolicy::always);  // decoding allocates too
     std::vector<Case> cases = cases_of_param();
     std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
     output_hooks_register(capture_print, nullptr);

@@ -127,8 +127,10 @@ TEST_F(MemoryTest, ReserveTailAsksForTwiceALargeRequest) {
     EXPECT_EQ(node_series(node)->size, 16u);
     series_reserve_tail(node, 10);  // 20 > 16: default doubling
     EXPECT_EQ(node_series(node)->size, 32u);
-    series_reserve_tail(node, 100);  // larger than the buffer: twice the request
-    EXPECT_EQ(node_series(node)->size, 208u);
+    series_reserve_tail(node, 100);  // larger than the buffer: twice the request (small buffers come in
+                                     // size classes, so at least that)
+    EXPECT_GE(node_series(node)->size, 208u);
+    EXPECT_LT(node_series(node)->size, 256u);
     EXPECT_EQ(node_series(node)->tail, 120u);
 }
 
@@ -149,15 +151,16 @@ TEST_F(MemoryTest, FreedNodesAreReused) {
 }
 
 TEST_F(MemoryTest, ReleasedBuffersComeBackAsNewOnes) {
-    // Small buffers are reused after a release: whatever the old one was, the new one starts clean, and the
-    // live total counts each buffer once.
+    // Small buffers are reused after a release: whatever the old one was (owned by C++ code, its head in the
+    // middle), the new one starts clean, and the live total counts each buffer once.
     struct Case {
         uint64_t count;
         uint32_t unit;
     };
     const Case cases[] = {{1, 16}, {3, 16}, {16, 16}, {17, 16}, {20, 1}, {256, 1}, {257, 1}, {7, 4}};
     for (const Case& c : cases) {
-        uint32_t old = series_alloc_heap(c.count, c.unit, HEAD_MIDDLE);
+        uint32_t old = series_alloc(c.count, c.unit, HEAD_MIDDLE);
+        series_set_flags(old, SER_HEAP);
         Series* s = node_series(old);
         std::memset(s->data(), 0xEE, s->size);
         s->tail = s->size;
