@@ -3,6 +3,7 @@
 
 #include "interpreter/eval.h"
 #include "io/files.h"
+#include "io/http.h"
 #include "io/natives/codecs.h"
 
 namespace zol::io {
@@ -10,6 +11,7 @@ namespace zol::io {
 void io_natives_init() {
     codec_words_init();
     io_files_init();
+    io_http_init();
 #define ENTRY(name) nullptr
 #define IO_ENTRY(name) native_##name
 #define NOT_BUILT nullptr

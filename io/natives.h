@@ -16,7 +16,7 @@ namespace zol::io {
 #undef NOT_BUILT
 
 // Start-up, after the natives table: makes the method words of checksum, compress and decompress, starts
-// the file services and installs the io natives.
+// the file services and the HTTP client of url!, and installs the io natives.
 void io_natives_init();
 
 }  // namespace zol::io

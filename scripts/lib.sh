@@ -6,8 +6,8 @@ ZOL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The packages a build needs; keep this list the only place they are named.
 # python3, unicode-data and iso-codes let the tests check the committed generated tables against their
-# generators; libssl-dev gives the platform layer libcrypto's digests.
-ZOL_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 unicode-data iso-codes libssl-dev)
+# generators; libssl-dev gives the platform layer libcrypto's digests; libcurl4-openssl-dev its HTTP client.
+ZOL_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 unicode-data iso-codes libssl-dev libcurl4-openssl-dev)
 
 # Installs the given packages (the build's by default) that are missing.
 zol_install_missing() {

@@ -23,7 +23,7 @@ bool url_load_at(Cell* cell, const uint8_t* text, size_t length, TypeId type);
 void url_enhex_string(const Cell* value, Cell* out, bool strict);
 
 // The HTTP client's request (method word, URL, headers block or none, body or none): its answer in result,
-// false when no connection could be made. Null until the client is built, as if no connection could be made.
+// false when no connection could be made. The io layer fills it in at start-up (io/http.h).
 struct HttpRequest {
     const Cell* method;
     const Cell* url;

@@ -8,6 +8,8 @@
 // A line without a marker continues onto the next one; lines starting with ;; are comments. The cases of a
 // file run in order in the global context, so a case may use what an earlier one defined. A failure names
 // the file and line of its case.
+// The table http.zol talks to the local HTTP server of tests/http, started for it: the word test-server holds
+// the server's address as a url!, and refused-server one where nothing listens.
 // Each table also runs with the evaluator's fast paths stepped aside (under a trace that reports no events),
 // with blocks decoded on their first run and with no block decoded, which must all give the same answers;
 // and with the n-th allocation failing, for every n a case reaches, where every failure must end as a clean
@@ -29,6 +31,7 @@
 #include "runtime/memory.h"
 #include "runtime/values/mold.h"
 #include "runtime/output.h"
+#include "tests/http_server.h"
 #include "tests/support.h"
 
 namespace zol::test {
@@ -206,9 +209,22 @@ std::vector<std::string> case_files() {
     return files;
 }
 
+// Starts the local HTTP server (once for the process) and sets the words that name it.
+void start_http_server() {
+    static LocalHttpServer* server = new LocalHttpServer();
+    ASSERT_NE(server->port(), 0) << "the local HTTP server did not start";
+    std::string code = "test-server: " + server->url("") +
+                       " refused-server: http://127.0.0.1:" + std::to_string(unused_local_port());
+    GcRoot block;
+    load_global(reinterpret_cast<const uint8_t*>(code.data()), code.size(), block.get());
+    eval_block(block.get(), false);
+    stack_reset();
+}
+
 class CaseFile : public RuntimeTest, public ::testing::WithParamInterface<std::string> {
 protected:
     std::vector<Case> cases_of_param() {
+        if (GetParam() == "http.zol") start_http_server();
         std::string path = std::string(ZOL_TEST_DIR) + "/" + GetParam();
         std::string problem;
         std::vector<Case> cases = read_cases(path, &problem);
