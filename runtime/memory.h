@@ -131,7 +131,8 @@ void series_free_heap(uint32_t node);
 // The new buffer keeps the flags, the node and the used length; its content is not copied, and the
 // old buffer stays readable (abandoned) until the next collection.
 Series* series_grow_buffer(uint32_t node, uint64_t new_size = 0);
-// As series_grow_buffer, then copies the old content from its head to the new data start.
+// As series_grow_buffer, then copies the old content from its head to the new data start and frees the old
+// buffer at once: a pointer into it is dangling on return.
 Series* series_expand(uint32_t node, uint64_t new_size = 0);
 // As series_expand, then fills the new bytes past the old size with the byte.
 Series* series_expand_filled(uint32_t node, uint64_t new_size, uint8_t byte);
