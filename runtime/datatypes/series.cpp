@@ -61,6 +61,30 @@ int64_t series_part_count(const Cell* series, const Cell* part) {
     }
 }
 
+SortSpan sort_span(Cell* series, int64_t length, const SortArgs& args) {
+    SortSpan span{series_clamped_head(series), length, 1};
+    if (args.part) {
+        int64_t n = series_part_count(series, args.part);
+        if (n < 0) {
+            span.count = -n > span.head ? span.head : -n;
+            span.head -= uint32_t(span.count);
+            series->w1 = span.head;
+        } else if (n < span.count) {
+            span.count = n;
+        }
+    }
+    if (args.skip) {
+        if (!cell_is(args.skip, TYPE_INTEGER)) fire_bad_refinement("skip", args.skip);
+        int64_t k = cell_int(args.skip);
+        bool fits = k >= 1 && (span.count == 0 || (k <= span.count && span.count % k == 0));
+        if (!fits) fire_bad_refinement("skip", args.skip);
+        span.record = uint32_t(k);
+    } else if (args.all) {
+        fire(ERR_SCRIPT_BAD_REFINES);
+    }
+    return span;
+}
+
 void series_remove_units(uint32_t node, uint32_t index, uint32_t count) {
     Series* s = node_series(node);
     uint32_t length = s->used();

@@ -60,6 +60,15 @@ uint32_t series_length(Cell* s, bool from_start = false);
 int64_t series_part_count(const Cell* series, const Cell* part);
 [[noreturn]] void fire_bad_refinement(const char* refinement, const Cell* value);
 
+// What a sort of units covers: from the head (moved back over the units before it, in the series too, for a
+// negative /part) for count units, in records of the /skip size; a bad /skip, or /all without it, raises.
+struct SortSpan {
+    uint32_t head;
+    int64_t count;
+    uint32_t record;
+};
+SortSpan sort_span(Cell* series, int64_t length, const SortArgs& args);
+
 // Removes count units at a unit index (clamped to the tail), moving the rest down.
 void series_remove_units(uint32_t node, uint32_t index, uint32_t count);
 // Opens a gap of count units at a unit index, growing the buffer when needed; returns the buffer.

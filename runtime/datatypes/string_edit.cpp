@@ -331,28 +331,10 @@ void sort_with_function(Cell* series, uint32_t head, uint32_t count, uint32_t si
 
 const Cell* string_sort(Cell* series, const SortArgs& args) {
     if (cell_is(series, TYPE_VECTOR)) return vector_sort(series, args);  // by element value, not by unit
-    uint32_t head = series_clamped_head(series);
-    int64_t count = string_length(series);
-    if (args.part) {
-        int64_t n = series_part_count(series, args.part);
-        if (n < 0) {
-            // A negative count sorts the units before the head, and the head moves back to them.
-            count = -n > head ? head : -n;
-            head -= uint32_t(count);
-            series->w1 = head;
-        } else if (n < count) {
-            count = n;
-        }
-    }
-    uint32_t size = 1;
-    if (args.skip) {
-        if (!cell_is(args.skip, TYPE_INTEGER)) fire_bad_refinement("skip", args.skip);
-        int64_t k = cell_int(args.skip);
-        if (k < 1 || (count > 0 && (k > count || count % k != 0))) fire_bad_refinement("skip", args.skip);
-        size = uint32_t(k);
-    } else if (args.all) {
-        fire(ERR_SCRIPT_BAD_REFINES);
-    }
+    SortSpan span = sort_span(series, string_length(series), args);
+    uint32_t head = span.head;
+    int64_t count = span.count;
+    uint32_t size = span.record;
     uint32_t offset = 0;
     if (args.comparator) {
         switch (cell_type(args.comparator)) {

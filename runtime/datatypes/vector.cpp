@@ -673,27 +673,10 @@ const Cell* vector_find(Cell* series, const Cell* value, const FindArgs& args, b
 }
 
 const Cell* vector_sort(Cell* series, const SortArgs& args) {
-    uint32_t head = series_clamped_head(series);
-    int64_t count = vector_length(series);
-    if (args.part) {
-        int64_t n = series_part_count(series, args.part);
-        if (n < 0) {
-            count = -n > head ? head : -n;
-            head -= uint32_t(count);
-            series->w1 = head;
-        } else if (n < count) {
-            count = n;
-        }
-    }
-    uint32_t record = 1;
-    if (args.skip) {
-        if (!cell_is(args.skip, TYPE_INTEGER)) fire_bad_refinement("skip", args.skip);
-        int64_t k = cell_int(args.skip);
-        if (k < 1 || (count > 0 && (k > count || count % k != 0))) fire_bad_refinement("skip", args.skip);
-        record = uint32_t(k);
-    } else if (args.all) {
-        fire(ERR_SCRIPT_BAD_REFINES);
-    }
+    SortSpan span = sort_span(series, vector_length(series), args);
+    uint32_t head = span.head;
+    int64_t count = span.count;
+    uint32_t record = span.record;
     uint32_t field = 0;
     if (args.comparator && cell_is(args.comparator, TYPE_INTEGER)) {
         if (!args.skip || args.all) fire(ERR_SCRIPT_BAD_REFINES);
