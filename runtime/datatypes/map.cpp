@@ -251,18 +251,6 @@ int map_form(const Cell* value, Cell* out, const MoldArgs& args, int budget) {
 
 // --- compare
 
-bool equality_op(CompareOp op) {
-    switch (op) {
-        case CMP_EQUAL:
-        case CMP_NOT_EQUAL:
-        case CMP_STRICT_EQUAL:
-        case CMP_FIND_WORD:
-        case CMP_FIND_WORD_STRICT:
-        case CMP_FIND: return true;
-        default: return false;
-    }
-}
-
 // Whether the second map has a live key matching the key with a value equal to the value.
 bool has_pair(const Cell* map, const Cell* key, const Cell* value, bool strict) {
     CompareOp op = strict ? CMP_STRICT_EQUAL : CMP_FIND;
@@ -287,7 +275,7 @@ int map_compare(const Cell* value, const Cell* other, CompareOp op) {
     bool same = value->w2 == other->w2;
     if (op == CMP_SAME) return same ? 0 : -1;
     if (op == CMP_SORT || op == CMP_CASE_SORT) return value->w2 < other->w2 ? -1 : value->w2 > other->w2 ? 1 : 0;
-    if (!equality_op(op)) return COMPARE_INCOMPARABLE;
+    if (!series_equality_op(op)) return COMPARE_INCOMPARABLE;
     if (same) return 0;
     // A map met again inside itself equals only another map met again.
     if (cycles_find(value->w2) || cycles_find(other->w2)) return cycles_find(value->w2) && cycles_find(other->w2) ? 0 : 1;
