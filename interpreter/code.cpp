@@ -850,10 +850,84 @@ bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
     return false;
 }
 
+bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
+
+// An operand that is an integer now, as an int32; false for anything else.
+[[gnu::always_inline]] inline bool int_operand(const Run& r, Operand kind, uint32_t at, int32_t* out) {
+    const Cell* v;
+    switch (kind) {
+        case OPERAND_LITERAL: v = r.cells + at; break;
+        case OPERAND_LOCAL: v = r.locals + at; break;
+        case OPERAND_GLOBAL: v = global_cells() + at; break;
+        case OPERAND_PAREN: return eval_simple_int_paren(r, at, out);
+        default: return false;
+    }
+    if (cell_type(v) != TYPE_INTEGER) return false;
+    *out = int32_t(v->w2);
+    return true;
+}
+
+// A simple node whose operands are all integers and whose operators stay within 32-bit integers, the last
+// one possibly a comparison: its value in a register until the end. False when it is not so now (nothing
+// is done then; the general evaluation below takes it, floats, overflows and all).
+[[gnu::always_inline]] inline bool eval_simple_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
+    int32_t x, y;
+    if (!int_operand(r, n.operand, n.operand_at, &x)) return false;
+    const OpSite* op = r.code->ops.data() + n.ops;
+    const OpSite* last = op + n.nops;
+    bool truth = false;
+    for (; op < last; op++) {
+        // A comparison's logic! result is no integer operand for an operator after it.
+        if (truth) return false;
+        const Cell* o = read(r, op->ref, op->index, op->pos);
+        if (!o || !same_value(o, &op->value) || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
+        bool overflow = false;
+        switch (op->arith) {
+            case A_ADD: overflow = __builtin_add_overflow(x, y, &x); break;
+            case A_SUB: overflow = __builtin_sub_overflow(x, y, &x); break;
+            case A_MUL: overflow = __builtin_mul_overflow(x, y, &x); break;
+            case A_DIV:
+                if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
+                x /= y;
+                break;
+            case A_REM:
+                if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+                x %= y;
+                break;
+            case A_EQ:
+            case A_SEQ: x = x == y, truth = true; break;
+            case A_NE: x = x != y, truth = true; break;
+            case A_LT: x = x < y, truth = true; break;
+            case A_GT: x = x > y, truth = true; break;
+            case A_LE: x = x <= y, truth = true; break;
+            case A_GE: x = x >= y, truth = true; break;
+            default: return false;
+        }
+        if (overflow) return false;
+    }
+    if (n.term) {
+        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
+        if (!t || cell_is(t, TYPE_OP)) return false;
+    }
+    *out = x;
+    *logic = truth;
+    return true;
+}
+
 // A simple node's value (a literal or word, then arithmetic and comparison operators over literals and
 // words, as decoded): computed into out as eval.cpp's simple expressions are, without an evaluation step.
 // False, with nothing else done, when it is not of that kind now.
 [[gnu::always_inline]] inline bool eval_simple(const Run& r, const Node& n, Cell* out) {
+    int32_t x;
+    bool logic;
+    if (eval_simple_int(r, n, &x, &logic)) {
+        if (logic) {
+            set_logic(out, x != 0);
+        } else {
+            set_integer(out, x);
+        }
+        return true;
+    }
     Cell paren;
     const Cell* v = operand(r, n.operand, n.operand_at, &paren);
     if (!v) return false;
@@ -882,6 +956,18 @@ bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
     Run sub{c, node_series(c->node)->cells(), locals};
     return eval_simple(sub, c->nodes[c->tops[0]], out);
+}
+
+// The integer value of a paren of the code holding one simple expression over integers.
+[[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) {
+    const Cell* paren = r.cells + at;
+    Code* c = code_of(cell_series(paren));
+    if (!c || !c->simple_single || c->start != series_index(paren)) return false;
+    Cell* locals = r.locals;
+    if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
+    Run sub{c, node_series(c->node)->cells(), locals};
+    bool logic;
+    return eval_simple_int(sub, c->nodes[c->tops[0]], out, &logic) && !logic;
 }
 
 // The value of an expression that runs no code and raises nothing, parens of such included, as eval.cpp's
@@ -1166,15 +1252,60 @@ inline bool loop_goes_on(bool* passed) {
     }
 }
 
+// The value of a branch block that is one literal, or one word holding a plain value, when it is decoded as
+// such: taking it runs no code and can raise nothing. Null otherwise.
+[[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
+    Code* c = code_of(cell_series(block));
+    if (!c || !c->single || c->start != series_index(block)) return nullptr;
+    Cell* locals = r.locals;
+    if (c->context && c->context != r.code->context) return nullptr;
+    Run sub{c, node_series(c->node)->cells(), locals};
+    return plain_operand(sub, *c->only);
+}
+
 [[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
-    if (!enter_control(r, n, site)) return plain_primary(r, n.pos);
-    uint32_t p;
-    if (!control_argument(r, n, site, 0, &p)) {
-        if (unwind_pending()) return p;
-        return finish_plainly(r, site, 1, p);
-    }
+    const Cell* word_value = read(r, n.ref, n.index, n.pos);
+    if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
     uint32_t blocks = n.kind == K_EITHER ? 2 : 1;
+    const Node& a = r.code->nodes.data()[n.children];
+    uint32_t p = a.end;
+    int32_t x;
+    bool logic;
+    Cell* slot = g_args.top;
+    if (a.simple && eval_simple_int(r, a, &x, &logic) &&
+        ((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) {
+        if (slot + 1 >= g_args.end) stack_overflow(slot + 1);
+        bool truth = !logic || x != 0;  // any integer is true
+        const Cell* branch = nullptr;
+        switch (n.kind) {
+            case K_IF: branch = truth ? r.cells + p : nullptr; break;
+            case K_UNLESS: branch = truth ? nullptr : r.cells + p; break;
+            default: branch = r.cells + p + (truth ? 0 : 1); break;
+        }
+        // A condition that runs no code, then a branch that runs none either: the native's frame would be
+        // seen by nobody, so it is left out.
+        const Cell* value = branch ? leaf_value(r, branch) : &g_none_value;
+        if (value) {
+            *slot = *value;
+            g_args.top = slot + 1;
+            return p + blocks;
+        }
+        // The condition, as the native's first argument.
+        mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
+        if (logic) {
+            set_logic(slot, truth);
+        } else {
+            set_integer(slot, x);
+        }
+        g_args.top = slot + 1;
+    } else {
+        mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
+        if (!control_argument(r, n, site, 0, &p)) {
+            if (unwind_pending()) return p;
+            return finish_plainly(r, site, 1, p);
+        }
+    }
     const Cell* branch = nullptr;
     switch (n.kind) {
         case K_IF: branch = logic_false() ? nullptr : r.cells + p; break;
