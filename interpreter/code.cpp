@@ -686,6 +686,7 @@ inline Cell block_of(const Run& r) {
 }
 
 void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot);
+void run_code_scoped(Code* c, Cell* locals, bool to_slot);
 uint32_t exec_expr(Run& r, const Node& n);
 uint32_t exec_primary(Run& r, const Node& n);
 uint32_t exec_call(Run& r, const Node& n);
@@ -967,7 +968,7 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
     Run sub{c, node_series(c->node)->cells(), locals};
     bool logic;
-    return eval_simple_int(sub, c->nodes[c->tops[0]], out, &logic) && !logic;
+    return eval_simple_int(sub, *c->only, out, &logic) && !logic;
 }
 
 // The value of an expression that runs no code and raises nothing, parens of such included, as eval.cpp's
@@ -1333,6 +1334,15 @@ inline void leave_loop() {
     unwind_frame();
 }
 
+// The decoded form of a loop body and the locals it reads, when it has one that the loop can run.
+[[gnu::noinline]] Code* loop_code(const Run& r, const Cell* body, Cell** locals) {
+    Code* c = code_of(cell_series(body));
+    if (!c || c->start != series_index(body)) return nullptr;
+    *locals = r.locals;
+    if (c->context && c->context != r.code->context && !(*locals = running_locals(c->context))) return nullptr;
+    return c;
+}
+
 [[gnu::noinline]] uint32_t exec_loop(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     bool repeat = n.kind == K_REPEAT;
@@ -1357,19 +1367,33 @@ inline void leave_loop() {
     push(r.cells + p);
     enter_loop();
     bool passed = false;
-    for (int64_t i = 1; i <= count; i++) {
-        if (repeat) {
+    if (!repeat || site.loop_ref != REF_OTHER) {
+        // Nothing between two runs of the body can raise an error (the counter goes straight into its slot),
+        // so the body stays the current block from the first run to the last; its decoded form then cannot
+        // be freed while the loop runs, and is looked up again only when it was dropped.
+        BlockScope scope(body);
+        Code* c = nullptr;
+        Cell* locals = nullptr;
+        for (int64_t i = 1; i <= count; i++) {
+            if (repeat) set_integer(write_slot(r, site.loop_ref, site.loop_word), int32_t(i));
+            stack_reset();
+            if (!c || !c->valid) c = loop_code(r, body, &locals);
+            if (c) {
+                run_code_scoped(c, locals, true);
+            } else {
+                run_block(body, true, &r);
+            }
+            if (!loop_goes_on(&passed)) break;
+        }
+    } else {
+        for (int64_t i = 1; i <= count; i++) {
             Cell counter;
             set_integer(&counter, int32_t(i));
-            if (site.loop_ref == REF_OTHER) {
-                word_set_value(word, &counter);
-            } else {
-                *write_slot(r, site.loop_ref, site.loop_word) = counter;
-            }
+            word_set_value(word, &counter);
+            stack_reset();
+            run_block(body, true, &r);
+            if (!loop_goes_on(&passed)) break;
         }
-        stack_reset();
-        run_block(body, true, &r);
-        if (!loop_goes_on(&passed)) break;
     }
     if (passed) return p + 1;
     leave_loop();
@@ -1511,12 +1535,26 @@ uint32_t exec_primary(Run& r, const Node& n) {
     return plain_primary(r, n.pos);
 }
 
-void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot) {
+// Runs a decoded form whose block is the current one already (a loop keeps its body current for all its
+// runs).
+void run_code_scoped(Code* c, Cell* locals, bool to_slot) {
     Cell* result = g_args.top;
     Run r{c, node_series(c->node)->cells(), locals};
-    BlockScope scope(block);
-    if (c->tops.empty()) set_unset(result);
     uint32_t position = c->start;
+    if (const Node* only = c->only) {
+        ZOL_ASSERT(unchanged(c));
+        g_current_block.w1 = position;
+        position = eval_arg(r, *only);
+        if (unwind_pending()) return;
+        if ((!c->valid || position != only->end) && position < c->end) {
+            eval_block_from(position, c->end, result);
+            if (unwind_pending()) return;
+        }
+        g_args.top = result + 1;
+        if (to_slot) *g_args.base = *result;
+        return;
+    }
+    if (c->tops.empty()) set_unset(result);
     for (uint32_t t : c->tops) {
         ZOL_ASSERT(!c->valid || unchanged(c));
         g_current_block.w1 = position;
@@ -1534,6 +1572,11 @@ void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot) {
     }
     g_args.top = result + 1;
     if (to_slot) *g_args.base = *result;
+}
+
+void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot) {
+    BlockScope scope(block);
+    run_code_scoped(c, locals, to_slot);
 }
 
 }  // namespace
