@@ -122,6 +122,7 @@ struct CallInfo {
     uint32_t fill, nfill;  // what follows them in a function's frame (refinements off, locals), in Code::fills
     uint32_t loop_word;   // repeat: where its word's value lives
     RefKind loop_ref;
+    bool simple_args;     // calls: every argument is a simple expression (see Node::simple)
     Cell* context;        // functions: their context's own cell (a context record never moves)
     Cell body;            // functions: the body
 };
@@ -498,6 +499,11 @@ private:
         c_.nodes[n].kind = kind;
         for (uint32_t i = 0; i < blocks; i++) decode_child(cells_ + p + i);
         c_.nodes[n].primary_end = p + blocks;
+        if (kind == K_CALL) {
+            bool simple = args.size() == arity;
+            for (uint32_t i = 0; i < args.size(); i++) simple = simple && c_.nodes[c_.nodes[n].children + i].simple;
+            c_.sites[c_.nodes[n].site].simple_args = simple;
+        }
     }
 
     static Kind control_kind(uint32_t native) {
@@ -1180,11 +1186,133 @@ void run_function(const CallInfo& site) {
     frame_clear_return_target(g_frames.top - 1);
 }
 
+// The decoded form of a function's body that a call can run with the call's cells as its locals, or null.
+[[gnu::always_inline]] inline Code* body_code(const CallInfo& site) {
+    Code* c = code_of(cell_series(&site.body));
+    if (c && c->start == series_index(&site.body) && (c->context == site.value.w1 || !c->context)) return c;
+    return nullptr;
+}
+
+const Cell* leaf_value(const Run& r, const Cell* block);
+
+// The condition of a branch native (either, if, unless) when it is a simple expression over integers: its
+// value, and whether it is true. False when it is not such now (nothing is done then).
+[[gnu::always_inline]] inline bool int_condition(const Run& r, const Node& n, const CallInfo& site, Cell* value, bool* truth) {
+    const Node& a = r.code->nodes.data()[n.children];
+    int32_t x;
+    bool logic;
+    if (!a.simple || !eval_simple_int(r, a, &x, &logic)) return false;
+    if (!((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
+    *truth = !logic || x != 0;  // any integer is true
+    if (logic) {
+        set_logic(value, x != 0);
+    } else {
+        set_integer(value, x);
+    }
+    return true;
+}
+
+// The branch the native takes (null: none) by the truth of its condition.
+[[gnu::always_inline]] inline const Cell* branch_taken(const Run& r, const Node& n, bool truth) {
+    const Cell* first = r.cells + r.code->nodes.data()[n.children].end;
+    switch (n.kind) {
+        case K_IF: return truth ? first : nullptr;
+        case K_UNLESS: return truth ? nullptr : first;
+        default: return first + (truth ? 0 : 1);
+    }
+}
+
+// A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
+// cells are locals: the value of the branch taken when it is one value (nothing is run and nothing can be
+// raised on the way), else null, with *computed set when the condition's value is in condition.
+[[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Cell* condition, bool* computed) {
+    *computed = false;
+    const Node& n = *c->only;
+    if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
+    Run r{c, node_series(c->node)->cells(), locals};
+    const CallInfo& site = c->sites[n.site];
+    const Cell* word_value = read(r, n.ref, n.index, n.pos);
+    bool truth;
+    if (!word_value || !same_value(word_value, &site.value) || !int_condition(r, n, site, condition, &truth)) return nullptr;
+    *computed = true;
+    const Cell* branch = branch_taken(r, n, truth);
+    return branch ? leaf_value(r, branch) : &g_none_value;
+}
+
+uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
+
+// The body of the call whose frame is on top is a branch whose condition was computed: run from there as
+// run_function would run it.
+[[gnu::noinline]] void run_branch_body(const CallInfo& site, Code* c, const Cell* condition) {
+    CallValues values(site.context, stack_index(g_args.base));
+    g_frames.top[-1].header |= FRAME_RETURN_TARGET;
+    Cell* result = g_args.top;
+    Run r{c, node_series(c->node)->cells(), g_args.base};
+    const Node& n = *c->only;
+    {
+        BlockScope scope(&site.body);
+        g_current_block.w1 = c->start;
+        uint32_t next = branch_framed(r, n, c->sites[n.site], condition);
+        if (!unwind_pending() && (!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
+        if (!unwind_pending()) {
+            g_args.top = result + 1;
+            *g_args.base = *result;
+        }
+    }
+    if (unwind_pending()) {
+        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return;
+        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
+    }
+    frame_clear_return_target(g_frames.top - 1);
+}
+
 [[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     const Cell* v = read(r, n.ref, n.index, n.pos);
     if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
+    if (site.simple_args && site.callee == CALLEE_FUNCTION) {
+        // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a
+        // branch to one value then gives the result with no frame, which nobody could have seen.
+        Code* c = body_code(site);
+        Cell* cells = copy + 1;
+        uint32_t count = n.nchildren;
+        if (c && c->only && cells + count + site.nfill + 1 < g_args.end) {
+            const Node* args = r.code->nodes.data() + n.children;
+            const uint64_t* types = r.code->types.data() + site.types;
+            uint32_t i = 0;
+            for (; i < count; i++) {
+                if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) break;
+            }
+            if (i == count) {
+                const Cell* fill = r.code->fills.data() + site.fill;
+                for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
+                uint32_t p = count ? args[count - 1].end : n.pos + 1;
+                Cell condition;
+                bool computed;
+                if (const Cell* value = leaf_body(c, cells, &condition, &computed)) {
+                    *copy = *value;
+                    g_args.top = copy + 1;
+                    return p;
+                }
+                // The call as below, its cells already in place.
+                *copy = *v;
+                g_args.top = cells;
+                mark_frame(site.symbol, site.word_context, site.frame_kind);
+                g_args.top = cells + count + site.nfill;
+                if (computed) {
+                    run_branch_body(site, c, &condition);
+                } else {
+                    run_function(site);
+                }
+                if (unwind_pending()) return p;
+                unwind_frame();
+                *copy = *(g_args.top - 1);
+                g_args.top = copy + 1;
+                return p;
+            }
+        }
+    }
     push(v);
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     uint32_t p = fetch_args(r, n, site, copy, 0);
@@ -1264,48 +1392,17 @@ inline bool loop_goes_on(bool* passed) {
     return plain_operand(sub, *c->only);
 }
 
-[[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
-    const CallInfo& site = r.code->sites[n.site];
-    const Cell* word_value = read(r, n.ref, n.index, n.pos);
-    if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
+// A branch native in its frame: the condition given (when it was computed already) or evaluated now, then the
+// branch taken.
+[[gnu::noinline]] uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
     uint32_t blocks = n.kind == K_EITHER ? 2 : 1;
-    const Node& a = r.code->nodes.data()[n.children];
-    uint32_t p = a.end;
-    int32_t x;
-    bool logic;
-    Cell* slot = g_args.top;
-    if (a.simple && eval_simple_int(r, a, &x, &logic) &&
-        ((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) {
-        if (slot + 1 >= g_args.end) stack_overflow(slot + 1);
-        bool truth = !logic || x != 0;  // any integer is true
-        const Cell* branch = nullptr;
-        switch (n.kind) {
-            case K_IF: branch = truth ? r.cells + p : nullptr; break;
-            case K_UNLESS: branch = truth ? nullptr : r.cells + p; break;
-            default: branch = r.cells + p + (truth ? 0 : 1); break;
-        }
-        // A condition that runs no code, then a branch that runs none either: the native's frame would be
-        // seen by nobody, so it is left out.
-        const Cell* value = branch ? leaf_value(r, branch) : &g_none_value;
-        if (value) {
-            *slot = *value;
-            g_args.top = slot + 1;
-            return p + blocks;
-        }
-        // The condition, as the native's first argument.
-        mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
-        if (logic) {
-            set_logic(slot, truth);
-        } else {
-            set_integer(slot, x);
-        }
-        g_args.top = slot + 1;
-    } else {
-        mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
-        if (!control_argument(r, n, site, 0, &p)) {
-            if (unwind_pending()) return p;
-            return finish_plainly(r, site, 1, p);
-        }
+    uint32_t p = r.code->nodes.data()[n.children].end;
+    mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
+    if (condition) {
+        push(condition);
+    } else if (!control_argument(r, n, site, 0, &p)) {
+        if (unwind_pending()) return p;
+        return finish_plainly(r, site, 1, p);
     }
     const Cell* branch = nullptr;
     switch (n.kind) {
@@ -1322,6 +1419,23 @@ inline bool loop_goes_on(bool* passed) {
     }
     unwind_frame();
     return p + blocks;
+}
+
+[[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
+    const CallInfo& site = r.code->sites[n.site];
+    const Cell* word_value = read(r, n.ref, n.index, n.pos);
+    if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
+    Cell condition;
+    bool truth;
+    if (!int_condition(r, n, site, &condition, &truth)) return branch_framed(r, n, site, nullptr);
+    // A condition that runs no code, then a branch that runs none either: the native's frame would be seen by
+    // nobody, so it is left out.
+    const Cell* branch = branch_taken(r, n, truth);
+    if (const Cell* value = branch ? leaf_value(r, branch) : &g_none_value) {
+        push(value);
+        return r.code->nodes.data()[n.children].end + (n.kind == K_EITHER ? 2 : 1);
+    }
+    return branch_framed(r, n, site, &condition);
 }
 
 // The loop frame of a loop native: its result slot receives each run of the body, and break and continue
