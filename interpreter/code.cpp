@@ -1266,54 +1266,8 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     frame_clear_return_target(g_frames.top - 1);
 }
 
-[[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
-    const CallInfo& site = r.code->sites[n.site];
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
-    Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
-    if (site.simple_args && site.callee == CALLEE_FUNCTION) {
-        // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a
-        // branch to one value then gives the result with no frame, which nobody could have seen.
-        Code* c = body_code(site);
-        Cell* cells = copy + 1;
-        uint32_t count = n.nchildren;
-        if (c && c->only && cells + count + site.nfill + 1 < g_args.end) {
-            const Node* args = r.code->nodes.data() + n.children;
-            const uint64_t* types = r.code->types.data() + site.types;
-            uint32_t i = 0;
-            for (; i < count; i++) {
-                if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) break;
-            }
-            if (i == count) {
-                const Cell* fill = r.code->fills.data() + site.fill;
-                for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
-                uint32_t p = count ? args[count - 1].end : n.pos + 1;
-                Cell condition;
-                bool computed;
-                if (const Cell* value = leaf_body(c, cells, &condition, &computed)) {
-                    *copy = *value;
-                    g_args.top = copy + 1;
-                    return p;
-                }
-                // The call as below, its cells already in place.
-                *copy = *v;
-                g_args.top = cells;
-                mark_frame(site.symbol, site.word_context, site.frame_kind);
-                g_args.top = cells + count + site.nfill;
-                if (computed) {
-                    run_branch_body(site, c, &condition);
-                } else {
-                    run_function(site);
-                }
-                if (unwind_pending()) return p;
-                unwind_frame();
-                *copy = *(g_args.top - 1);
-                g_args.top = copy + 1;
-                return p;
-            }
-        }
-    }
-    push(v);
+// A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
+[[gnu::noinline]] uint32_t call_framed(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     uint32_t p = fetch_args(r, n, site, copy, 0);
     if (unwind_pending()) return p;
@@ -1337,6 +1291,64 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     *copy = *(g_args.top - 1);
     g_args.top = copy + 1;
     return p;
+}
+
+// A call of a function! whose cells (arguments, then refinements and locals) stand above the function's copy
+// already: its frame, then its body (a branch whose condition was computed when condition is given).
+[[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Code* c, Cell* copy, uint32_t count,
+                                         const Cell* condition, uint32_t p) {
+    g_args.top = copy + 1;
+    mark_frame(site.symbol, site.word_context, site.frame_kind);
+    g_args.top = copy + 1 + count + site.nfill;
+    if (condition) {
+        run_branch_body(site, c, condition);
+    } else {
+        run_function(site);
+    }
+    if (unwind_pending()) return p;
+    unwind_frame();
+    *copy = *(g_args.top - 1);
+    g_args.top = copy + 1;
+    return p;
+}
+
+[[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
+    const CallInfo& site = r.code->sites[n.site];
+    const Cell* v = read(r, n.ref, n.index, n.pos);
+    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
+    Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
+    if (copy + 1 + n.nchildren + site.nfill + 1 >= g_args.end) stack_overflow(copy + 1);
+    *copy = *v;
+    if (!site.simple_args || site.callee != CALLEE_FUNCTION) {
+        g_args.top = copy + 1;
+        return call_framed(r, n, site, copy);
+    }
+    // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a branch
+    // to one value then gives the result with no frame, which nobody could have seen.
+    Code* c = body_code(site);
+    Cell* cells = copy + 1;
+    const Node* args = r.code->nodes.data() + n.children;
+    const uint64_t* types = r.code->types.data() + site.types;
+    uint32_t count = n.nchildren;
+    for (uint32_t i = 0; i < count; i++) {
+        if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+            g_args.top = copy + 1;
+            return call_framed(r, n, site, copy);
+        }
+    }
+    const Cell* fill = r.code->fills.data() + site.fill;
+    for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
+    uint32_t p = count ? args[count - 1].end : n.pos + 1;
+    Cell condition;
+    bool computed = false;
+    if (c && c->only) {
+        if (const Cell* value = leaf_body(c, cells, &condition, &computed)) {
+            *copy = *value;
+            g_args.top = copy + 1;
+            return p;
+        }
+    }
+    return call_in_place(site, c, copy, count, computed ? &condition : nullptr, p);
 }
 
 // --- control natives run in place
