@@ -696,10 +696,11 @@ void run_code_scoped(Code* c, Cell* locals, bool to_slot);
 uint32_t exec_expr(Run& r, const Node& n);
 uint32_t exec_primary(Run& r, const Node& n);
 uint32_t exec_call(Run& r, const Node& n);
+uint32_t exec_set(Run& r, const Node& n);
 
 // A call goes straight to its runner; anything else through exec_primary's switch.
 [[gnu::always_inline]] inline uint32_t exec_primary_or_call(Run& r, const Node& n) {
-    return n.kind == K_CALL ? exec_call(r, n) : exec_primary(r, n);
+    return n.kind == K_CALL ? exec_call(r, n) : n.kind == K_SET ? exec_set(r, n) : exec_primary(r, n);
 }
 
 // The value a word of the code holds now (null when it cannot be read).
@@ -1504,6 +1505,28 @@ inline void leave_loop() {
             if (repeat) set_integer(write_slot(r, site.loop_ref, site.loop_word), int32_t(i));
             stack_reset();
             if (!c || !c->valid) c = loop_code(r, body, &locals);
+            if (c && c->only) {
+                // A body of one expression, as run_code_scoped runs it.
+                Cell* result = g_args.top;
+                Run b{c, node_series(c->node)->cells(), locals};
+                const Node& only = *c->only;
+                g_current_block.w1 = c->start;
+                uint32_t next = eval_arg(b, only);
+                if (unwind_pending()) {
+                    if (!loop_goes_on(&passed)) break;
+                    continue;
+                }
+                if ((!c->valid || next != only.end) && next < c->end) {
+                    eval_block_from(next, c->end, result);
+                    if (unwind_pending()) {
+                        if (!loop_goes_on(&passed)) break;
+                        continue;
+                    }
+                }
+                g_args.top = result + 1;
+                *g_args.base = *result;
+                continue;
+            }
             if (c) {
                 run_code_scoped(c, locals, true);
             } else {
