@@ -80,6 +80,7 @@ struct Node {
     RefKind term_ref;  // the word at end, when term is set
     bool term;         // the cell at end is a word, which may have become an operator since
     bool simple;       // a literal or word, then arithmetic and comparison operators over literals and words
+    bool binary;       // simple: one slot word, one operator, a slot word or literal; no word after it
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
@@ -321,6 +322,9 @@ private:
             node.term = true;
             node.term_ref = ref_of(cells_ + p, &node.term_index);
         }
+        auto slot = [](Operand o) { return o == OPERAND_LOCAL || o == OPERAND_GLOBAL; };
+        node.binary = node.simple && !node.term && ops.size() == 1 && slot(node.operand) && ops[0].arith != A_NONE &&
+                      (slot(ops[0].right_operand) || ops[0].right_operand == OPERAND_LITERAL);
         return n;
     }
 
@@ -878,7 +882,47 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 // A simple node whose operands are all integers and whose operators stay within 32-bit integers, the last
 // one possibly a comparison: its value in a register until the end. False when it is not so now (nothing
 // is done then; the general evaluation below takes it, floats, overflows and all).
+// eval_simple_int for a binary node (see Node::binary).
+[[gnu::always_inline]] inline bool eval_binary_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
+    const OpSite& op = r.code->ops.data()[n.ops];
+    const Cell* a = n.operand == OPERAND_LOCAL ? r.locals + n.operand_at : global_cells() + n.operand_at;
+    const Cell* b = op.right_operand == OPERAND_LITERAL ? r.cells + op.right_at
+                    : op.right_operand == OPERAND_LOCAL ? r.locals + op.right_at
+                                                        : global_cells() + op.right_at;
+    if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER) return false;
+    const Cell* o = read(r, op.ref, op.index, op.pos);
+    if (!o || !same_value(o, &op.value)) return false;
+    int32_t x = int32_t(a->w2), y = int32_t(b->w2);
+    bool truth = false, overflow = false;
+    switch (op.arith) {
+        case A_ADD: overflow = __builtin_add_overflow(x, y, &x); break;
+        case A_SUB: overflow = __builtin_sub_overflow(x, y, &x); break;
+        case A_MUL: overflow = __builtin_mul_overflow(x, y, &x); break;
+        case A_DIV:
+            if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
+            x /= y;
+            break;
+        case A_REM:
+            if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+            x %= y;
+            break;
+        case A_EQ:
+        case A_SEQ: x = x == y, truth = true; break;
+        case A_NE: x = x != y, truth = true; break;
+        case A_LT: x = x < y, truth = true; break;
+        case A_GT: x = x > y, truth = true; break;
+        case A_LE: x = x <= y, truth = true; break;
+        case A_GE: x = x >= y, truth = true; break;
+        default: return false;
+    }
+    if (overflow) return false;
+    *out = x;
+    *logic = truth;
+    return true;
+}
+
 [[gnu::always_inline]] inline bool eval_simple_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
+    if (n.binary) return eval_binary_int(r, n, out, logic);
     int32_t x, y;
     if (!int_operand(r, n.operand, n.operand_at, &x)) return false;
     const OpSite* op = r.code->ops.data() + n.ops;
@@ -1034,8 +1078,10 @@ uint32_t exec_op(Run& r, const OpSite& op, Cell* start) {
         const Node& right = r.code->nodes.data()[op.right];
         const Cell* cell = r.cells + rp;
         const Cell* value = cell;
-        if (cell_is(cell, TYPE_WORD)) {
-            value = right.kind == K_WORD || right.kind == K_CALL ? read(r, right.ref, right.index, rp) : word_slot(cell);
+        if (right.kind == K_CALL) {
+            value = nullptr;  // a call (its runner checks that the word still holds the function)
+        } else if (cell_is(cell, TYPE_WORD)) {
+            value = right.kind == K_WORD ? read(r, right.ref, right.index, rp) : word_slot(cell);
         }
         // A number on the right: no call needed.
         if (value && fast_compute(op.fast, op.cmp, start, value)) {
@@ -1244,7 +1290,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 
 // The body of the call whose frame is on top is a branch whose condition was computed: run from there as
 // run_function would run it.
-[[gnu::noinline]] void run_branch_body(const CallInfo& site, Code* c, const Cell* condition) {
+[[gnu::always_inline]] inline void run_branch_body(const CallInfo& site, Code* c, const Cell* condition) {
     CallValues values(site.context, stack_index(g_args.base));
     g_frames.top[-1].header |= FRAME_RETURN_TARGET;
     Cell* result = g_args.top;
