@@ -1010,6 +1010,8 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     return eval_simple(sub, c->nodes[c->tops[0]], out);
 }
 
+bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
+
 // The integer value of a paren of the code holding one simple expression over integers.
 [[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) {
     const Cell* paren = r.cells + at;
@@ -1019,7 +1021,13 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
     Run sub{c, node_series(c->node)->cells(), locals};
     bool logic;
-    return eval_simple_int(sub, *c->only, out, &logic) && !logic;
+    if (c->only->binary) return eval_binary_int(sub, *c->only, out, &logic) && !logic;
+    return eval_general_int(sub, *c->only, out, &logic) && !logic;
+}
+
+// eval_simple_int out of line, for a paren holding more than one operator.
+[[gnu::noinline]] bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
+    return eval_simple_int(r, n, out, logic);
 }
 
 // The value of an expression that runs no code and raises nothing, parens of such included, as eval.cpp's
