@@ -81,6 +81,7 @@ struct Node {
     bool term;         // the cell at end is a word, which may have become an operator since
     bool simple;       // a literal or word, then arithmetic and comparison operators over literals and words
     bool binary;       // simple: one slot word, one operator, a slot word or literal; no word after it
+    bool direct;       // a call of a function! whose arguments are all simple (see exec_call)
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
@@ -507,6 +508,7 @@ private:
             bool simple = args.size() == arity;
             for (uint32_t i = 0; i < args.size(); i++) simple = simple && c_.nodes[c_.nodes[n].children + i].simple;
             c_.sites[c_.nodes[n].site].simple_args = simple;
+            c_.nodes[n].direct = simple && c_.sites[c_.nodes[n].site].callee == CALLEE_FUNCTION;
         }
     }
 
@@ -700,11 +702,13 @@ void run_code_scoped(Code* c, Cell* locals, bool to_slot);
 uint32_t exec_expr(Run& r, const Node& n);
 uint32_t exec_primary(Run& r, const Node& n);
 uint32_t exec_call(Run& r, const Node& n);
+uint32_t call_general(Run& r, const Node& n);
 uint32_t exec_set(Run& r, const Node& n);
 
 // A call goes straight to its runner; anything else through exec_primary's switch.
 [[gnu::always_inline]] inline uint32_t exec_primary_or_call(Run& r, const Node& n) {
-    return n.kind == K_CALL ? exec_call(r, n) : n.kind == K_SET ? exec_set(r, n) : exec_primary(r, n);
+    if (n.kind == K_CALL) return n.direct ? exec_call(r, n) : call_general(r, n);
+    return n.kind == K_SET ? exec_set(r, n) : exec_primary(r, n);
 }
 
 // The value a word of the code holds now (null when it cannot be read).
@@ -972,7 +976,8 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 [[gnu::always_inline]] inline bool eval_simple(const Run& r, const Node& n, Cell* out) {
     int32_t x;
     bool logic;
-    if (eval_simple_int(r, n, &x, &logic)) {
+    // A lone operand is copied as it is: only operators gain from the integer path.
+    if (n.nops && eval_simple_int(r, n, &x, &logic)) {
         if (logic) {
             set_logic(out, x != 0);
         } else {
@@ -1224,7 +1229,7 @@ private:
     uint32_t saved_;
 };
 
-void run_function(const CallInfo& site) {
+[[gnu::always_inline]] inline void run_function(const CallInfo& site) {
     CallValues values(site.context, stack_index(g_args.base));
     g_frames.top[-1].header |= FRAME_RETURN_TARGET;
     Code* c = code_of(cell_series(&site.body));
@@ -1322,7 +1327,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 }
 
 // A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
-[[gnu::noinline]] uint32_t call_framed(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
+[[gnu::always_inline]] inline uint32_t call_in_frame(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     uint32_t p = fetch_args(r, n, site, copy, 0);
     if (unwind_pending()) return p;
@@ -1367,6 +1372,21 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     return p;
 }
 
+[[gnu::noinline]] uint32_t call_framed(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
+    return call_in_frame(r, n, site, copy);
+}
+
+// A call whose arguments are not all simple, or of a function that is not an interpreted function!.
+[[gnu::noinline]] uint32_t call_general(Run& r, const Node& n) {
+    const CallInfo& site = r.code->sites[n.site];
+    const Cell* v = read(r, n.ref, n.index, n.pos);
+    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
+    Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
+    push(v);
+    return call_in_frame(r, n, site, copy);
+}
+
+// A call of a function! whose arguments are all simple (Node::direct).
 [[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     const Cell* v = read(r, n.ref, n.index, n.pos);
@@ -1374,10 +1394,6 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
     if (copy + 1 + n.nchildren + site.nfill + 1 >= g_args.end) stack_overflow(copy + 1);
     *copy = *v;
-    if (!site.simple_args || site.callee != CALLEE_FUNCTION) {
-        g_args.top = copy + 1;
-        return call_framed(r, n, site, copy);
-    }
     // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a branch
     // to one value then gives the result with no frame, which nobody could have seen.
     Code* c = body_code(site);
@@ -1461,7 +1477,7 @@ inline bool loop_goes_on(bool* passed) {
 
 // A branch native in its frame: the condition given (when it was computed already) or evaluated now, then the
 // branch taken.
-[[gnu::noinline]] uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
+[[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
     uint32_t blocks = n.kind == K_EITHER ? 2 : 1;
     uint32_t p = r.code->nodes.data()[n.children].end;
     mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
@@ -1488,13 +1504,17 @@ inline bool loop_goes_on(bool* passed) {
     return p + blocks;
 }
 
+[[gnu::noinline]] uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
+    return branch_in_frame(r, n, site, condition);
+}
+
 [[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     const Cell* word_value = read(r, n.ref, n.index, n.pos);
     if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
     Cell condition;
     bool truth;
-    if (!int_condition(r, n, site, &condition, &truth)) return branch_framed(r, n, site, nullptr);
+    if (!int_condition(r, n, site, &condition, &truth)) return branch_in_frame(r, n, site, nullptr);
     // A condition that runs no code, then a branch that runs none either: the native's frame would be seen by
     // nobody, so it is left out.
     const Cell* branch = branch_taken(r, n, truth);
@@ -1721,7 +1741,7 @@ uint32_t exec_primary(Run& r, const Node& n) {
             push(v);
             return n.pos + 1;
         }
-        case K_CALL: return exec_call(r, n);
+        case K_CALL: return n.direct ? exec_call(r, n) : call_general(r, n);
         case K_SET: return exec_set(r, n);
         case K_PAREN: return exec_paren(r, n);
         case K_IF:
