@@ -408,11 +408,30 @@ private:
     void decode_child(const Cell* block);
 
     // A spec that building an argument cache could refuse stays for the plain call to refuse, at its time.
+    // So does one whose type words have no value yet (a native made before the typesets its spec names).
     static bool spec_is_sound(const Cell* fn) {
         Series* spec = node_series(function_spec_node(fn));
         for (uint32_t i = 0; i < spec->cell_count(); i++) {
             const Cell* c = spec->cells() + i;
             if (cell_is(c, TYPE_SET_WORD) && symbol_resolve(word_symbol(c)) != g_sym[SYM_RETURN]) return false;
+            if (cell_is(c, TYPE_BLOCK) && !types_are_ready(c)) return false;
+        }
+        return true;
+    }
+
+    static bool types_are_ready(const Cell* types) {
+        Series* s = cell_series(types);
+        for (uint32_t i = series_index(types); i < s->used(); i++) {
+            const Cell* v = s->cells() + i;
+            if (cell_is(v, TYPE_WORD)) v = word_slot(v);
+            if (!v) return false;
+            switch (cell_type(v)) {
+                case TYPE_DATATYPE:
+                case TYPE_TYPESET:
+                case TYPE_WORD:
+                case TYPE_BLOCK: break;
+                default: return false;
+            }
         }
         return true;
     }

@@ -83,6 +83,17 @@ TEST(BootModes, BothWaysLeaveTheSameGlobalWords) {
     EXPECT_EQ(global_words(), from_sources);
 }
 
+// The built-in scripts run with every block decoded on its first run: a call site met before the typesets its
+// native's spec names exist must not be refused when the block is decoded.
+TEST(BootModes, DecodingEveryBlockOnItsFirstRunLeavesTheSameGlobalWords) {
+    std::filesystem::path dump = unique_temporary_path("zol-globals");
+    int status = run_self("BootModes.DumpGlobalWords", "ZOL_CODE=always ZOL_DUMP_GLOBALS='" + dump.string() + "'");
+    ASSERT_EQ(status, 0);
+    std::string decoded = read_whole(dump);
+    std::filesystem::remove(dump);
+    EXPECT_EQ(global_words(), decoded);
+}
+
 TEST(BootImage, StageZeroWritesTheSameBytesFromTheSameScripts) {
     std::filesystem::path out = unique_temporary_path("zol-image");
     std::string command = "'" + std::string(ZOL_STAGE0) + "' '" + out.string() + "' '" + ZOL_SOURCE_DIR + "'";
