@@ -25,14 +25,15 @@ struct Page {
     uint32_t recip;   // 2^32 / slot, rounded up: the slot of an offset without a division
     bool waiting;     // marked at the last collection and not swept since
     bool listed;      // on its class's list of pages with freed slots
-    Series* free;     // freed slots of this page, chained through their first word
+    Series* free;     // freed slots of this page (see chain)
     Page* next;       // every page of the class
     Page* next_free;  // the class's pages with freed slots
     Page* next_sweep; // the class's pages waiting for their sweep
     uint64_t used[WORDS];
     uint64_t marks[WORDS];
 };
-constexpr uint32_t FIRST = (sizeof(Page) + 15) & ~15u;
+// The first slot starts on a cache line, so that a slot of 64 bytes (the header and two cells) is one line.
+constexpr uint32_t FIRST = (sizeof(Page) + 63) & ~63u;
 static_assert((PAGE_BYTES - FIRST) / (sizeof(Series) + 16) <= MAX_SLOTS);
 
 struct Class {
@@ -46,6 +47,7 @@ Class g_classes[CLASSES];
 uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
 Release g_release = nullptr;
+Release g_forget = nullptr;
 
 inline Page* page_of(const Series* s) {
     return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
@@ -58,7 +60,13 @@ inline uint32_t index_of(Page* p, const Series* s) {
     ZOL_ASSERT(i * p->slot == offset && i < p->count);
     return i;
 }
-inline Series*& chained(Series* s) { return *reinterpret_cast<Series**>(s); }
+// Freed slots are chained through the word of the decoded form, which a freed buffer no longer has; the
+// header's node stays, for the slot's next buffer.
+inline Series* chained(const Series* s) { return static_cast<Series*>(s->code); }
+inline void chain(Page* p, Series* s) {
+    s->code = p->free;
+    p->free = s;
+}
 
 void list_free(Class& c, Page* p) {
     if (p->listed || p == c.current) return;
@@ -92,13 +100,16 @@ void sweep_page(Page* p) {
         p->marks[w] = 0;
         if (!dead) continue;
         p->used[w] &= ~dead;
+        // Every dead slot's header is read and written below: ask for them all first.
+        for (uint64_t ahead = dead; ahead; ahead &= ahead - 1) {
+            __builtin_prefetch(slot_at(p, w * 64 + uint32_t(__builtin_ctzll(ahead))), 1);
+        }
         while (dead) {
             uint32_t i = w * 64 + uint32_t(__builtin_ctzll(dead));
             dead &= dead - 1;
             Series* s = slot_at(p, i);
             g_release(s);
-            chained(s) = p->free;
-            p->free = s;
+            chain(p, s);
             freed++;
         }
     }
@@ -136,8 +147,9 @@ Page* refill(Class& c, uint32_t klass) {
 
 }  // namespace
 
-void init(Release release) {
+void init(Release release, Release forget) {
     g_release = release;
+    g_forget = forget;
     uint32_t k = 0;
     for (uint32_t size = 0; size <= MAX_SMALL; size += 16) {
         while (CLASS_SIZES[k] < size) k++;
@@ -151,21 +163,21 @@ Series* alloc(uint32_t size) {
     Class& c = g_classes[klass];
     Page* p = c.current;
     Series* s;
-    if (p && p->free) {
-        s = p->free;
-        p->free = chained(s);
-    } else if (p && p->fresh < p->count) {
-        s = slot_at(p, p->fresh++);
-    } else {
+    if (!p || (!p->free && p->fresh == p->count)) {
         p = refill(c, klass);
         if (!p) return nullptr;
         c.current = p;
-        if (p->free) {
-            s = p->free;
-            p->free = chained(s);
-        } else {
-            s = slot_at(p, p->fresh++);
-        }
+    }
+    if (p->free) {
+        s = p->free;
+        p->free = chained(s);
+        // The next allocation of the class reads the next free slot's chain word: fetch it now, so that it
+        // does not wait for memory then.
+        __builtin_prefetch(p->free, 1);
+    } else {
+        s = slot_at(p, p->fresh++);
+        s->node = 0;
+        __builtin_prefetch(slot_at(p, p->fresh), 1);
     }
     take(p, s);
     s->flags = SER_PAGED;
@@ -181,8 +193,7 @@ void free(Series* s) {
     p->used[i / 64] &= ~bit;
     p->marks[i / 64] &= ~bit;
     p->live--;
-    chained(s) = p->free;
-    p->free = s;
+    chain(p, s);
     list_free(g_classes[p->klass], p);
 }
 
@@ -235,6 +246,7 @@ bool release_empty() {
         while (Page* p = *at) {
             p->listed = false;
             if (p->live == 0 && p != c.current) {
+                for (uint32_t i = 0; i < p->fresh; i++) g_forget(slot_at(p, i));
                 *at = p->next;
                 std::free(p);
                 g_page_bytes -= PAGE_BYTES;
