@@ -192,7 +192,9 @@ Series* big_alloc(uint64_t size) {
 Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool heap = false) {
     if (unit == 0 || count > MAX_BUFFER_SIZE / unit) out_of_memory();
     uint64_t size = round_up(count * unit, 16);
-    if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
+    // An empty block (a leaf of a tree, a block to be filled later) takes no data area: most stay empty,
+    // and the first append grows it like any full block.
+    if (size < MIN_BUFFER_SIZE && unit != sizeof(Cell)) size = MIN_BUFFER_SIZE;
     gc_entry(size + BUFFER_OVERHEAD);
     if (injected_failure()) out_of_memory();
     Series* s = !heap && pages::small(size) ? small_alloc(uint32_t(size)) : big_alloc(size);
@@ -257,8 +259,7 @@ void forget_slot(Series* s) {
 // handed back through old_out, untouched.
 Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
     Series* old = g_nodes[node];
-    if (new_size == 0) new_size = uint64_t(old->size) * 2;
-    if (new_size < 1) out_of_memory();
+    if (new_size == 0) new_size = old->size ? uint64_t(old->size) * 2 : MIN_BUFFER_SIZE;
     uint32_t unit = old->unit();
     Series* fresh = alloc_buffer(new_size / unit, unit, 0, old->flags & SER_HEAP);
     if (fresh->node) node_unbind(fresh->node);

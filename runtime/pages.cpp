@@ -8,12 +8,12 @@ namespace zol::pages {
 
 namespace {
 
-// Data sizes of the classes: steps of 16 bytes up to 128, then of 32, then of 64.
-constexpr uint32_t CLASS_SIZES[] = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
+// Data sizes of the classes: none (empty blocks), then steps of 16 bytes up to 128, then of 32, then of 64.
+constexpr uint32_t CLASS_SIZES[] = {0, 16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
 constexpr uint32_t CLASSES = sizeof CLASS_SIZES / sizeof CLASS_SIZES[0];
 static_assert(CLASS_SIZES[CLASSES - 1] == MAX_SMALL);
 
-constexpr uint32_t MAX_SLOTS = PAGE_BYTES / (sizeof(Series) + 16);
+constexpr uint32_t MAX_SLOTS = PAGE_BYTES / sizeof(Series);
 constexpr uint32_t WORDS = (MAX_SLOTS + 63) / 64;
 
 struct Page {
@@ -34,7 +34,7 @@ struct Page {
 };
 // The first slot starts on a cache line, so that a slot of 64 bytes (the header and two cells) is one line.
 constexpr uint32_t FIRST = (sizeof(Page) + 63) & ~63u;
-static_assert((PAGE_BYTES - FIRST) / (sizeof(Series) + 16) <= MAX_SLOTS);
+static_assert((PAGE_BYTES - FIRST) / sizeof(Series) <= MAX_SLOTS);
 
 struct Class {
     Page* current = nullptr;  // where slots are taken from
