@@ -190,7 +190,8 @@ Series* big_alloc(uint64_t size) {
 // A buffer of count units with no node yet (heap: one the collector never frees). This is where the
 // collector may run.
 Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool heap = false) {
-    if (unit == 0 || count > MAX_BUFFER_SIZE / unit) out_of_memory();
+    // Without a division: a count within the limit times a 32-bit unit cannot overflow 64 bits.
+    if (unit == 0 || count > MAX_BUFFER_SIZE || count * unit > MAX_BUFFER_SIZE) out_of_memory();
     uint64_t size = round_up(count * unit, 16);
     // An empty block (a leaf of a tree, a block to be filled later) takes no data area: most stay empty,
     // and the first append grows it like any full block.

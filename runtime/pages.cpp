@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace zol::pages {
 
 namespace {
@@ -46,6 +48,56 @@ struct Class {
 Class g_classes[CLASSES];
 uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
+
+// Pages are cut from chunks of address space mapped straight from the system, aligned to their size and
+// backed by large pages where it can: a page costs no fault of its own when first touched. A chunk is
+// never given back while the runtime runs; a page freed when memory is short gives back its memory and
+// waits, as a free frame, to be a page again.
+constexpr size_t CHUNK_BYTES = size_t(2) << 20;
+static_assert(CHUNK_BYTES % PAGE_BYTES == 0);
+
+struct Chunk {
+    uint8_t* base;
+    size_t cut;  // bytes of it cut into pages so far
+    Chunk* next;
+};
+Chunk* g_chunks = nullptr;  // the newest first: pages are cut from it
+
+struct Frame {
+    Frame* next;
+};
+Frame* g_free_frames = nullptr;
+
+// Room for a page: a free frame, the next page of the newest chunk, or the first of a new chunk.
+void* take_frame() {
+    if (Frame* f = g_free_frames) {
+        g_free_frames = f->next;
+        return f;
+    }
+    if (!g_chunks || g_chunks->cut == CHUNK_BYTES) {
+        auto* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk)));
+        if (!chunk) return nullptr;
+        chunk->base = static_cast<uint8_t*>(platform::map_aligned_pages(CHUNK_BYTES, CHUNK_BYTES));
+        if (!chunk->base) {
+            std::free(chunk);
+            return nullptr;
+        }
+        chunk->cut = 0;
+        chunk->next = g_chunks;
+        g_chunks = chunk;
+    }
+    void* page = g_chunks->base + g_chunks->cut;
+    g_chunks->cut += PAGE_BYTES;
+    return page;
+}
+
+// A page no longer used: its memory goes back to the system, its address space waits for the next page.
+void give_frame(void* page) {
+    platform::discard_pages(page, PAGE_BYTES);
+    auto* f = static_cast<Frame*>(page);
+    f->next = g_free_frames;
+    g_free_frames = f;
+}
 Release g_release = nullptr;
 Release g_forget = nullptr;
 
@@ -76,7 +128,7 @@ void list_free(Class& c, Page* p) {
 }
 
 Page* new_page(uint32_t klass) {
-    void* memory = std::aligned_alloc(PAGE_BYTES, PAGE_BYTES);
+    void* memory = take_frame();
     if (!memory) return nullptr;
     auto* p = static_cast<Page*>(memory);
     std::memset(p, 0, sizeof(Page));
@@ -248,7 +300,7 @@ bool release_empty() {
             if (p->live == 0 && p != c.current) {
                 for (uint32_t i = 0; i < p->fresh; i++) g_forget(slot_at(p, i));
                 *at = p->next;
-                std::free(p);
+                give_frame(p);
                 g_page_bytes -= PAGE_BYTES;
                 any = true;
                 continue;
@@ -261,14 +313,13 @@ bool release_empty() {
 }
 
 void release_all() {
-    for (Class& c : g_classes) {
-        for (Page* p = c.all; p;) {
-            Page* next = p->next;
-            std::free(p);
-            p = next;
-        }
-        c = Class{};
+    for (Class& c : g_classes) c = Class{};
+    while (Chunk* chunk = g_chunks) {
+        g_chunks = chunk->next;
+        platform::unmap_pages(chunk->base, CHUNK_BYTES);
+        std::free(chunk);
     }
+    g_free_frames = nullptr;
     g_page_bytes = 0;
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/gc.h"
 #include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/pages.h"
 #include "runtime/valuestore.h"
 #include "tests/support.h"
 
@@ -166,6 +167,42 @@ TEST_F(GcTest, ASlotKeepsItsNodeForItsNextBufferOnly) {
         EXPECT_FALSE(node_in_use(fresh)) << step.what;
         for (uint32_t n : kept) EXPECT_NE(fresh, n) << step.what;
         node_free(fresh);
+    }
+}
+
+// Pages emptied by a collection are given back when memory runs short, and their room makes pages again:
+// what is placed there afterwards reads back whole, in every size class the pages were taken from.
+TEST_F(GcTest, EmptyPagesAreGivenBackAndTheirRoomReused) {
+    if (!pages::ENABLED) GTEST_SKIP() << "sanitizer builds place no buffer in pages";
+    const uint32_t cells[] = {0, 2, 9, 30};  // four size classes, the largest near the biggest slot
+    auto fill = [&](Cell* holder, int round) {
+        new_block(holder, 4000);
+        for (int i = 0; i < 4000; i++) {
+            Cell b;
+            uint32_t n = cells[i % 4];
+            new_block(&b, n);
+            for (uint32_t k = 0; k < n; k++) append(&b, integer(round * 100000 + i * 32 + int(k)));
+            append(holder, b);
+        }
+    };
+    {
+        GcRoot first;
+        fill(first.get(), 1);
+    }
+    gc_collect();
+    uint64_t before = pages::page_bytes();
+    EXPECT_TRUE(memory_release_reserve());
+    EXPECT_LT(pages::page_bytes(), before) << "the emptied pages went back";
+    GcRoot second;
+    fill(second.get(), 2);
+    gc_collect();
+    Series* holder = cell_series(second.get());
+    ASSERT_EQ(holder->cell_count(), 4000u);
+    for (int i = 0; i < 4000; i++) {
+        const Cell* b = holder->cells() + i;
+        uint32_t n = cells[i % 4];
+        ASSERT_EQ(cell_series(b)->cell_count(), n) << i;
+        for (uint32_t k = 0; k < n; k++) ASSERT_EQ(cell_int(cell_series(b)->cells() + k), 200000 + i * 32 + int(k)) << i;
     }
 }
 
