@@ -18,6 +18,7 @@ void (*g_mark_hashtable)(uint32_t table) = nullptr;
 void (*g_mark_code)(void* code) = nullptr;
 
 bool g_gc_enabled = false;
+uint64_t g_gc_due = 0;
 uint32_t g_root_block = 0;
 
 namespace {
@@ -29,6 +30,8 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 9696;
 bool g_collecting = false;
 bool g_stress = false;
 uint64_t g_threshold = MIN_THRESHOLD;
+
+void set_due() { g_gc_due = g_stress ? 0 : g_threshold; }
 GcStats g_stats{};
 uint64_t g_marked_bytes = 0;  // footprints of the buffers marked by the collection running
 // Runtime state lives until the process ends: never destroyed, so nothing is freed under code still running
@@ -171,9 +174,13 @@ void gc_init() {
     auto stress = platform::get_env("ZOL_GC_STRESS");
     g_stress = stress && *stress == "1";
     g_threshold = MIN_THRESHOLD;
+    set_due();
 }
 
-void gc_set_stress(bool on) { g_stress = on; }
+void gc_set_stress(bool on) {
+    g_stress = on;
+    set_due();
+}
 bool gc_stress() { return g_stress; }
 
 namespace {
@@ -206,6 +213,7 @@ void collect(bool lazy) {
     g_stats.freed_last = before > live ? before - live : 0;
     // Collect again once as much has been allocated as survived, so the cost stays proportional.
     g_threshold = g_marked_bytes > MIN_THRESHOLD ? g_marked_bytes : MIN_THRESHOLD;
+    set_due();
     g_stats.collections++;
     g_stats.last_pause_ns = platform::monotonic_nanoseconds() - started;
     g_stats.total_pause_ns += g_stats.last_pause_ns;

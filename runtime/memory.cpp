@@ -196,7 +196,7 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool he
     // An empty block (a leaf of a tree, a block to be filled later) takes no data area: most stay empty,
     // and the first append grows it like any full block.
     if (size < MIN_BUFFER_SIZE && unit != sizeof(Cell)) size = MIN_BUFFER_SIZE;
-    gc_entry(size + BUFFER_OVERHEAD);
+    if (g_stats.allocated_since_gc + size + BUFFER_OVERHEAD >= g_gc_due) gc_entry(size + BUFFER_OVERHEAD);
     if (injected_failure()) out_of_memory();
     Series* s = !heap && pages::small(size) ? small_alloc(uint32_t(size)) : big_alloc(size);
     if (!s) out_of_memory();
