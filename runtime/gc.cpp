@@ -23,7 +23,10 @@ uint32_t g_root_block = 0;
 
 namespace {
 
-constexpr uint64_t MIN_THRESHOLD = 8u << 20;  // bytes allocated before the first collection
+// Bytes allocated before the first collection, and the least between two: small enough that a program with
+// little live data stays small (its heap is the live data and this much garbage), large enough that a
+// collection, which costs about its live data, stays rare.
+constexpr uint64_t MIN_THRESHOLD = 4u << 20;
 constexpr int MAX_CALLBACKS = 100;
 constexpr uint32_t ROOT_BLOCK_CELLS = 9696;
 
