@@ -196,7 +196,7 @@ void unmap_pages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes);
 }
 
-void* map_aligned_pages(size_t bytes, size_t align) {
+void* map_aligned_pages(size_t bytes, size_t align, bool large) {
     // Map align more than asked, then give back what lies before the aligned start and after its end.
     auto* p = static_cast<uint8_t*>(map_pages(bytes + align));
     if (!p) return nullptr;
@@ -205,7 +205,7 @@ void* map_aligned_pages(size_t bytes, size_t align) {
     size_t after = size_t(p + bytes + align - (start + bytes));
     if (after) munmap(start + bytes, after);
 #ifdef MADV_HUGEPAGE
-    madvise(start, bytes, MADV_HUGEPAGE);  // a hint: without large pages the memory works the same
+    if (large) madvise(start, bytes, MADV_HUGEPAGE);  // a hint: without large pages the memory works the same
 #endif
     return start;
 }
