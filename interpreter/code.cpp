@@ -1688,9 +1688,13 @@ inline void leave_loop() {
     Cell block = *value;
     stack_mark_call(&g_word[W_BODY]);
     uint32_t start = series_index(&block), end = cell_series(&block)->cell_count();
-    GcRoot out;
-    set_series(out.get(), TYPE_BLOCK, series_alloc_cells(end > start ? end - start : 1));
+    // A decoded block knows how many values it gives: the result takes no room for the cells of its
+    // expressions (a node of two calls is two cells, not the eight of its source).
     Code* c = code_of(cell_series(&block));
+    uint32_t room = c && c->start == start ? uint32_t(c->tops.size()) : end - start;
+    GcRoot out;
+    set_series(out.get(), TYPE_BLOCK, series_alloc_cells(room ? room : 1));
+    c = code_of(cell_series(&block));
     Cell* locals = r.locals;
     bool decoded = c && c->start == start;
     if (decoded && c->context != r.code->context && c->context) decoded = (locals = running_locals(c->context));

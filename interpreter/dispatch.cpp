@@ -251,7 +251,20 @@ void entry_length_q(const int32_t*) {
 }
 
 void entry_move(const int32_t* refs) { result(action_of<ACT_MOVE>(arg(0))(arg(0), arg(1), ref_arg(refs, 0))); }
-void entry_pick(const int32_t*) { result(action_of<ACT_PICK>(arg(0))(arg(0), pick_index(), arg(1))); }
+void entry_pick(const int32_t*) {
+    // An integer index into a block, the common case, reads the cell at once: what the block's pick action
+    // answers, without its dispatch.
+    const Cell* s = arg(0);
+    if (cell_is(s, TYPE_BLOCK) && cell_is(arg(1), TYPE_INTEGER)) {
+        int64_t index = cell_int(arg(1));
+        int64_t position = int64_t(series_index(s)) + index - (index > 0 ? 1 : 0);
+        Series* b = cell_series(s);
+        bool inside = index != 0 && position >= 0 && position < int64_t(b->cell_count());
+        result(inside ? b->cells() + position : &g_none_value);
+        return;
+    }
+    result(action_of<ACT_PICK>(s)(arg(0), pick_index(), arg(1)));
+}
 void entry_poke(const int32_t*) {
     Cell value = *arg(2);
     action_of<ACT_POKE>(arg(0))(arg(0), pick_index(), arg(2), arg(1));

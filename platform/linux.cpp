@@ -196,6 +196,22 @@ void unmap_pages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes);
 }
 
+void* map_aligned_pages(size_t bytes, size_t align, bool large) {
+    // Map align more than asked, then give back what lies before the aligned start and after its end.
+    auto* p = static_cast<uint8_t*>(map_pages(bytes + align));
+    if (!p) return nullptr;
+    auto start = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + align - 1) & ~uintptr_t(align - 1));
+    if (start > p) munmap(p, size_t(start - p));
+    size_t after = size_t(p + bytes + align - (start + bytes));
+    if (after) munmap(start + bytes, after);
+#ifdef MADV_HUGEPAGE
+    if (large) madvise(start, bytes, MADV_HUGEPAGE);  // a hint: without large pages the memory works the same
+#endif
+    return start;
+}
+
+void discard_pages(void* pages, size_t bytes) { madvise(pages, bytes, MADV_DONTNEED); }
+
 void secure_random_bytes(void* buffer, size_t length) {
     auto* p = static_cast<uint8_t*>(buffer);
     while (length > 0) {

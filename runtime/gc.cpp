@@ -18,17 +18,23 @@ void (*g_mark_hashtable)(uint32_t table) = nullptr;
 void (*g_mark_code)(void* code) = nullptr;
 
 bool g_gc_enabled = false;
+uint64_t g_gc_due = 0;
 uint32_t g_root_block = 0;
 
 namespace {
 
-constexpr uint64_t MIN_THRESHOLD = 8u << 20;  // bytes allocated before the first collection
+// Bytes allocated before the first collection, and the least between two: small enough that a program with
+// little live data stays small (its heap is the live data and this much garbage), large enough that a
+// collection, which costs about its live data, stays rare.
+constexpr uint64_t MIN_THRESHOLD = 4u << 20;
 constexpr int MAX_CALLBACKS = 100;
 constexpr uint32_t ROOT_BLOCK_CELLS = 9696;
 
 bool g_collecting = false;
 bool g_stress = false;
 uint64_t g_threshold = MIN_THRESHOLD;
+
+void set_due() { g_gc_due = g_stress ? 0 : g_threshold; }
 GcStats g_stats{};
 uint64_t g_marked_bytes = 0;  // footprints of the buffers marked by the collection running
 // Runtime state lives until the process ends: never destroyed, so nothing is freed under code still running
@@ -45,12 +51,49 @@ inline void mark_push(uint32_t node) {
     g_mark_list = node;
 }
 
+// Marking a buffer reads its header, which is seldom in the cache: the buffers that cells reach wait a few
+// steps in a ring, their headers fetched meanwhile, and are marked when the ring comes round to them.
+constexpr uint32_t AHEAD = 8;
+constexpr uint32_t AHEAD_BYTES = 0x80000000;  // with a node in the ring: its units are not cells
+uint32_t g_ahead[AHEAD];
+uint32_t g_ahead_at = 0;
+
+inline void mark_now(uint32_t entry) {
+    if (entry & AHEAD_BYTES) {
+        gc_mark_series(entry & ~AHEAD_BYTES);
+    } else {
+        gc_mark_block(entry);
+    }
+}
+
+inline void mark_ahead(uint32_t entry, uint32_t node) {
+    __builtin_prefetch(g_nodes[node], 1);
+    uint32_t at = g_ahead_at;
+    g_ahead_at = (at + 1) % AHEAD;
+    uint32_t due = g_ahead[at];
+    g_ahead[at] = entry;
+    if (due) mark_now(due);
+}
+
+// Marks what the ring still holds; answers whether it held anything.
+bool flush_ahead() {
+    bool any = false;
+    for (uint32_t& entry : g_ahead) {
+        if (!entry) continue;
+        uint32_t due = entry;
+        entry = 0;
+        mark_now(due);
+        any = true;
+    }
+    return any;
+}
+
 inline void mark_buffer(uint32_t node) {
-    if (node) gc_mark_series(node);
+    if (node) mark_ahead(node | AHEAD_BYTES, node);
 }
 
 inline void mark_deep(uint32_t node) {
-    if (node) gc_mark_block(node);
+    if (node) mark_ahead(node, node);
 }
 
 // How each datatype's cell reaches its buffers is its row's mark kind in types.def.
@@ -103,12 +146,14 @@ void mark_cell(const Cell* c) {
 
 // Scans the cells of every marked block until none is left: marking never recurses.
 void drain() {
-    while (g_mark_list) {
-        Series* s = g_nodes[g_mark_list];
-        g_mark_list = s->mark_next;
-        for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
-        if (s->code) g_mark_code(s->code);
-    }
+    do {
+        while (g_mark_list) {
+            Series* s = g_nodes[g_mark_list];
+            g_mark_list = s->mark_next;
+            for (Cell *c = s->cells(), *end = s->cell_tail(); c < end; c++) mark_cell(c);
+            if (s->code) g_mark_code(s->code);
+        }
+    } while (flush_ahead());
 }
 
 void mark_roots() {
@@ -132,9 +177,13 @@ void gc_init() {
     auto stress = platform::get_env("ZOL_GC_STRESS");
     g_stress = stress && *stress == "1";
     g_threshold = MIN_THRESHOLD;
+    set_due();
 }
 
-void gc_set_stress(bool on) { g_stress = on; }
+void gc_set_stress(bool on) {
+    g_stress = on;
+    set_due();
+}
 bool gc_stress() { return g_stress; }
 
 namespace {
@@ -167,6 +216,7 @@ void collect(bool lazy) {
     g_stats.freed_last = before > live ? before - live : 0;
     // Collect again once as much has been allocated as survived, so the cost stays proportional.
     g_threshold = g_marked_bytes > MIN_THRESHOLD ? g_marked_bytes : MIN_THRESHOLD;
+    set_due();
     g_stats.collections++;
     g_stats.last_pause_ns = platform::monotonic_nanoseconds() - started;
     g_stats.total_pause_ns += g_stats.last_pause_ns;

@@ -29,6 +29,9 @@ void gc_init();
 // Called by the allocator before it places a buffer of the given footprint: collects when enabled and
 // either the allocation threshold is reached or the stress switch (ZOL_GC_STRESS=1) is on.
 void gc_entry(uint64_t request);
+// The count of bytes allocated since the last collection from which the allocator calls gc_entry (0 under
+// stress): below it no collection is due, and the allocator need not ask.
+extern uint64_t g_gc_due;
 // One full collection, whatever the enabled flag (recycle uses it directly): it sweeps every buffer it
 // found dead before it returns, where the collections that allocation starts leave small buffers to be
 // swept as their size classes next need room.

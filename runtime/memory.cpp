@@ -190,10 +190,13 @@ Series* big_alloc(uint64_t size) {
 // A buffer of count units with no node yet (heap: one the collector never frees). This is where the
 // collector may run.
 Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool heap = false) {
-    if (unit == 0 || count > MAX_BUFFER_SIZE / unit) out_of_memory();
+    // Without a division: a count within the limit times a 32-bit unit cannot overflow 64 bits.
+    if (unit == 0 || count > MAX_BUFFER_SIZE || count * unit > MAX_BUFFER_SIZE) out_of_memory();
     uint64_t size = round_up(count * unit, 16);
-    if (size < MIN_BUFFER_SIZE) size = MIN_BUFFER_SIZE;
-    gc_entry(size + BUFFER_OVERHEAD);
+    // An empty block (a leaf of a tree, a block to be filled later) takes no data area: most stay empty,
+    // and the first append grows it like any full block.
+    if (size < MIN_BUFFER_SIZE && unit != sizeof(Cell)) size = MIN_BUFFER_SIZE;
+    if (g_stats.allocated_since_gc + size + BUFFER_OVERHEAD >= g_gc_due) gc_entry(size + BUFFER_OVERHEAD);
     if (injected_failure()) out_of_memory();
     Series* s = !heap && pages::small(size) ? small_alloc(uint32_t(size)) : big_alloc(size);
     if (!s) out_of_memory();
@@ -207,7 +210,7 @@ Series* alloc_buffer(uint64_t count, uint32_t unit, int32_t head_offset, bool he
     } else {
         offset = uint32_t(head_offset);
     }
-    s->node = 0;
+    if (!(s->flags & SER_PAGED)) s->node = 0;  // a slot keeps the node it had, if any
     s->size = uint32_t(size);
     s->head = s->tail = offset;
     s->code = nullptr;
@@ -228,21 +231,39 @@ void free_buffer(Series* s) {
     std::free(link_of(s));
 }
 
-// A dead buffer the sweep found: its node goes too.
+// A dead buffer the sweep found. Its node goes too, but a slot of a page keeps its node for its next buffer
+// (the node table's entry already names the slot), so that neither the sweep nor the next allocation there
+// touches the node table.
 void release_dead(Series* s) {
     series_changed(s);
     g_stats.live_bytes -= footprint(s);
-    if (s->node) node_free(s->node);
+    if (s->flags & SER_PAGED) {
+        s->flags &= ~SER_IN_USE;
+        if (s->node) g_stats.nodes_in_use--;
+    } else if (s->node) {
+        node_free(s->node);
+    }
+}
+
+// Gives back a node that names no buffer, kept by a slot that now takes another one's buffer.
+void node_unbind(uint32_t node) {
+    g_nodes[node] = free_entry(g_free_head);
+    g_free_head = node;
+}
+
+// A slot of a page being freed: the node it kept, if any, goes back.
+void forget_slot(Series* s) {
+    if (s->node) node_unbind(s->node);
 }
 
 // Gives the node a new buffer of new_size bytes (0: twice the old size) and returns it; the old buffer is
 // handed back through old_out, untouched.
 Series* replace_buffer(uint32_t node, uint64_t new_size, Series** old_out) {
     Series* old = g_nodes[node];
-    if (new_size == 0) new_size = uint64_t(old->size) * 2;
-    if (new_size < 1) out_of_memory();
+    if (new_size == 0) new_size = old->size ? uint64_t(old->size) * 2 : MIN_BUFFER_SIZE;
     uint32_t unit = old->unit();
     Series* fresh = alloc_buffer(new_size / unit, unit, 0, old->flags & SER_HEAP);
+    if (fresh->node) node_unbind(fresh->node);
     old = g_nodes[node];
     series_changed(old);  // the node's new buffer starts without a decoded form
     uint32_t used = old->tail - old->head;
@@ -265,7 +286,7 @@ const MemoryStats& memory_stats() { return g_stats; }
 
 void memory_init() {
     if (!g_drop_code) g_drop_code = drop_nothing;
-    pages::init(release_dead);
+    pages::init(release_dead, forget_slot);
     g_node_capacity = FIRST_NODE_COUNT;
     g_nodes = static_cast<Series**>(std::calloc(g_node_capacity, sizeof(Series*)));
     if (!g_nodes) runtime_error(94, 0);
@@ -278,7 +299,7 @@ void memory_init() {
 
 void memory_release_all() {
     for (uint32_t id = 1; id < g_node_next; id++) {
-        if (!entry_is_free(g_nodes[id]) && g_nodes[id]) series_changed(g_nodes[id]);
+        if (node_in_use(id)) series_changed(g_nodes[id]);
     }
     g_abandoned = nullptr;  // each is a page's slot or on the list of the others
     for (BigLink* l = g_big.next; l != &g_big;) {
@@ -320,29 +341,37 @@ void node_free(uint32_t node) {
 }
 
 bool node_in_use(uint32_t node) {
-    return node > 0 && node < g_node_next && g_nodes[node] && !entry_is_free(g_nodes[node]);
+    if (node == 0 || node >= g_node_next || !g_nodes[node] || entry_is_free(g_nodes[node])) return false;
+    // A node kept by a free slot of a page still names it: the slot says whether it holds a buffer.
+    const Series* s = g_nodes[node];
+    return !(s->flags & SER_PAGED) || (s->flags & SER_IN_USE);
 }
 
 uint32_t node_table_size() { return g_node_next; }
+
+// The node of a new buffer: the one its slot kept, or a new one.
+inline uint32_t name_buffer(Series* s) {
+    if (s->node) {
+        ZOL_ASSERT(g_nodes[s->node] == s);
+        g_stats.nodes_in_use++;
+        return s->node;
+    }
+    uint32_t node = node_alloc();
+    s->node = node;
+    g_nodes[node] = s;
+    return node;
+}
 
 uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
     // The node first: a failure to find one then leaves no buffer behind, and the buffer's allocation
     // (which may collect) only ever gives nodes back.
     reserve_node();
-    Series* s = alloc_buffer(count, unit, head_offset);
-    uint32_t node = node_alloc();
-    s->node = node;
-    g_nodes[node] = s;
-    return node;
+    return name_buffer(alloc_buffer(count, unit, head_offset));
 }
 
 uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset) {
     reserve_node();
-    Series* s = alloc_buffer(count, unit, head_offset, true);
-    uint32_t node = node_alloc();
-    s->node = node;
-    g_nodes[node] = s;
-    return node;
+    return name_buffer(alloc_buffer(count, unit, head_offset, true));
 }
 
 uint32_t series_alloc_cells(uint64_t n) { return series_alloc(n, 16, 0); }
@@ -369,14 +398,13 @@ uint32_t series_alloc_bytes_filled(uint64_t n, uint8_t byte) {
 void series_set_flags(uint32_t node, uint32_t bits) { g_nodes[node]->flags |= bits; }
 
 void series_free_heap(uint32_t node) {
-    free_buffer(g_nodes[node]);
+    Series* s = g_nodes[node];
+    s->node = 0;  // a slot given back this way keeps no node
+    free_buffer(s);
     node_free(node);
 }
 
-void series_release(uint32_t node) {
-    free_buffer(g_nodes[node]);
-    node_free(node);
-}
+void series_release(uint32_t node) { series_free_heap(node); }
 
 Series* series_grow_buffer(uint32_t node, uint64_t new_size) {
     Series* old;

@@ -21,7 +21,8 @@ struct Series {
     uint32_t tail;
     // While a collection marks: the next marked block whose cells wait for a scan (a node; 0 ends the list).
     uint32_t mark_next;
-    // The interpreter's decoded form of the block, or null; an abandoned buffer chains through it instead.
+    // The interpreter's decoded form of the block, or null; an abandoned buffer or a freed slot chains through
+    // it instead.
     // Any change to the cells drops it first: series_changed.
     void* code;
 

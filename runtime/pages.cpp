@@ -4,16 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace zol::pages {
 
 namespace {
 
-// Data sizes of the classes: steps of 16 bytes up to 128, then of 32, then of 64.
-constexpr uint32_t CLASS_SIZES[] = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
+// Data sizes of the classes: none (empty blocks), then steps of 16 bytes up to 128, then of 32, then of 64.
+constexpr uint32_t CLASS_SIZES[] = {0, 16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
 constexpr uint32_t CLASSES = sizeof CLASS_SIZES / sizeof CLASS_SIZES[0];
 static_assert(CLASS_SIZES[CLASSES - 1] == MAX_SMALL);
 
-constexpr uint32_t MAX_SLOTS = PAGE_BYTES / (sizeof(Series) + 16);
+constexpr uint32_t MAX_SLOTS = PAGE_BYTES / sizeof(Series);
 constexpr uint32_t WORDS = (MAX_SLOTS + 63) / 64;
 
 struct Page {
@@ -25,15 +27,16 @@ struct Page {
     uint32_t recip;   // 2^32 / slot, rounded up: the slot of an offset without a division
     bool waiting;     // marked at the last collection and not swept since
     bool listed;      // on its class's list of pages with freed slots
-    Series* free;     // freed slots of this page, chained through their first word
+    Series* free;     // freed slots of this page (see chain)
     Page* next;       // every page of the class
     Page* next_free;  // the class's pages with freed slots
     Page* next_sweep; // the class's pages waiting for their sweep
     uint64_t used[WORDS];
     uint64_t marks[WORDS];
 };
-constexpr uint32_t FIRST = (sizeof(Page) + 15) & ~15u;
-static_assert((PAGE_BYTES - FIRST) / (sizeof(Series) + 16) <= MAX_SLOTS);
+// The first slot starts on a cache line, so that a slot of 64 bytes (the header and two cells) is one line.
+constexpr uint32_t FIRST = (sizeof(Page) + 63) & ~63u;
+static_assert((PAGE_BYTES - FIRST) / sizeof(Series) <= MAX_SLOTS);
 
 struct Class {
     Page* current = nullptr;  // where slots are taken from
@@ -45,7 +48,59 @@ struct Class {
 Class g_classes[CLASSES];
 uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
+
+// Pages are cut from chunks of address space mapped straight from the system, aligned to their size and,
+// but for the first, backed by large pages where it can: a page then costs no fault of its own when first
+// touched. The first chunk, which is all a small program needs, counts only the pages it touches. A chunk
+// is never given back while the runtime runs; a page freed when memory is short gives back its memory and
+// waits, as a free frame, to be a page again.
+constexpr size_t CHUNK_BYTES = size_t(2) << 20;
+static_assert(CHUNK_BYTES % PAGE_BYTES == 0);
+
+struct Chunk {
+    uint8_t* base;
+    size_t cut;  // bytes of it cut into pages so far
+    Chunk* next;
+};
+Chunk* g_chunks = nullptr;  // the newest first: pages are cut from it
+
+struct Frame {
+    Frame* next;
+};
+Frame* g_free_frames = nullptr;
+
+// Room for a page: a free frame, the next page of the newest chunk, or the first of a new chunk.
+void* take_frame() {
+    if (Frame* f = g_free_frames) {
+        g_free_frames = f->next;
+        return f;
+    }
+    if (!g_chunks || g_chunks->cut == CHUNK_BYTES) {
+        auto* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk)));
+        if (!chunk) return nullptr;
+        chunk->base = static_cast<uint8_t*>(platform::map_aligned_pages(CHUNK_BYTES, CHUNK_BYTES, g_chunks != nullptr));
+        if (!chunk->base) {
+            std::free(chunk);
+            return nullptr;
+        }
+        chunk->cut = 0;
+        chunk->next = g_chunks;
+        g_chunks = chunk;
+    }
+    void* page = g_chunks->base + g_chunks->cut;
+    g_chunks->cut += PAGE_BYTES;
+    return page;
+}
+
+// A page no longer used: its memory goes back to the system, its address space waits for the next page.
+void give_frame(void* page) {
+    platform::discard_pages(page, PAGE_BYTES);
+    auto* f = static_cast<Frame*>(page);
+    f->next = g_free_frames;
+    g_free_frames = f;
+}
 Release g_release = nullptr;
+Release g_forget = nullptr;
 
 inline Page* page_of(const Series* s) {
     return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
@@ -58,7 +113,13 @@ inline uint32_t index_of(Page* p, const Series* s) {
     ZOL_ASSERT(i * p->slot == offset && i < p->count);
     return i;
 }
-inline Series*& chained(Series* s) { return *reinterpret_cast<Series**>(s); }
+// Freed slots are chained through the word of the decoded form, which a freed buffer no longer has; the
+// header's node stays, for the slot's next buffer.
+inline Series* chained(const Series* s) { return static_cast<Series*>(s->code); }
+inline void chain(Page* p, Series* s) {
+    s->code = p->free;
+    p->free = s;
+}
 
 void list_free(Class& c, Page* p) {
     if (p->listed || p == c.current) return;
@@ -68,7 +129,7 @@ void list_free(Class& c, Page* p) {
 }
 
 Page* new_page(uint32_t klass) {
-    void* memory = std::aligned_alloc(PAGE_BYTES, PAGE_BYTES);
+    void* memory = take_frame();
     if (!memory) return nullptr;
     auto* p = static_cast<Page*>(memory);
     std::memset(p, 0, sizeof(Page));
@@ -92,13 +153,16 @@ void sweep_page(Page* p) {
         p->marks[w] = 0;
         if (!dead) continue;
         p->used[w] &= ~dead;
+        // Every dead slot's header is read and written below: ask for them all first.
+        for (uint64_t ahead = dead; ahead; ahead &= ahead - 1) {
+            __builtin_prefetch(slot_at(p, w * 64 + uint32_t(__builtin_ctzll(ahead))), 1);
+        }
         while (dead) {
             uint32_t i = w * 64 + uint32_t(__builtin_ctzll(dead));
             dead &= dead - 1;
             Series* s = slot_at(p, i);
             g_release(s);
-            chained(s) = p->free;
-            p->free = s;
+            chain(p, s);
             freed++;
         }
     }
@@ -136,8 +200,9 @@ Page* refill(Class& c, uint32_t klass) {
 
 }  // namespace
 
-void init(Release release) {
+void init(Release release, Release forget) {
     g_release = release;
+    g_forget = forget;
     uint32_t k = 0;
     for (uint32_t size = 0; size <= MAX_SMALL; size += 16) {
         while (CLASS_SIZES[k] < size) k++;
@@ -151,21 +216,21 @@ Series* alloc(uint32_t size) {
     Class& c = g_classes[klass];
     Page* p = c.current;
     Series* s;
-    if (p && p->free) {
-        s = p->free;
-        p->free = chained(s);
-    } else if (p && p->fresh < p->count) {
-        s = slot_at(p, p->fresh++);
-    } else {
+    if (!p || (!p->free && p->fresh == p->count)) {
         p = refill(c, klass);
         if (!p) return nullptr;
         c.current = p;
-        if (p->free) {
-            s = p->free;
-            p->free = chained(s);
-        } else {
-            s = slot_at(p, p->fresh++);
-        }
+    }
+    if (p->free) {
+        s = p->free;
+        p->free = chained(s);
+        // The next allocation of the class reads the next free slot's chain word: fetch it now, so that it
+        // does not wait for memory then.
+        __builtin_prefetch(p->free, 1);
+    } else {
+        s = slot_at(p, p->fresh++);
+        s->node = 0;
+        __builtin_prefetch(slot_at(p, p->fresh), 1);
     }
     take(p, s);
     s->flags = SER_PAGED;
@@ -181,8 +246,7 @@ void free(Series* s) {
     p->used[i / 64] &= ~bit;
     p->marks[i / 64] &= ~bit;
     p->live--;
-    chained(s) = p->free;
-    p->free = s;
+    chain(p, s);
     list_free(g_classes[p->klass], p);
 }
 
@@ -235,8 +299,9 @@ bool release_empty() {
         while (Page* p = *at) {
             p->listed = false;
             if (p->live == 0 && p != c.current) {
+                for (uint32_t i = 0; i < p->fresh; i++) g_forget(slot_at(p, i));
                 *at = p->next;
-                std::free(p);
+                give_frame(p);
                 g_page_bytes -= PAGE_BYTES;
                 any = true;
                 continue;
@@ -249,14 +314,13 @@ bool release_empty() {
 }
 
 void release_all() {
-    for (Class& c : g_classes) {
-        for (Page* p = c.all; p;) {
-            Page* next = p->next;
-            std::free(p);
-            p = next;
-        }
-        c = Class{};
+    for (Class& c : g_classes) c = Class{};
+    while (Chunk* chunk = g_chunks) {
+        g_chunks = chunk->next;
+        platform::unmap_pages(chunk->base, CHUNK_BYTES);
+        std::free(chunk);
     }
+    g_free_frames = nullptr;
     g_page_bytes = 0;
 }
 

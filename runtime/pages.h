@@ -36,10 +36,11 @@ void free(Series* s);
 bool mark(Series* s);  // true when newly marked
 bool marked(const Series* s);
 
-// What a sweep does with each dead slot before it reuses it (drop its decoded form, free its node): set
-// once by the memory manager.
+// What a sweep does with each dead slot before it reuses it (drop its decoded form; the slot keeps its
+// node for its next buffer), and what freeing a page does with each slot it ever handed out (give back the
+// node the slot kept): set once by the memory manager.
 using Release = void (*)(Series* s);
-void init(Release release);
+void init(Release release, Release forget);
 // Before marking: sweeps the pages still waiting since the last collection.
 void finish_sweeps();
 // After marking: every page waits for its sweep (lazy), or is swept now.

@@ -121,6 +121,9 @@ uint32_t native_type_q(const int32_t* refs) {
     return 0;
 }
 
+// How many values of reduce wait on the argument stack before its result is made.
+constexpr uint32_t REDUCE_WAITING = 64;
+
 uint32_t native_reduce(const int32_t* refs) {
     GcRoot value(*arg(0));
     Cell* into = ref_arg(refs, 0);
@@ -130,8 +133,25 @@ uint32_t native_reduce(const int32_t* refs) {
     if (cell_is(value.get(), TYPE_BLOCK)) {
         uint32_t start = series_index(value.get());
         uint32_t end = cell_series(value.get())->used();
-        if (!into) set_series(out.get(), TYPE_BLOCK, series_alloc_cells(end > start ? end - start : 1));
-        for (uint32_t position = start; position < end;) {
+        uint32_t position = start;
+        if (!into) {
+            // A block of expressions gives fewer values than it has cells: the first values wait on the
+            // argument stack, where the collector sees them, and the result is made at their count.
+            uint32_t waiting = 0;
+            while (position < end && waiting < REDUCE_WAITING) {
+                g_args.top = g_args.base + waiting;
+                position = eval_next(value.get(), position, end, EVAL_PUSH);
+                if (unwind_pending()) return 0;
+                g_args.base[waiting] = *stack_top();
+                waiting++;
+                uint32_t now = cell_series(value.get())->used();
+                if (now < end) end = now;
+            }
+            uint32_t more = position < end ? end - position : 0;
+            set_series(out.get(), TYPE_BLOCK, series_alloc_cells(uint64_t(waiting) + more));
+            for (uint32_t i = 0; i < waiting; i++) add_value(out.get(), g_args.base + i, false, false);
+        }
+        while (position < end) {
             stack_reset();
             position = eval_next(value.get(), position, end, EVAL_PUSH);
             if (unwind_pending()) return 0;

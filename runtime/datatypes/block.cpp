@@ -886,7 +886,7 @@ const Cell* block_select_word(const Cell* block, const Cell* word, bool strict) 
 }
 
 Cell* block_make_at(Cell* out, int64_t capacity) {
-    uint32_t node = series_alloc_cells(uint64_t(capacity < 1 ? 1 : capacity));
+    uint32_t node = series_alloc_cells(uint64_t(capacity < 0 ? 0 : capacity));
     set_series(out, TYPE_BLOCK, node);
     return out;
 }

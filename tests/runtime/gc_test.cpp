@@ -1,11 +1,13 @@
 // The collector: it keeps exactly what the roots reach, marks without recursion and releases external
 // resources through their callbacks.
 #include <cstring>
+#include <vector>
 
 #include "runtime/externals.h"
 #include "runtime/gc.h"
 #include "runtime/values/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/pages.h"
 #include "runtime/valuestore.h"
 #include "tests/support.h"
 
@@ -103,6 +105,105 @@ TEST_F(GcTest, LazySweepsFreeOnlyTheDead) {
     uint64_t live = memory_stats().live_bytes;
     gc_collect();
     EXPECT_EQ(memory_stats().live_bytes, live);
+}
+
+// Nodes that name a buffer, counted over the whole table.
+uint32_t nodes_naming_buffers() {
+    uint32_t n = 0;
+    for (uint32_t id = 1; id < node_table_size(); id++) n += node_in_use(id) ? 1 : 0;
+    return n;
+}
+
+// A dead slot of a page keeps its node for its next buffer. Meanwhile the node names nothing; the slot's
+// next buffer takes it back; a series that grows into the slot brings its own node, and the kept one must
+// then go back to the free nodes rather than name the slot twice. After every step the nodes the table
+// says are in use are exactly the ones counted.
+TEST_F(GcTest, ASlotKeepsItsNodeForItsNextBufferOnly) {
+    struct Step {
+        const char* what;
+        uint32_t garbage_cells;  // blocks made and dropped before the collection
+        uint32_t kept_cells;     // blocks made after it, kept
+        uint64_t grow_to;        // bytes each kept block grows to afterwards (0: none)
+    };
+    const Step steps[] = {
+        {"same class", 1, 1, 0},
+        {"two classes", 2, 1, 0},
+        {"grown into dead slots", 8, 1, 128},
+        {"grown across classes", 3, 2, 80},
+    };
+    for (const Step& step : steps) {
+        std::vector<uint32_t> dead;
+        for (int i = 0; i < 300; i++) {
+            Cell garbage;
+            dead.push_back(new_block(&garbage, step.garbage_cells));
+        }
+        gc_collect();
+        for (uint32_t n : dead) ASSERT_FALSE(node_in_use(n)) << step.what;
+        ASSERT_EQ(nodes_naming_buffers(), memory_stats().nodes_in_use) << step.what;
+
+        GcRoot holder;
+        new_block(holder.get(), 300);
+        uint32_t before = memory_stats().nodes_in_use;
+        std::vector<uint32_t> kept;
+        for (int i = 0; i < 300; i++) {
+            Cell b;
+            kept.push_back(new_block(&b, step.kept_cells));
+            append(holder.get(), b);
+        }
+        EXPECT_EQ(memory_stats().nodes_in_use, before + 300) << step.what;
+        for (uint32_t i = 0; i < kept.size(); i++) {
+            uint32_t n = kept[i];
+            ASSERT_TRUE(node_in_use(n)) << step.what << " " << i;
+            ASSERT_EQ(node_series(n)->node, n) << step.what << " " << i;
+            for (uint32_t j = 0; j < i; j++) ASSERT_NE(kept[j], n) << step.what;
+        }
+        if (step.grow_to) {
+            for (uint32_t n : kept) series_expand(n, step.grow_to);
+            for (uint32_t n : kept) ASSERT_EQ(node_series(n)->node, n) << step.what;
+        }
+        EXPECT_EQ(nodes_naming_buffers(), memory_stats().nodes_in_use) << step.what;
+        // A node given back is handed out again, and names nothing before its buffer comes.
+        uint32_t fresh = node_alloc();
+        EXPECT_FALSE(node_in_use(fresh)) << step.what;
+        for (uint32_t n : kept) EXPECT_NE(fresh, n) << step.what;
+        node_free(fresh);
+    }
+}
+
+// Pages emptied by a collection are given back when memory runs short, and their room makes pages again:
+// what is placed there afterwards reads back whole, in every size class the pages were taken from.
+TEST_F(GcTest, EmptyPagesAreGivenBackAndTheirRoomReused) {
+    if (!pages::ENABLED) GTEST_SKIP() << "sanitizer builds place no buffer in pages";
+    const uint32_t cells[] = {0, 2, 9, 30};  // four size classes, the largest near the biggest slot
+    auto fill = [&](Cell* holder, int round) {
+        new_block(holder, 4000);
+        for (int i = 0; i < 4000; i++) {
+            Cell b;
+            uint32_t n = cells[i % 4];
+            new_block(&b, n);
+            for (uint32_t k = 0; k < n; k++) append(&b, integer(round * 100000 + i * 32 + int(k)));
+            append(holder, b);
+        }
+    };
+    {
+        GcRoot first;
+        fill(first.get(), 1);
+    }
+    gc_collect();
+    uint64_t before = pages::page_bytes();
+    EXPECT_TRUE(memory_release_reserve());
+    EXPECT_LT(pages::page_bytes(), before) << "the emptied pages went back";
+    GcRoot second;
+    fill(second.get(), 2);
+    gc_collect();
+    Series* holder = cell_series(second.get());
+    ASSERT_EQ(holder->cell_count(), 4000u);
+    for (int i = 0; i < 4000; i++) {
+        const Cell* b = holder->cells() + i;
+        uint32_t n = cells[i % 4];
+        ASSERT_EQ(cell_series(b)->cell_count(), n) << i;
+        for (uint32_t k = 0; k < n; k++) ASSERT_EQ(cell_int(cell_series(b)->cells() + k), 200000 + i * 32 + int(k)) << i;
+    }
 }
 
 TEST_F(GcTest, TheArgumentStackIsARootUpToItsTop) {

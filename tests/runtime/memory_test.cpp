@@ -27,7 +27,7 @@ TEST_F(MemoryTest, AllocationSizesAndUnits) {
     check(series_alloc_units(0, 4), 16, 4, "units(0, 4) gets 4 units");
     check(series_alloc_units(5, 2), 16, 2, "units(5, 2) rounds up to 16 bytes");
     check(series_alloc_cells(3), 48, 16, "cells(3) is 48 bytes");
-    check(series_alloc(0, 16), 16, 16, "a count of 0 still gets a buffer");
+    check(series_alloc(0, 16), 0, 16, "a block of 0 cells still gets a buffer, with no data area");
 }
 
 TEST_F(MemoryTest, FilledAndUnsetBuffers) {
@@ -111,12 +111,23 @@ TEST_F(MemoryTest, CopiesDropTheCollectorAndOwnerFlags) {
 }
 
 TEST_F(MemoryTest, AppendingCellsGrowsAFullBlock) {
-    GcRoot block;
-    set_series(block.get(), TYPE_BLOCK, series_alloc_cells(1));
-    for (int i = 0; i < 100; i++) set_integer(block_alloc_tail(block.get()), i);
-    Series* s = cell_series(block.get());
-    ASSERT_EQ(s->used(), 100u);
-    for (int i = 0; i < 100; i++) EXPECT_EQ(cell_int(s->cells() + i), i);
+    for (uint64_t capacity : {0, 1}) {  // a block made empty has no room at all
+        GcRoot block;
+        set_series(block.get(), TYPE_BLOCK, series_alloc_cells(capacity));
+        for (int i = 0; i < 100; i++) set_integer(block_alloc_tail(block.get()), i);
+        Series* s = cell_series(block.get());
+        ASSERT_EQ(s->used(), 100u) << capacity;
+        for (int i = 0; i < 100; i++) EXPECT_EQ(cell_int(s->cells() + i), i) << capacity;
+        // Grown by the default doubling and by a reserve as well.
+        GcRoot other;
+        set_series(other.get(), TYPE_BLOCK, series_alloc_cells(capacity));
+        uint32_t node = series_node(other.get());
+        series_expand(node, 0);
+        EXPECT_GE(node_series(node)->size, 16u) << capacity;
+        Cell* at = reinterpret_cast<Cell*>(series_reserve_tail(node, 3 * 16));
+        for (int i = 0; i < 3; i++) set_integer(at + i, i);
+        EXPECT_EQ(node_series(node)->used(), 3u) << capacity;
+    }
 }
 
 TEST_F(MemoryTest, ReserveTailAsksForTwiceALargeRequest) {
