@@ -54,6 +54,16 @@ void Reader::too_deep(const uint8_t* at) {
     fail(at);
 }
 
+void Reader::start_symbols(uint32_t count) {
+    symbol_count = count;
+    symbols.assign(count, 0);
+    global_slots.assign(count, 0);
+    if (!codec) {
+        symbol_reserve(count);
+        hashtable_reserve(context_word_table(g_global_context), count);
+    }
+}
+
 uint32_t Reader::make_symbol(uint32_t index, const uint8_t* at) {
     if (!has_symbols || index >= symbol_count) fail(at);
     const uint8_t* o = offsets + size_t(index) * 4;

@@ -20,7 +20,7 @@ Cell g_global_object;
 
 namespace {
 
-constexpr uint32_t GLOBAL_SLOTS = 4000;
+constexpr uint32_t GLOBAL_SLOTS = 1000;  // grows; a boot image reserves room for its words
 
 inline uint32_t values_of(uint32_t context) { return context_cell(context)->w2; }
 
@@ -61,8 +61,9 @@ uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block
     uint32_t table = hashtable_make(slots, word_block, HASH_SYMBOLS, 2);
     context_cell(node)->w1 = table;
     if (!stack) {
-        uint32_t values = series_alloc_cells_unset(slots);
-        node_series(values)->tail = node_series(values)->head;  // slots are added with their words
+        // Empty, and not filled: each slot is added (unset) with its word, so only used slots are touched.
+        uint32_t values = series_alloc_cells(slots);
+        node_series(values)->tail = node_series(values)->head;
         context_cell(node)->w2 = values;
     }
     if (word_block) {

@@ -20,6 +20,8 @@ void symbol_index_init();
 // gives the first spelling's id; with exact, a new spelling becomes a symbol of its own.
 uint32_t symbol_make(const char* name);
 uint32_t symbol_make_len(const uint8_t* name, uint32_t length, bool exact = false);
+// Makes room in the symbol table for `more` new symbols at once (a loader that knows how many are coming).
+void symbol_reserve(uint32_t more);
 uint32_t symbol_make_flagged(const char* name);
 
 // The id of the name held by a string from its head (the cell must be rooted: its cache receives the text).

@@ -549,6 +549,13 @@ void hashtable_rebuild(uint32_t table, uint32_t size) {
     hashtable_index_block(table, 0, View(table).h->kind == HASH_MAP ? 2 : 1);
 }
 
+void hashtable_reserve(uint32_t table, uint32_t more) {
+    View v(table);
+    uint64_t want = uint64_t(v.h->occupied) + more;
+    if (want < v.h->upper) return;
+    resize(table, next_pow2(uint64_t(std::ceil(double(want) / LOAD)) + 1));
+}
+
 uint32_t hashtable_removed(uint32_t table) { return View(table).h->removed; }
 void hashtable_count_removed(uint32_t table, int32_t delta) { View(table).h->removed += uint32_t(delta); }
 
