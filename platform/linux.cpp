@@ -196,6 +196,21 @@ void unmap_pages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes);
 }
 
+void* map_huge_region(size_t bytes, size_t align) {
+    // Map align bytes more, then cut the unaligned ends off.
+    void* p = mmap(nullptr, bytes + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + align - 1) & ~uintptr_t(align - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (uintptr_t after = start + align - aligned) munmap(reinterpret_cast<void*>(aligned + bytes), after);
+    // Only a hint: without transparent huge pages the region works with small ones.
+    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void discard_pages(void* pages, size_t bytes) { madvise(pages, bytes, MADV_DONTNEED); }
+
 void secure_random_bytes(void* buffer, size_t length) {
     auto* p = static_cast<uint8_t*>(buffer);
     while (length > 0) {

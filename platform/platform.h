@@ -93,6 +93,12 @@ bool list_directory(const std::string& path, std::vector<DirEntry>* entries);
 // Releasing it gives the room back to every kind of allocation at once.
 void* map_pages(size_t bytes);
 void unmap_pages(void* pages, size_t bytes);
+// Address space aligned to `align` (a power of two, a multiple of the system page), which the system may
+// back with huge pages: memory touched in it costs one fault per huge page instead of one per 4 KiB page.
+// Null when the system has none left. Released with unmap_pages.
+void* map_huge_region(size_t bytes, size_t align);
+// Gives the memory behind whole pages back to the system; the range stays mapped and reads as zeros.
+void discard_pages(void* pages, size_t bytes);
 
 // Cryptographically secure random bytes.
 void secure_random_bytes(void* buffer, size_t length);

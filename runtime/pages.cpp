@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace zol::pages {
 
 namespace {
@@ -47,6 +49,48 @@ uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
 Release g_release = nullptr;
 
+// Pages are cut from chunks the system may back with huge pages, so a process's first buffers cost one
+// page fault rather than one for every 4 KiB they touch. A page given back waits on the spare list, its
+// memory returned to the system, for the next page a class needs.
+constexpr size_t CHUNK_BYTES = size_t(2) << 20;
+uint8_t* g_chunk_next = nullptr;  // the newest chunk's first page never handed out
+uint8_t* g_chunk_end = nullptr;
+void** g_chunks = nullptr;  // every chunk, unmapped when the runtime ends
+uint32_t g_chunk_count = 0;
+uint32_t g_chunk_capacity = 0;
+void* g_spare = nullptr;  // pages given back, chained through their first word
+
+// A page of PAGE_BYTES aligned to its size; null when the system has no memory for one.
+void* take_page() {
+    if (void* p = g_spare) {
+        g_spare = *static_cast<void**>(p);
+        return p;
+    }
+    if (g_chunk_next == g_chunk_end) {
+        if (g_chunk_count == g_chunk_capacity) {
+            uint32_t capacity = g_chunk_capacity ? g_chunk_capacity * 2 : 16;
+            auto* chunks = static_cast<void**>(std::realloc(g_chunks, sizeof(void*) * capacity));
+            if (!chunks) return nullptr;
+            g_chunks = chunks;
+            g_chunk_capacity = capacity;
+        }
+        void* chunk = platform::map_huge_region(CHUNK_BYTES, CHUNK_BYTES);
+        if (!chunk) return nullptr;
+        g_chunks[g_chunk_count++] = chunk;
+        g_chunk_next = static_cast<uint8_t*>(chunk);
+        g_chunk_end = g_chunk_next + CHUNK_BYTES;
+    }
+    void* p = g_chunk_next;
+    g_chunk_next += PAGE_BYTES;
+    return p;
+}
+
+void give_page(void* p) {
+    platform::discard_pages(p, PAGE_BYTES);
+    *static_cast<void**>(p) = g_spare;
+    g_spare = p;
+}
+
 inline Page* page_of(const Series* s) {
     return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
 }
@@ -68,7 +112,7 @@ void list_free(Class& c, Page* p) {
 }
 
 Page* new_page(uint32_t klass) {
-    void* memory = std::aligned_alloc(PAGE_BYTES, PAGE_BYTES);
+    void* memory = take_page();
     if (!memory) return nullptr;
     auto* p = static_cast<Page*>(memory);
     std::memset(p, 0, sizeof(Page));
@@ -236,7 +280,7 @@ bool release_empty() {
             p->listed = false;
             if (p->live == 0 && p != c.current) {
                 *at = p->next;
-                std::free(p);
+                give_page(p);
                 g_page_bytes -= PAGE_BYTES;
                 any = true;
                 continue;
@@ -249,14 +293,13 @@ bool release_empty() {
 }
 
 void release_all() {
-    for (Class& c : g_classes) {
-        for (Page* p = c.all; p;) {
-            Page* next = p->next;
-            std::free(p);
-            p = next;
-        }
-        c = Class{};
-    }
+    for (Class& c : g_classes) c = Class{};
+    for (uint32_t i = 0; i < g_chunk_count; i++) platform::unmap_pages(g_chunks[i], CHUNK_BYTES);
+    std::free(g_chunks);
+    g_chunks = nullptr;
+    g_chunk_count = g_chunk_capacity = 0;
+    g_chunk_next = g_chunk_end = nullptr;
+    g_spare = nullptr;
     g_page_bytes = 0;
 }
 
