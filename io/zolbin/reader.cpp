@@ -417,7 +417,7 @@ Cell path_step(Reader& r, const Cell& current, uint32_t index, bool first, const
             return spec;
         }
         if (index != 1 || source != TYPE_FUNCTION) r.fail(at);
-        return *function_info(&fn, FN_INFO_BODY);
+        return *function_body(&fn);
     };
     uint32_t t = cell_type(&current);
     if (type_in(FAMILY_ANY_BLOCK, t) || t == TYPE_MAP) return cell_in(current.w2, 0);

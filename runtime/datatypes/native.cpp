@@ -103,7 +103,7 @@ void native_reflect(Cell* value, uint32_t field) {
     if (f == g_sym[SYM_SPEC]) {
         set_series(&result, TYPE_BLOCK, value->w2);
     } else if (f == g_sym[SYM_BODY] && (source == TYPE_FUNCTION || source == TYPE_ROUTINE)) {
-        result = *function_info(value, FN_INFO_BODY);
+        result = *function_body(value);
     } else if (f == g_sym[SYM_BODY]) {
         set_integer(&result, int32_t(value->w1));
     } else {
@@ -130,7 +130,7 @@ int native_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
         if (op_source_type(value) == TYPE_FUNCTION) {
             string_append_ascii(out, "func ");
             budget = mold_value(spec.get(), out, inner, budget - 5);
-            GcRoot body(*function_info(value, FN_INFO_BODY));
+            GcRoot body(*function_body(value));
             if (cell_is(body.get(), TYPE_BLOCK)) budget = mold_value(body.get(), out, inner, budget);
         } else {
             string_append_ascii(out, "[");
