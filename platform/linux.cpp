@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/random.h>
 #include <time.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -250,6 +251,50 @@ void* thread_main(void* raw) {
     return nullptr;
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
+// The stack switch: the context that runs fn on the mapped stack, and the one it returns to.
+ucontext_t g_caller_context;
+ucontext_t g_stack_context;
+ThreadStart g_stack_start;
+uintptr_t g_switched_low = 0;
+uintptr_t g_saved_low = 0;
+
+void stack_entry() {
+    t_stack_low = g_switched_low;
+    g_stack_start.fn(g_stack_start.arg);
+}
+
+// Runs fn on a stack of its own mapped here, on this thread; false when the system gives no such stack.
+// What must survive the switch lives in globals, not in locals that getcontext could leave stale.
+void* g_stack_region = nullptr;
+size_t g_stack_region_bytes = 0;
+
+bool run_on_mapped_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
+    size_t guard = size_t(sysconf(_SC_PAGESIZE));
+    g_stack_region_bytes = ((stack_bytes + guard - 1) & ~(guard - 1)) + guard;
+    g_stack_region = mmap(nullptr, g_stack_region_bytes, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (g_stack_region == MAP_FAILED) return false;
+    // The lowest page is the guard: running past the bottom faults there instead of writing below.
+    mprotect(g_stack_region, guard, PROT_NONE);
+    g_switched_low = reinterpret_cast<uintptr_t>(g_stack_region) + guard;
+    g_stack_start = ThreadStart{fn, arg};
+    if (getcontext(&g_stack_context) != 0) {
+        munmap(g_stack_region, g_stack_region_bytes);
+        return false;
+    }
+    g_stack_context.uc_stack.ss_sp = reinterpret_cast<void*>(g_switched_low);
+    g_stack_context.uc_stack.ss_size = g_stack_region_bytes - guard;
+    g_stack_context.uc_link = &g_caller_context;
+    makecontext(&g_stack_context, stack_entry, 0);
+    g_saved_low = t_stack_low;
+    swapcontext(&g_caller_context, &g_stack_context);
+    t_stack_low = g_saved_low;
+    munmap(g_stack_region, g_stack_region_bytes);
+    return true;
+}
+#endif
+
 }  // namespace
 
 void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
@@ -262,6 +307,9 @@ void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && stack_bytes > limit.rlim_cur / 4) {
         stack_bytes = size_t(limit.rlim_cur / 4);
     }
+#if !defined(__SANITIZE_ADDRESS__)
+    if (run_on_mapped_stack(stack_bytes, fn, arg)) return;
+#endif
     ThreadStart start{fn, arg};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
