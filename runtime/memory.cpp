@@ -439,6 +439,11 @@ Cell* series_alloc_tail(uint32_t node) {
 
 Cell* block_alloc_tail(const Cell* block) { return series_alloc_tail(series_node(block)); }
 
+void series_reserve_cells(uint32_t node, uint64_t n) {
+    uint64_t need = uint64_t(g_nodes[node]->tail) + n * 16;
+    if (need > g_nodes[node]->size) series_expand(node, need);
+}
+
 uint8_t* series_reserve_tail(uint32_t node, uint64_t n) {
     Series* s = g_nodes[node];
     if (uint64_t(s->tail) + n > s->size) s = series_expand(node, n > s->size ? 2 * n : 0);

@@ -60,7 +60,7 @@ void Reader::start_symbols(uint32_t count) {
     global_slots.assign(count, 0);
     if (!codec) {
         symbol_reserve(count);
-        hashtable_reserve(context_word_table(g_global_context), count);
+        context_reserve(g_global_context, count);
     }
 }
 

@@ -98,6 +98,15 @@ int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensiti
     return hashtable_put_word(context_word_table(context), symbol, case_insensitive, 0, 0);
 }
 
+void context_reserve(uint32_t context, uint32_t more) {
+    hashtable_reserve(context_word_table(context), more);
+    series_reserve_cells(context_word_block(context), more);
+    if (!context_is_stack(context)) {
+        series_reserve_cells(values_of(context), more);
+        if (context == g_global_context) g_global_cells = node_series(g_global_values)->cells();
+    }
+}
+
 uint32_t context_add_word(uint32_t context, uint32_t symbol) {
     // One probe: the table finds the word, or enters it with the next slot.
     GcRoot keep(context_holder(context));
@@ -246,9 +255,9 @@ bool context_collect_set_words(uint32_t context, const Cell* block) {
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         Cell* c = cell_series(keep.get())->cells() + i;
         if (!cell_is(c, TYPE_SET_WORD)) continue;
-        if (context_find_word(context, word_symbol(c), true) >= 0) continue;
-        context_add_word(context, word_symbol(c));
-        grew = true;
+        // One probe: a word the context has keeps its slot, a new one takes the next.
+        uint32_t before = slot_count(context);
+        grew |= context_add_word(context, word_symbol(c)) == before;
     }
     return grew;
 }

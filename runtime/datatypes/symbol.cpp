@@ -33,7 +33,10 @@ void symbol_block_init() {
 
 void symbol_index_init() { g_symbols.w3 = hashtable_make(FIRST_SYMBOLS, g_symbols.w2, HASH_SYMBOLS, 1); }
 
-void symbol_reserve(uint32_t more) { hashtable_reserve(g_symbols.w3, more); }
+void symbol_reserve(uint32_t more) {
+    hashtable_reserve(g_symbols.w3, more);
+    series_reserve_cells(g_symbols.w2, more);
+}
 
 uint32_t symbol_make_len(const uint8_t* name, uint32_t length, bool exact) {
     return hashtable_put_symbol(g_symbols.w3, name, length, exact);
