@@ -67,15 +67,9 @@ Cell* symbol_get(uint32_t id) {
     return symbol_cell(id);
 }
 
-Cell* symbol_cell(uint32_t id) { return node_series(g_symbols.w2)->cells() + (id - 1); }
 
 uint32_t symbol_count() { return node_series(g_symbols.w2)->used(); }
 
-const uint8_t* symbol_bytes(uint32_t id, uint32_t* length) {
-    Series* s = node_series(symbol_cell(id)->w3);
-    *length = s->tail - s->head;
-    return s->head_ptr();
-}
 
 const char* symbol_c_string(uint32_t id) {
     uint32_t length;
