@@ -302,17 +302,22 @@ void* g_stack_region = nullptr;
 size_t g_stack_region_bytes = 0;
 
 bool run_on_mapped_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
+    if (g_stack_region) return false;  // one switched stack at a time: a nested run takes a thread
     size_t guard = size_t(sysconf(_SC_PAGESIZE));
     g_stack_region_bytes = ((stack_bytes + guard - 1) & ~(guard - 1)) + guard;
     g_stack_region = mmap(nullptr, g_stack_region_bytes, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-    if (g_stack_region == MAP_FAILED) return false;
+    if (g_stack_region == MAP_FAILED) {
+        g_stack_region = nullptr;
+        return false;
+    }
     // The lowest page is the guard: running past the bottom faults there instead of writing below.
     mprotect(g_stack_region, guard, PROT_NONE);
     g_switched_low = reinterpret_cast<uintptr_t>(g_stack_region) + guard;
     g_stack_start = ThreadStart{fn, arg};
     if (getcontext(&g_stack_context) != 0) {
         munmap(g_stack_region, g_stack_region_bytes);
+        g_stack_region = nullptr;
         return false;
     }
     g_stack_context.uc_stack.ss_sp = reinterpret_cast<void*>(g_switched_low);
@@ -323,6 +328,7 @@ bool run_on_mapped_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
     swapcontext(&g_caller_context, &g_stack_context);
     t_stack_low = g_saved_low;
     munmap(g_stack_region, g_stack_region_bytes);
+    g_stack_region = nullptr;
     return true;
 }
 #endif
