@@ -17,7 +17,8 @@ enum FunctionInfo : uint32_t {
     FN_INFO_OWNER = 4,  // integer!: node of the owning object's context (methods), or routine data
     FN_INFO_COUNT = 5
 };
-// The info block of a native! or action!: its spec's context cell and the argument cache.
+// The info block of a native! or action!: room for its spec's context cell (none: nothing reads it, so
+// start-up makes none for the few hundred natives and actions) and the argument cache.
 enum NativeInfo : uint32_t { NATIVE_INFO_CONTEXT = 0, NATIVE_INFO_ARGS = 1 };
 
 // Header flags of function values.

@@ -1,7 +1,6 @@
 // native!, action! and op!. A native or action cell holds its table index in word 1 (the natives table for
 // native!, the action number for action!), its spec block in word 2 and a two-cell info block in word 3. An op!
 // is a copy of the function value it wraps, with that value's datatype kept in header bits 16 to 23.
-#include "context.h"
 #include "error.h"
 #include "function.h"
 #include "registry.h"
@@ -24,9 +23,8 @@ Cell* native_make(const Cell* spec_in, uint32_t index, TypeId type) {
     GcRoot info;
     set_series(info.get(), TYPE_BLOCK, series_alloc_cells_unset(2));
     cell_series(info.get())->tail = cell_series(info.get())->head + 2 * sizeof(Cell);
-    uint32_t context = context_make_from_spec(spec.get(), false);
     Cell* cells = cell_series(info.get())->cells();
-    cells[NATIVE_INFO_CONTEXT] = *context_cell(context);
+    set_none(&cells[NATIVE_INFO_CONTEXT]);  // nothing reads a native's context: start-up makes none
     set_none(&cells[NATIVE_INFO_ARGS]);
     Cell v;
     v.header = type;
