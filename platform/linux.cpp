@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "sanitizer.h"
 
 namespace zol::platform {
 
@@ -55,7 +56,7 @@ void* g_heap_filler = nullptr;
 // is allocated and left untouched (address space only), and the heap above it is marked for huge pages,
 // which the system gives when it has them. Sanitizer builds have an allocator of their own.
 void heap_in_huge_pages() {
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(ZOL_ADDRESS_SANITIZER)
     if (g_heap_filler) return;
     constexpr uintptr_t HUGE_PAGE = uintptr_t(2) << 20;
     mallopt(M_TOP_PAD, int(4 * HUGE_PAGE));
@@ -283,7 +284,7 @@ void* thread_main(void* raw) {
     return nullptr;
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(ZOL_ADDRESS_SANITIZER)
 // The stack switch: the context that runs fn on the mapped stack, and the one it returns to.
 ucontext_t g_caller_context;
 ucontext_t g_stack_context;
@@ -345,7 +346,7 @@ void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg) {
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && stack_bytes > limit.rlim_cur / 4) {
         stack_bytes = size_t(limit.rlim_cur / 4);
     }
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(ZOL_ADDRESS_SANITIZER)
     if (run_on_mapped_stack(stack_bytes, fn, arg)) return;
 #endif
     ThreadStart start{fn, arg};
