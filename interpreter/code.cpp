@@ -456,7 +456,7 @@ private:
         site.frame_kind = type == TYPE_FUNCTION ? KH_INTERP_FUNCTION : KH_INTERP_CALL;
         if (type == TYPE_FUNCTION) {
             site.context = context_cell(fn->w1);
-            site.body = node_series(fn->w3)->cells()[FN_INFO_BODY];
+            site.body = *function_body(fn.get());
             const Cell* compiled = node_series(fn->w3)->cells() + FN_INFO_CODE;
             bool invoke = (fn->header & (FN_TRACE | FN_NO_TRACE)) || (cell_is(compiled, TYPE_INTEGER) && cell_int(compiled) != 0);
             site.callee = invoke ? CALLEE_INVOKE : CALLEE_FUNCTION;

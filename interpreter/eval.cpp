@@ -525,7 +525,7 @@ template <bool traced>
     ValuesGuard values(fn->w1, stack_index(g_args.base));
     g_frames.top[-1].header |= FRAME_RETURN_TARGET;
     // The body stays alive with the function; eval_block keeps it as the current block meanwhile.
-    Cell body = info[FN_INFO_BODY];
+    Cell body = *function_ready_body(fn, info);
     if (traced && g_trace_active) trace_event(TRACE_PROLOG, &body, -1, name, fn);
     eval_block(&body, true);
     if (traced && g_trace_active) {

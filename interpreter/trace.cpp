@@ -115,7 +115,7 @@ void trace_init() {
 
 uint32_t trace_mask(const Cell* callback) {
     if (!cell_is(callback, TYPE_FUNCTION)) return TRACE_ALL_EVENTS;
-    const Cell* body = function_info(callback, FN_INFO_BODY);
+    const Cell* body = function_body(callback);
     if (!cell_is(body, TYPE_BLOCK) || series_index(body) >= cell_series(body)->used()) return TRACE_ALL_EVENTS;
     const Cell* first = cell_series(body)->cells() + series_index(body);
     if (!cell_is(first, TYPE_BLOCK)) return TRACE_ALL_EVENTS;

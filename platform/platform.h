@@ -103,8 +103,10 @@ void discard_pages(void* pages, size_t bytes);
 // Cryptographically secure random bytes.
 void secure_random_bytes(void* buffer, size_t length);
 
-// Runs fn(arg) on a new thread whose machine stack has the given size and waits for it to end.
-// The thread records its stack bounds (native_stack_low) before calling fn.
+// Runs fn(arg) on a machine stack of the given size and returns when it ends: the calling thread switches to
+// a stack mapped for it (a new thread would cost a start-up more than everything else it does), or, in
+// sanitizer builds, which follow only threads' stacks, a new thread runs it. Either records the stack's
+// bounds (native_stack_low) before calling fn.
 void run_with_stack(size_t stack_bytes, void (*fn)(void*), void* arg);
 // Lowest address of the calling thread's machine stack (0 when unknown).
 uintptr_t native_stack_low();

@@ -288,8 +288,11 @@ void memory_init() {
     if (!g_drop_code) g_drop_code = drop_nothing;
     pages::init(release_dead, forget_slot);
     g_node_capacity = FIRST_NODE_COUNT;
-    g_nodes = static_cast<Series**>(std::calloc(g_node_capacity, sizeof(Series*)));
+    // Not cleared: an entry is read only once node_alloc has handed its id out and set it, so the table's
+    // pages are touched as nodes are used, not all at start-up.
+    g_nodes = static_cast<Series**>(std::malloc(sizeof(Series*) * g_node_capacity));
     if (!g_nodes) runtime_error(94, 0);
+    g_nodes[0] = nullptr;
     g_node_next = 1;
     g_free_head = 0;
     g_stats = MemoryStats{};
@@ -463,6 +466,11 @@ Cell* series_alloc_tail(uint32_t node) {
 }
 
 Cell* block_alloc_tail(const Cell* block) { return series_alloc_tail(series_node(block)); }
+
+void series_reserve_cells(uint32_t node, uint64_t n) {
+    uint64_t need = uint64_t(g_nodes[node]->tail) + n * 16;
+    if (need > g_nodes[node]->size) series_expand(node, need);
+}
 
 uint8_t* series_reserve_tail(uint32_t node, uint64_t n) {
     Series* s = g_nodes[node];

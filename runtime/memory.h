@@ -147,6 +147,8 @@ Cell* series_alloc_tail(uint32_t node);
 Cell* block_alloc_tail(const Cell* block);
 // Reserves n bytes at the tail (growing the buffer when needed) and returns where they start.
 uint8_t* series_reserve_tail(uint32_t node, uint64_t n);
+// Grows the buffer, when needed, so that n more cells fit after its tail without growing again.
+void series_reserve_cells(uint32_t node, uint64_t n);
 
 // Helpers over raw memory.
 void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "memory.h"
+#include "platform/sanitizer.h"
 
 namespace zol::pages {
 
@@ -18,7 +19,7 @@ constexpr uint32_t PAGE_BYTES = 64 * 1024;
 constexpr uint32_t MAX_SMALL = 512;  // data bytes of the largest slot
 
 // Sanitizer builds leave every buffer to the C allocator so that a use after free is still caught.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ZOL_ADDRESS_SANITIZER)
 constexpr bool ENABLED = false;
 #else
 constexpr bool ENABLED = true;

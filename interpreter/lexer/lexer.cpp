@@ -146,7 +146,7 @@ const Cell* event_word(uint32_t event) {
 uint32_t callback_mask(const Cell* callback) {
     constexpr uint32_t ALL = 63;
     if (!cell_is(callback, TYPE_FUNCTION) && !cell_is(callback, TYPE_ROUTINE)) return ALL;
-    const Cell* body = function_info(callback, FN_INFO_BODY);
+    const Cell* body = function_body(callback);
     if (!cell_is(body, TYPE_BLOCK) || series_at_tail(body)) return ALL;
     const Cell* first = cell_series(body)->cells() + series_index(body);
     if (!cell_is(first, TYPE_BLOCK)) return ALL;

@@ -437,13 +437,11 @@ void read_compact_body(Reader& r) {
         r.end = end;
         const uint8_t* at = r.p;
         r.check_count(count, at, 4);
-        r.symbol_count = count;
         r.offsets = r.take(size_t(count) * 4);
         r.strings = r.take(strings);
         r.strings_size = strings;
         if (strings && r.strings[strings - 1] != 0) r.fail(at);
-        r.symbols.assign(count, 0);
-        r.global_slots.assign(count, 0);
+        r.start_symbols(count);
     }
     const uint8_t* at = r.p;
     if (records > r.remaining()) r.fail(at);

@@ -375,12 +375,10 @@ void read_standard_body(Reader& r) {
         uint32_t count = r.u32();
         uint32_t strings = r.u32();
         r.check_count(count, at, 4);
-        r.symbol_count = count;
         r.offsets = r.take(size_t(count) * 4);
         r.strings = r.take(strings);
         r.strings_size = strings;
-        r.symbols.assign(count, 0);
-        r.global_slots.assign(count, 0);
+        r.start_symbols(count);
     }
     const uint8_t* at = r.p;
     if (records > r.remaining()) r.fail(at);

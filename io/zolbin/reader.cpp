@@ -54,6 +54,16 @@ void Reader::too_deep(const uint8_t* at) {
     fail(at);
 }
 
+void Reader::start_symbols(uint32_t count) {
+    symbol_count = count;
+    symbols.assign(count, 0);
+    global_slots.assign(count, 0);
+    if (!codec) {
+        symbol_reserve(count);
+        context_reserve(g_global_context, count);
+    }
+}
+
 uint32_t Reader::make_symbol(uint32_t index, const uint8_t* at) {
     if (!has_symbols || index >= symbol_count) fail(at);
     const uint8_t* o = offsets + size_t(index) * 4;
@@ -407,7 +417,7 @@ Cell path_step(Reader& r, const Cell& current, uint32_t index, bool first, const
             return spec;
         }
         if (index != 1 || source != TYPE_FUNCTION) r.fail(at);
-        return *function_info(&fn, FN_INFO_BODY);
+        return *function_body(&fn);
     };
     uint32_t t = cell_type(&current);
     if (type_in(FAMILY_ANY_BLOCK, t) || t == TYPE_MAP) return cell_in(current.w2, 0);

@@ -57,6 +57,9 @@ struct Reader {
     std::vector<uint32_t> symbols;      // symbol ids, made on first use (0 until then)
     std::vector<uint32_t> global_slots; // global slot of each symbol index + 1 (0 until known)
 
+    // Takes the symbol table's count (its offsets and strings already taken) and readies the per-symbol
+    // tables; a boot image's symbols nearly all become global words, so room for them is made at once.
+    void start_symbols(uint32_t count);
     // Raises zb-invalid-record naming the 1-based offset of the position.
     [[noreturn]] void fail(const uint8_t* at) const;
     size_t remaining() const { return size_t(end - p); }

@@ -224,7 +224,7 @@ void write_object_body(Writer& w, const Cell* object) {
 void write_function_body(Writer& w, const Cell* fn) {
     Cell spec;
     set_series(&spec, TYPE_BLOCK, function_spec_node(fn));
-    Cell body = *function_info(fn, FN_INFO_BODY);
+    Cell body = *function_body(fn);
     if (!cell_is(&body, TYPE_BLOCK)) no_codec(fn);
     cell_clear_new_line(&body);
     uint32_t spec_count = node_series(spec.w2)->used();

@@ -20,7 +20,7 @@ Cell g_global_object;
 
 namespace {
 
-constexpr uint32_t GLOBAL_SLOTS = 4000;
+constexpr uint32_t GLOBAL_SLOTS = 1000;  // grows; a boot image reserves room for its words
 
 inline uint32_t values_of(uint32_t context) { return context_cell(context)->w2; }
 
@@ -61,8 +61,9 @@ uint32_t context_make(uint32_t slots, bool stack, bool flag, uint32_t word_block
     uint32_t table = hashtable_make(slots, word_block, HASH_SYMBOLS, 2);
     context_cell(node)->w1 = table;
     if (!stack) {
-        uint32_t values = series_alloc_cells_unset(slots);
-        node_series(values)->tail = node_series(values)->head;  // slots are added with their words
+        // Empty, and not filled: each slot is added (unset) with its word, so only used slots are touched.
+        uint32_t values = series_alloc_cells(slots);
+        node_series(values)->tail = node_series(values)->head;
         context_cell(node)->w2 = values;
     }
     if (word_block) {
@@ -95,6 +96,15 @@ uint32_t context_kind(uint32_t context) {
 
 int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensitive) {
     return hashtable_put_word(context_word_table(context), symbol, case_insensitive, 0, 0);
+}
+
+void context_reserve(uint32_t context, uint32_t more) {
+    hashtable_reserve(context_word_table(context), more);
+    series_reserve_cells(context_word_block(context), more);
+    if (!context_is_stack(context)) {
+        series_reserve_cells(values_of(context), more);
+        if (context == g_global_context) g_global_cells = node_series(g_global_values)->cells();
+    }
 }
 
 uint32_t context_add_word(uint32_t context, uint32_t symbol) {
@@ -245,9 +255,9 @@ bool context_collect_set_words(uint32_t context, const Cell* block) {
     for (uint32_t i = series_index(keep.get()); i < cell_series(keep.get())->used(); i++) {
         Cell* c = cell_series(keep.get())->cells() + i;
         if (!cell_is(c, TYPE_SET_WORD)) continue;
-        if (context_find_word(context, word_symbol(c), true) >= 0) continue;
-        context_add_word(context, word_symbol(c));
-        grew = true;
+        // One probe: a word the context has keeps its slot, a new one takes the next.
+        uint32_t before = slot_count(context);
+        grew |= context_add_word(context, word_symbol(c)) == before;
     }
     return grew;
 }

@@ -48,6 +48,9 @@ uint32_t context_kind(uint32_t context);
 int32_t context_find_word(uint32_t context, uint32_t symbol, bool case_insensitive);
 // Slot index of the word's symbol (any spelling), adding it (with an unset value) when absent.
 uint32_t context_add_word(uint32_t context, uint32_t symbol);
+// Makes room at once for `more` new words (a loader that knows how many are coming): the word table, the
+// word block and the values grow once instead of doubling their way there.
+void context_reserve(uint32_t context, uint32_t more);
 // Adds the word with the value when absent.
 void context_put_word(uint32_t context, uint32_t symbol, const Cell* value);
 // The value slot of a symbol in a context; a stack context is looked up in the global context instead.

@@ -25,6 +25,18 @@ bool g_making_builtins = false;
 
 Cell* function_info(const Cell* f, uint32_t index) { return node_series(function_info_node(f))->cells() + index; }
 
+void function_bind_body(const Cell* f) {
+    Cell* body = function_info(f, FN_INFO_BODY);
+    if (!(body->header & FN_BODY_UNBOUND)) return;
+    body->header &= ~FN_BODY_UNBOUND;
+    context_bind_block(body, f->w1, false);  // allocates nothing: the info cell stays where it is
+}
+
+Cell* function_body(const Cell* f) {
+    function_bind_body(f);
+    return function_info(f, FN_INFO_BODY);
+}
+
 namespace {
 
 Cell* spec_cells(const Cell* spec, uint32_t* count) {
@@ -156,7 +168,7 @@ uint32_t function_build(const Cell* spec_in, const Cell* body_in, uint32_t conte
     cells[FN_INFO_BODY] = *body_copy;
     if (code) set_integer(&cells[FN_INFO_CODE], int32_t(code));
     if (owner) set_integer(&cells[FN_INFO_OWNER], int32_t(owner));
-    if (made_here) context_bind_block(body_copy.get(), context, false);
+    if (made_here) cells[FN_INFO_BODY].header |= FN_BODY_UNBOUND;  // bound on first use
     stack_push(&fn);
     return context;
 }
@@ -345,12 +357,13 @@ const Cell* function_make(Cell*, Cell* spec, TypeId) {
 }
 
 void function_reflect(Cell* value, uint32_t field) {
+    function_bind_body(value);  // what reflection shows is the function as it runs
     uint32_t f = symbol_resolve(field);
     Cell result = g_none_value;
     if (f == g_sym[SYM_SPEC]) {
         set_series(&result, TYPE_BLOCK, value->w2);
     } else if (f == g_sym[SYM_BODY]) {
-        result = *function_info(value, FN_INFO_BODY);
+        result = *function_body(value);
     } else if (f == g_sym[SYM_WORDS]) {
         GcRoot fn(*value), block;
         set_series(block.get(), TYPE_BLOCK, series_alloc_cells(4));
@@ -377,7 +390,7 @@ int function_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget
     bool routine = cell_is(value, TYPE_ROUTINE);
     string_append_ascii(out, routine ? "routine " : "func ");
     budget -= routine ? 8 : 5;
-    GcRoot spec, body(*function_info(value, FN_INFO_BODY));
+    GcRoot spec, body(*function_body(value));
     set_series(spec.get(), TYPE_BLOCK, value->w2);
     MoldArgs inner = args;
     inner.only = false;

@@ -17,7 +17,8 @@ enum FunctionInfo : uint32_t {
     FN_INFO_OWNER = 4,  // integer!: node of the owning object's context (methods), or routine data
     FN_INFO_COUNT = 5
 };
-// The info block of a native! or action!: its spec's context cell and the argument cache.
+// The info block of a native! or action!: room for its spec's context cell (none: nothing reads it, so
+// start-up makes none for the few hundred natives and actions) and the argument cache.
 enum NativeInfo : uint32_t { NATIVE_INFO_CONTEXT = 0, NATIVE_INFO_ARGS = 1 };
 
 // Header flags of function values.
@@ -28,10 +29,25 @@ constexpr uint32_t ROUTINE_CELLS = 0x8000;   // the routine takes its arguments 
 constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;
 constexpr uint32_t ROUTINE_ARITY_MASK = 0x3E000000;
 
+// On the info block's body cell of a function!: its body copy is still to be bound to the function's
+// context. A function binds its body when the body is first needed (called, reflected, molded, written):
+// most functions of a library are made at start-up and never called. The body copy is private to the
+// function, so binding it later gives exactly the cells binding it at once would have given.
+constexpr uint32_t FN_BODY_UNBOUND = 0x80000000;
+
 inline uint32_t op_source_type(const Cell* op) { return (op->header & HDR_OP_SOURCE_MASK) >> HDR_OP_SOURCE_SHIFT; }
 inline uint32_t function_spec_node(const Cell* f) { return f->w2; }
 inline uint32_t function_info_node(const Cell* f) { return f->w3; }
 Cell* function_info(const Cell* f, uint32_t index);
+// The body of a function! (or of an op! made from one), or a routine's body cell: every reader of a body
+// takes it from here, which binds a function's body on first use.
+Cell* function_body(const Cell* f);
+void function_bind_body(const Cell* f);
+// The call path's form of function_body, given the function's info cells.
+inline const Cell* function_ready_body(const Cell* f, const Cell* info) {
+    if (info[FN_INFO_BODY].header & FN_BODY_UNBOUND) function_bind_body(f);
+    return &info[FN_INFO_BODY];
+}
 
 // While set, the functions made are built-in ones: marked no-trace, so tracing does not step into them.
 extern bool g_making_builtins;

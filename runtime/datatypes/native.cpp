@@ -1,7 +1,6 @@
 // native!, action! and op!. A native or action cell holds its table index in word 1 (the natives table for
 // native!, the action number for action!), its spec block in word 2 and a two-cell info block in word 3. An op!
 // is a copy of the function value it wraps, with that value's datatype kept in header bits 16 to 23.
-#include "context.h"
 #include "error.h"
 #include "function.h"
 #include "registry.h"
@@ -24,9 +23,8 @@ Cell* native_make(const Cell* spec_in, uint32_t index, TypeId type) {
     GcRoot info;
     set_series(info.get(), TYPE_BLOCK, series_alloc_cells_unset(2));
     cell_series(info.get())->tail = cell_series(info.get())->head + 2 * sizeof(Cell);
-    uint32_t context = context_make_from_spec(spec.get(), false);
     Cell* cells = cell_series(info.get())->cells();
-    cells[NATIVE_INFO_CONTEXT] = *context_cell(context);
+    set_none(&cells[NATIVE_INFO_CONTEXT]);  // nothing reads a native's context: start-up makes none
     set_none(&cells[NATIVE_INFO_ARGS]);
     Cell v;
     v.header = type;
@@ -103,7 +101,7 @@ void native_reflect(Cell* value, uint32_t field) {
     if (f == g_sym[SYM_SPEC]) {
         set_series(&result, TYPE_BLOCK, value->w2);
     } else if (f == g_sym[SYM_BODY] && (source == TYPE_FUNCTION || source == TYPE_ROUTINE)) {
-        result = *function_info(value, FN_INFO_BODY);
+        result = *function_body(value);
     } else if (f == g_sym[SYM_BODY]) {
         set_integer(&result, int32_t(value->w1));
     } else {
@@ -130,7 +128,7 @@ int native_mold(const Cell* value, Cell* out, const MoldArgs& args, int budget) 
         if (op_source_type(value) == TYPE_FUNCTION) {
             string_append_ascii(out, "func ");
             budget = mold_value(spec.get(), out, inner, budget - 5);
-            GcRoot body(*function_info(value, FN_INFO_BODY));
+            GcRoot body(*function_body(value));
             if (cell_is(body.get(), TYPE_BLOCK)) budget = mold_value(body.get(), out, inner, budget);
         } else {
             string_append_ascii(out, "[");

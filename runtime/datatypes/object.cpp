@@ -99,7 +99,7 @@ void copy_field(uint32_t context, uint32_t i, const Cell* source, bool deep, con
 // same words, a deep copy of the body bound first to the object (with self) and then to the new context.
 void clone_function(uint32_t object_context, uint32_t i) {
     GcRoot fn(*field_value(object_context, i));
-    Cell* body = function_info(fn.get(), FN_INFO_BODY);
+    Cell* body = function_body(fn.get());
     if (!cell_is(body, TYPE_BLOCK)) fire(ERR_SCRIPT_BAD_FUNC_DEF, fn.get());
     GcRoot body_copy(*block_clone(body, true, true));
     stack_pop(1);

@@ -63,10 +63,10 @@ void DatatypeRegistry::register_datatype(const Registration& r) {
         AnyFn fn = nullptr;
         switch (r.kind(a)) {
             case Registration::Slot::own: fn = r.fn(a); break;
-            case Registration::Slot::inherit: fn = parent ? actions_[parent * 256 + a - 1] : nullptr; break;
+            case Registration::Slot::inherit: fn = parent ? actions_[parent * ACTION_STRIDE + a - 1] : nullptr; break;
             case Registration::Slot::unsupported: break;
         }
-        actions_[t * 256 + a - 1] = fn;
+        actions_[t * ACTION_STRIDE + a - 1] = fn;
     }
 }
 

@@ -1,7 +1,7 @@
 // The datatype registry: the type-name table and the action table. Each datatype's init routine fills a
 // Registration with its 62 action slots (its own function, inherit from the parent, or unsupported) and
 // registers it once; inheritance is resolved then, by copying the parent's entry, so a lookup is one
-// table read at (type id x 256 + action - 1).
+// table read at (type id x ACTION_STRIDE + action - 1).
 #pragma once
 #include <cstdint>
 
@@ -10,6 +10,11 @@
 namespace zol {
 
 using AnyFn = void (*)();
+
+// Slots per datatype in the action table: the actions rounded up to a power of two, so that a row is 512
+// bytes and the rows of the types a start-up registers touch a few pages, not one each.
+constexpr uint32_t ACTION_STRIDE = 64;
+static_assert(ACTION_COUNT <= ACTION_STRIDE);
 
 class Registration {
 public:
@@ -51,10 +56,10 @@ public:
     // Registers a datatype that has no actions yet: its name row is filled, every slot unsupported.
     void register_name_only(TypeId id);
 
-    AnyFn action(uint32_t type, uint32_t action) const { return actions_[type * 256 + action - 1]; }
+    AnyFn action(uint32_t type, uint32_t action) const { return actions_[type * ACTION_STRIDE + action - 1]; }
     template <Action A>
     ActionFn<A> get(uint32_t type) const {
-        return reinterpret_cast<ActionFn<A>>(actions_[type * 256 + A - 1]);
+        return reinterpret_cast<ActionFn<A>>(actions_[type * ACTION_STRIDE + A - 1]);
     }
     const TypeNameRow& row(uint32_t type) const { return names_[type]; }
     TypeNameRow& row(uint32_t type) { return names_[type]; }
@@ -63,7 +68,7 @@ public:
 
 private:
     TypeNameRow names_[TYPE_TABLE_ROWS] = {};
-    AnyFn actions_[TYPE_TABLE_ROWS * 256] = {};
+    AnyFn actions_[TYPE_TABLE_ROWS * ACTION_STRIDE] = {};
     uint32_t highest_ = 0;
 };
 

@@ -15,7 +15,8 @@ namespace zol {
 Cell g_symbols;
 
 namespace {
-constexpr uint32_t FIRST_SYMBOLS = 4000;
+// Room for the predefined words and a small script; a boot image reserves room for its own symbols.
+constexpr uint32_t FIRST_SYMBOLS = 1000;
 }
 
 void symbol_block_init() {
@@ -31,6 +32,11 @@ void symbol_block_init() {
 }
 
 void symbol_index_init() { g_symbols.w3 = hashtable_make(FIRST_SYMBOLS, g_symbols.w2, HASH_SYMBOLS, 1); }
+
+void symbol_reserve(uint32_t more) {
+    hashtable_reserve(g_symbols.w3, more);
+    series_reserve_cells(g_symbols.w2, more);
+}
 
 uint32_t symbol_make_len(const uint8_t* name, uint32_t length, bool exact) {
     return hashtable_put_symbol(g_symbols.w3, name, length, exact);
@@ -61,15 +67,9 @@ Cell* symbol_get(uint32_t id) {
     return symbol_cell(id);
 }
 
-Cell* symbol_cell(uint32_t id) { return node_series(g_symbols.w2)->cells() + (id - 1); }
 
 uint32_t symbol_count() { return node_series(g_symbols.w2)->used(); }
 
-const uint8_t* symbol_bytes(uint32_t id, uint32_t* length) {
-    Series* s = node_series(symbol_cell(id)->w3);
-    *length = s->tail - s->head;
-    return s->head_ptr();
-}
 
 const char* symbol_c_string(uint32_t id) {
     uint32_t length;

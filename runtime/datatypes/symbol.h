@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace zol {
 
@@ -20,17 +21,24 @@ void symbol_index_init();
 // gives the first spelling's id; with exact, a new spelling becomes a symbol of its own.
 uint32_t symbol_make(const char* name);
 uint32_t symbol_make_len(const uint8_t* name, uint32_t length, bool exact = false);
+// Makes room in the symbol table for `more` new symbols at once (a loader that knows how many are coming).
+void symbol_reserve(uint32_t more);
 uint32_t symbol_make_flagged(const char* name);
 
 // The id of the name held by a string from its head (the cell must be rooted: its cache receives the text).
 uint32_t symbol_from_string(Cell* string);
 
-Cell* symbol_cell(uint32_t id);
+// Inline: word lookups and comparisons resolve symbols at every step.
+inline Cell* symbol_cell(uint32_t id) { return node_series(g_symbols.w2)->cells() + (id - 1); }
 // The symbol's cell with its name string (word 2) built first when needed.
 Cell* symbol_get(uint32_t id);
 uint32_t symbol_count();
 // The name's UTF-8 bytes (NUL-terminated) and their count.
-const uint8_t* symbol_bytes(uint32_t id, uint32_t* length);
+inline const uint8_t* symbol_bytes(uint32_t id, uint32_t* length) {
+    Series* s = node_series(symbol_cell(id)->w3);
+    *length = s->tail - s->head;
+    return s->head_ptr();
+}
 const char* symbol_c_string(uint32_t id);
 // The canonical id: the alias when there is one, else the id itself.
 inline uint32_t symbol_resolve(uint32_t id) {

@@ -549,6 +549,13 @@ void hashtable_rebuild(uint32_t table, uint32_t size) {
     hashtable_index_block(table, 0, View(table).h->kind == HASH_MAP ? 2 : 1);
 }
 
+void hashtable_reserve(uint32_t table, uint32_t more) {
+    View v(table);
+    uint64_t want = uint64_t(v.h->occupied) + more;
+    if (want < v.h->upper) return;
+    resize(table, next_pow2(uint64_t(std::ceil(double(want) / LOAD)) + 1));
+}
+
 uint32_t hashtable_removed(uint32_t table) { return View(table).h->removed; }
 void hashtable_count_removed(uint32_t table, int32_t delta) { View(table).h->removed += uint32_t(delta); }
 
@@ -761,26 +768,31 @@ uint32_t hashtable_put_symbol(uint32_t table, const uint8_t* name, uint32_t leng
 }
 
 int32_t hashtable_put_word(uint32_t table, uint32_t symbol, bool case_insensitive, uint32_t context, uint32_t new_index) {
+    // A word may be entered: the table makes room first, so the free bucket the probe ends at stays free
+    // for it (appending the word to the block does not touch the table).
+    if (context) make_room(table);
     View v(table);
     uint32_t block = v.h->block;
     uint32_t canonical = symbol_resolve(symbol);
+    uint32_t hash = hash_mix(canonical);
+    const Cell* words = block_cells(block);
+    uint32_t slot = NO_BUCKET;
     uint32_t found = probe(
-        v, hash_mix(canonical),
+        v, hash,
         [&](uint32_t position) {
-            uint32_t s = word_symbol(block_cells(block) + position);
+            uint32_t s = word_symbol(words + position);
             return case_insensitive ? symbol_resolve(s) == canonical : s == symbol;
         },
-        nullptr);
-    if (found != NO_BUCKET) return int32_t(word_index(block_cells(block) + v.value(found)));
+        &slot);
+    if (found != NO_BUCKET) return int32_t(word_index(words + v.value(found)));
     if (!context) return -1;
-    make_room(table);
     GcRoot keep_block;
     set_series(keep_block.get(), TYPE_BLOCK, block);
     uint32_t position = node_series(block)->used();
     Cell* w = series_alloc_tail(block);
     set_word(w, TYPE_WORD, context, symbol, new_index);
     View nv(table);
-    place(nv, hash_mix(canonical), position);
+    occupy(nv, slot, position, hash);
     return -1;
 }
 

@@ -50,6 +50,9 @@ void hashtable_delete(uint32_t table, uint32_t position);
 void hashtable_clear(uint32_t table);
 // Rebuilds the index of the whole block with room for `size` keys.
 void hashtable_rebuild(uint32_t table, uint32_t size);
+// Grows the table at once to take `more` new keys without growing again (a loader that knows how many
+// keys are coming).
+void hashtable_reserve(uint32_t table, uint32_t more);
 
 // map!: a removed pair keeps its key indexed, so that setting the key again revives the pair; the table
 // counts such keys apart (the map's length is the count less them).

@@ -165,7 +165,7 @@ private:
             Cell sa, sb;
             set_series(&sa, TYPE_BLOCK, oa.w2);
             set_series(&sb, TYPE_BLOCK, ob.w2);
-            Cell ba = *function_info(&oa, FN_INFO_BODY), bb = *function_info(&ob, FN_INFO_BODY);
+            Cell ba = *function_body(&oa), bb = *function_body(&ob);
             return same_cells(sa.w2, sb.w2) && same_cells(ba.w2, bb.w2);
         }
         if (context_is_stack(a)) return true;
