@@ -230,7 +230,7 @@ void unmap_pages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes);
 }
 
-void* map_aligned_pages(size_t bytes, size_t align, bool large) {
+void* map_aligned_pages(size_t bytes, size_t align) {
     // Map align more than asked, then give back what lies before the aligned start and after its end.
     auto* p = static_cast<uint8_t*>(map_pages(bytes + align));
     if (!p) return nullptr;
@@ -239,7 +239,7 @@ void* map_aligned_pages(size_t bytes, size_t align, bool large) {
     size_t after = size_t(p + bytes + align - (start + bytes));
     if (after) munmap(start + bytes, after);
 #ifdef MADV_HUGEPAGE
-    if (large) madvise(start, bytes, MADV_HUGEPAGE);  // a hint: without large pages the memory works the same
+    madvise(start, bytes, MADV_HUGEPAGE);  // a hint: without large pages the memory works the same
 #endif
     return start;
 }

@@ -93,10 +93,10 @@ bool list_directory(const std::string& path, std::vector<DirEntry>* entries);
 // Releasing it gives the room back to every kind of allocation at once.
 void* map_pages(size_t bytes);
 void unmap_pages(void* pages, size_t bytes);
-// As map_pages, aligned to align (a power of two that divides bytes). With large, backed by large pages
-// where the system can: touching such memory for the first time then costs one fault per large page, not
-// one per page, but the whole large page counts as used from its first touch.
-void* map_aligned_pages(size_t bytes, size_t align, bool large);
+// As map_pages, aligned to align (a power of two that divides bytes), and backed by large pages where the
+// system can: touching such memory for the first time then costs one fault per large page, not one per
+// page, but the whole large page counts as used from its first touch.
+void* map_aligned_pages(size_t bytes, size_t align);
 // Gives the memory behind part of a mapping back to the system; the range stays mapped and reads as zeros.
 void discard_pages(void* pages, size_t bytes);
 

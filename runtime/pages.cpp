@@ -49,11 +49,12 @@ Class g_classes[CLASSES];
 uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
 
-// Pages are cut from chunks of address space mapped straight from the system, aligned to their size and,
-// but for the first, backed by large pages where it can: a page then costs no fault of its own when first
-// touched. The first chunk, which is all a small program needs, counts only the pages it touches. A chunk
-// is never given back while the runtime runs; a page freed when memory is short gives back its memory and
-// waits, as a free frame, to be a page again.
+// Pages are cut from chunks of address space mapped straight from the system, aligned to their size and
+// backed by large pages where it can: a page then costs no fault of its own when first touched. The first
+// chunk too: start-up fills hundreds of pages of it, and a fault each cost more than the rest of start-up
+// (a small program's resident size grows by the large page instead). A chunk is never given back while
+// the runtime runs; a page freed when memory is short gives back its memory and waits, as a free frame,
+// to be a page again.
 constexpr size_t CHUNK_BYTES = size_t(2) << 20;
 static_assert(CHUNK_BYTES % PAGE_BYTES == 0);
 
@@ -78,7 +79,7 @@ void* take_frame() {
     if (!g_chunks || g_chunks->cut == CHUNK_BYTES) {
         auto* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk)));
         if (!chunk) return nullptr;
-        chunk->base = static_cast<uint8_t*>(platform::map_aligned_pages(CHUNK_BYTES, CHUNK_BYTES, g_chunks != nullptr));
+        chunk->base = static_cast<uint8_t*>(platform::map_aligned_pages(CHUNK_BYTES, CHUNK_BYTES));
         if (!chunk->base) {
             std::free(chunk);
             return nullptr;
