@@ -1319,6 +1319,7 @@ const Cell* leaf_value(const Run& r, const Cell* block);
 }
 
 uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
+[[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 
 // The body of the call whose frame is on top is a branch whose condition was computed: run from there as
 // run_function would run it.
@@ -1331,7 +1332,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     {
         BlockScope scope(&site.body);
         g_current_block.w1 = c->start;
-        uint32_t next = branch_framed(r, n, c->sites[n.site], condition);
+        uint32_t next = branch_in_frame(r, n, c->sites[n.site], condition);
         if (!unwind_pending() && (!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
         if (!unwind_pending()) {
             g_args.top = result + 1;
