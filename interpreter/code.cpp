@@ -720,6 +720,7 @@ void run_code(Code* c, const Cell* block, Cell* locals, bool to_slot);
 void run_code_scoped(Code* c, Cell* locals, bool to_slot);
 uint32_t exec_expr(Run& r, const Node& n);
 uint32_t exec_primary(Run& r, const Node& n);
+uint32_t exec_paren(Run& r, const Node& n);
 uint32_t exec_call(Run& r, const Node& n);
 uint32_t call_general(Run& r, const Node& n);
 uint32_t exec_set(Run& r, const Node& n);
@@ -1149,7 +1150,8 @@ uint32_t exec_expr(Run& r, const Node& n) {
             return n.end;
         }
     }
-    uint32_t p = exec_primary(r, n);
+    // A paren on the left (`(fib k - 1) + ...`) goes to its runner without the switch.
+    uint32_t p = n.kind == K_PAREN ? exec_paren(r, n) : exec_primary(r, n);
     if (unwind_pending()) return p;
     if (!r.code->valid || p != n.primary_end) return plain_infix(r, p, start);
     for (uint32_t k = 0; k < n.nops; k++) {
