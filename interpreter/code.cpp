@@ -903,6 +903,34 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     return true;
 }
 
+// An integer operator applied in place: false when the answer is not an integer! the operator would give
+// (overflow, division by zero or with a remainder), which the general path then computes or raises.
+[[gnu::always_inline]] inline bool int_arith(Arith a, int32_t* x, int32_t y, bool* truth) {
+    switch (a) {
+        case A_ADD: return !__builtin_add_overflow(*x, y, x);
+        case A_SUB: return !__builtin_sub_overflow(*x, y, x);
+        case A_MUL: return !__builtin_mul_overflow(*x, y, x);
+        case A_DIV:
+            if (y == 0 || (*x == INT32_MIN && y == -1) || *x % y != 0) return false;
+            *x /= y;
+            return true;
+        case A_REM:
+            if (y == 0 || (*x == INT32_MIN && y == -1)) return false;
+            *x %= y;
+            return true;
+        case A_EQ:
+        case A_SEQ: *x = *x == y; break;
+        case A_NE: *x = *x != y; break;
+        case A_LT: *x = *x < y; break;
+        case A_GT: *x = *x > y; break;
+        case A_LE: *x = *x <= y; break;
+        case A_GE: *x = *x >= y; break;
+        default: return false;
+    }
+    *truth = true;
+    return true;
+}
+
 // A simple node whose operands are all integers and whose operators stay within 32-bit integers, the last
 // one possibly a comparison: its value in a register until the end. False when it is not so now (nothing
 // is done then; the general evaluation below takes it, floats, overflows and all).
@@ -917,29 +945,8 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     const Cell* o = read(r, op.ref, op.index, op.pos);
     if (!o || !same_value(o, &op.value)) return false;
     int32_t x = int32_t(a->w2), y = int32_t(b->w2);
-    bool truth = false, overflow = false;
-    switch (op.arith) {
-        case A_ADD: overflow = __builtin_add_overflow(x, y, &x); break;
-        case A_SUB: overflow = __builtin_sub_overflow(x, y, &x); break;
-        case A_MUL: overflow = __builtin_mul_overflow(x, y, &x); break;
-        case A_DIV:
-            if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
-            x /= y;
-            break;
-        case A_REM:
-            if (y == 0 || (x == INT32_MIN && y == -1)) return false;
-            x %= y;
-            break;
-        case A_EQ:
-        case A_SEQ: x = x == y, truth = true; break;
-        case A_NE: x = x != y, truth = true; break;
-        case A_LT: x = x < y, truth = true; break;
-        case A_GT: x = x > y, truth = true; break;
-        case A_LE: x = x <= y, truth = true; break;
-        case A_GE: x = x >= y, truth = true; break;
-        default: return false;
-    }
-    if (overflow) return false;
+    bool truth = false;
+    if (!int_arith(op.arith, &x, y, &truth)) return false;
     *out = x;
     *logic = truth;
     return true;
@@ -957,29 +964,7 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
         if (truth) return false;
         const Cell* o = read(r, op->ref, op->index, op->pos);
         if (!o || !same_value(o, &op->value) || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
-        bool overflow = false;
-        switch (op->arith) {
-            case A_ADD: overflow = __builtin_add_overflow(x, y, &x); break;
-            case A_SUB: overflow = __builtin_sub_overflow(x, y, &x); break;
-            case A_MUL: overflow = __builtin_mul_overflow(x, y, &x); break;
-            case A_DIV:
-                if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
-                x /= y;
-                break;
-            case A_REM:
-                if (y == 0 || (x == INT32_MIN && y == -1)) return false;
-                x %= y;
-                break;
-            case A_EQ:
-            case A_SEQ: x = x == y, truth = true; break;
-            case A_NE: x = x != y, truth = true; break;
-            case A_LT: x = x < y, truth = true; break;
-            case A_GT: x = x > y, truth = true; break;
-            case A_LE: x = x <= y, truth = true; break;
-            case A_GE: x = x >= y, truth = true; break;
-            default: return false;
-        }
-        if (overflow) return false;
+        if (!int_arith(op->arith, &x, y, &truth)) return false;
     }
     if (n.term) {
         const Cell* t = read(r, n.term_ref, n.term_index, n.end);
