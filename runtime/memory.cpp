@@ -323,8 +323,8 @@ void memory_release_all() {
     g_stats.tracked_bytes = tracked;
 }
 
-uint32_t node_alloc() {
-    reserve_node();
+// A node once reserve_node has made sure there is one.
+inline uint32_t node_take() {
     uint32_t id;
     if (g_free_head) {
         id = g_free_head;
@@ -332,8 +332,14 @@ uint32_t node_alloc() {
     } else {
         id = g_node_next++;
     }
-    g_nodes[id] = nullptr;
     g_stats.nodes_in_use++;
+    return id;
+}
+
+uint32_t node_alloc() {
+    reserve_node();
+    uint32_t id = node_take();
+    g_nodes[id] = nullptr;
     return id;
 }
 
@@ -352,20 +358,46 @@ bool node_in_use(uint32_t node) {
 
 uint32_t node_table_size() { return g_node_next; }
 
-// The node of a new buffer: the one its slot kept, or a new one.
+// The node of a new buffer: the one its slot kept, or a new one (reserve_node made sure there is one, and
+// the buffer's allocation only ever gives nodes back).
 inline uint32_t name_buffer(Series* s) {
     if (s->node) {
         ZOL_ASSERT(g_nodes[s->node] == s);
         g_stats.nodes_in_use++;
         return s->node;
     }
-    uint32_t node = node_alloc();
+    ZOL_ASSERT(g_free_head || g_node_next < g_node_capacity);
+    uint32_t node = node_take();
     s->node = node;
     g_nodes[node] = s;
     return node;
 }
 
+// The common allocation, in line: a small buffer whose class's current page has a slot, a node at hand,
+// no collection due, no failure to inject and the reserve in place. Null (nothing changed) otherwise.
+inline Series* alloc_small_now(uint64_t count, uint32_t unit) {
+    if (!pages::ENABLED || count > pages::MAX_SMALL) return nullptr;
+    uint32_t size = uint32_t(round_up(count * unit, 16));  // a count this low times a unit cannot overflow
+    if (size > pages::MAX_SMALL || (size == 0 && unit != sizeof(Cell))) return nullptr;
+    if (g_stats.allocated_since_gc + size + BUFFER_OVERHEAD >= g_gc_due) return nullptr;
+    if (g_stats.allocations + 1 == g_fail_at || !g_reserve) return nullptr;
+    if (!g_free_head && g_node_next == g_node_capacity) return nullptr;
+    Series* s = pages::take_current(pages::class_of(size));
+    if (!s) return nullptr;
+    g_stats.allocations++;
+    s->flags = SER_PAGED | unit | SER_IN_USE | SER_ALLOCATED;
+    s->head = s->tail = 0;
+    s->code = nullptr;
+    uint64_t bytes = footprint(s);
+    g_stats.live_bytes += bytes;
+    g_stats.allocated_since_gc += bytes;
+    return s;
+}
+
 uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset) {
+    if (head_offset == 0) {
+        if (Series* s = alloc_small_now(count, unit)) return name_buffer(s);
+    }
     // The node first: a failure to find one then leaves no buffer behind, and the buffer's allocation
     // (which may collect) only ever gives nodes back.
     reserve_node();

@@ -8,45 +8,11 @@
 
 namespace zol::pages {
 
+Class g_classes[CLASSES];
+uint8_t g_class_of[MAX_SMALL / 16 + 1];
+
 namespace {
 
-// Data sizes of the classes: none (empty blocks), then steps of 16 bytes up to 128, then of 32, then of 64.
-constexpr uint32_t CLASS_SIZES[] = {0, 16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
-constexpr uint32_t CLASSES = sizeof CLASS_SIZES / sizeof CLASS_SIZES[0];
-static_assert(CLASS_SIZES[CLASSES - 1] == MAX_SMALL);
-
-constexpr uint32_t MAX_SLOTS = PAGE_BYTES / sizeof(Series);
-constexpr uint32_t WORDS = (MAX_SLOTS + 63) / 64;
-
-struct Page {
-    uint32_t slot;    // bytes per slot: the header and the class's data size
-    uint32_t count;   // slots
-    uint32_t klass;
-    uint32_t fresh;   // slots handed out at least once, from the first
-    uint32_t live;    // slots in use
-    uint32_t recip;   // 2^32 / slot, rounded up: the slot of an offset without a division
-    bool waiting;     // marked at the last collection and not swept since
-    bool listed;      // on its class's list of pages with freed slots
-    Series* free;     // freed slots of this page (see chain)
-    Page* next;       // every page of the class
-    Page* next_free;  // the class's pages with freed slots
-    Page* next_sweep; // the class's pages waiting for their sweep
-    uint64_t used[WORDS];
-    uint64_t marks[WORDS];
-};
-// The first slot starts on a cache line, so that a slot of 64 bytes (the header and two cells) is one line.
-constexpr uint32_t FIRST = (sizeof(Page) + 63) & ~63u;
-static_assert((PAGE_BYTES - FIRST) / sizeof(Series) <= MAX_SLOTS);
-
-struct Class {
-    Page* current = nullptr;  // where slots are taken from
-    Page* all = nullptr;
-    Page* with_free = nullptr;
-    Page* to_sweep = nullptr;
-};
-
-Class g_classes[CLASSES];
-uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 uint64_t g_page_bytes = 0;
 
 // Pages are cut from chunks of address space mapped straight from the system, aligned to their size and
@@ -106,17 +72,8 @@ Release g_forget = nullptr;
 inline Page* page_of(const Series* s) {
     return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
 }
-inline uint8_t* first_slot(Page* p) { return reinterpret_cast<uint8_t*>(p) + FIRST; }
-inline Series* slot_at(Page* p, uint32_t i) { return reinterpret_cast<Series*>(first_slot(p) + uint64_t(i) * p->slot); }
-inline uint32_t index_of(Page* p, const Series* s) {
-    uint32_t offset = uint32_t(reinterpret_cast<const uint8_t*>(s) - first_slot(p));
-    uint32_t i = uint32_t((uint64_t(offset) * p->recip) >> 32);
-    ZOL_ASSERT(i * p->slot == offset && i < p->count);
-    return i;
-}
 // Freed slots are chained through the word of the decoded form, which a freed buffer no longer has; the
 // header's node stays, for the slot's next buffer.
-inline Series* chained(const Series* s) { return static_cast<Series*>(s->code); }
 inline void chain(Page* p, Series* s) {
     s->code = p->free;
     p->free = s;
@@ -171,16 +128,6 @@ void sweep_page(Page* p) {
     if (p->free) list_free(g_classes[p->klass], p);
 }
 
-// The slot taken from a page: in use, and marked when the page still waits for its sweep, so that the
-// sweep does not take it for dead.
-inline Series* take(Page* p, Series* s) {
-    uint32_t i = index_of(p, s);
-    p->used[i / 64] |= uint64_t(1) << (i % 64);
-    if (p->waiting) p->marks[i / 64] |= uint64_t(1) << (i % 64);
-    p->live++;
-    return s;
-}
-
 // A page of the class with a free slot, made current: one freed before, one swept now, or a new one.
 Page* refill(Class& c, uint32_t klass) {
     while (c.with_free) {
@@ -213,30 +160,13 @@ void init(Release release, Release forget) {
 
 Series* alloc(uint32_t size) {
     ZOL_ASSERT(size % 16 == 0 && size <= MAX_SMALL);
-    uint32_t klass = g_class_of[size / 16];
+    uint32_t klass = class_of(size);
+    if (Series* s = take_current(klass)) return s;
     Class& c = g_classes[klass];
-    Page* p = c.current;
-    Series* s;
-    if (!p || (!p->free && p->fresh == p->count)) {
-        p = refill(c, klass);
-        if (!p) return nullptr;
-        c.current = p;
-    }
-    if (p->free) {
-        s = p->free;
-        p->free = chained(s);
-        // The next allocation of the class reads the next free slot's chain word: fetch it now, so that it
-        // does not wait for memory then.
-        __builtin_prefetch(p->free, 1);
-    } else {
-        s = slot_at(p, p->fresh++);
-        s->node = 0;
-        __builtin_prefetch(slot_at(p, p->fresh), 1);
-    }
-    take(p, s);
-    s->flags = SER_PAGED;
-    s->size = CLASS_SIZES[klass];
-    return s;
+    Page* p = refill(c, klass);
+    if (!p) return nullptr;
+    c.current = p;
+    return take_current(klass);
 }
 
 void free(Series* s) {

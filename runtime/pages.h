@@ -27,6 +27,88 @@ constexpr bool ENABLED = true;
 
 inline bool small(uint64_t size) { return ENABLED && size <= MAX_SMALL; }
 
+// Data sizes of the classes: none (empty blocks), then steps of 16 bytes up to 128, then of 32, then of 64.
+constexpr uint32_t CLASS_SIZES[] = {0, 16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
+constexpr uint32_t CLASSES = sizeof CLASS_SIZES / sizeof CLASS_SIZES[0];
+static_assert(CLASS_SIZES[CLASSES - 1] == MAX_SMALL);
+
+constexpr uint32_t MAX_SLOTS = PAGE_BYTES / sizeof(Series);
+constexpr uint32_t WORDS = (MAX_SLOTS + 63) / 64;
+
+// The page's own record, at its start; its slots follow. Visible here so that taking a slot from the
+// current page of a class is done in line by the allocator.
+struct Page {
+    uint32_t slot;    // bytes per slot: the header and the class's data size
+    uint32_t count;   // slots
+    uint32_t klass;
+    uint32_t fresh;   // slots handed out at least once, from the first
+    uint32_t live;    // slots in use
+    uint32_t recip;   // 2^32 / slot, rounded up: the slot of an offset without a division
+    bool waiting;     // marked at the last collection and not swept since
+    bool listed;      // on its class's list of pages with freed slots
+    Series* free;     // freed slots of this page (see chain)
+    Page* next;       // every page of the class
+    Page* next_free;  // the class's pages with freed slots
+    Page* next_sweep; // the class's pages waiting for their sweep
+    uint64_t used[WORDS];
+    uint64_t marks[WORDS];
+};
+// The first slot starts on a cache line, so that a slot of 64 bytes (the header and two cells) is one line.
+constexpr uint32_t FIRST = (sizeof(Page) + 63) & ~63u;
+static_assert((PAGE_BYTES - FIRST) / sizeof(Series) <= MAX_SLOTS);
+
+struct Class {
+    Page* current = nullptr;  // where slots are taken from
+    Page* all = nullptr;
+    Page* with_free = nullptr;
+    Page* to_sweep = nullptr;
+};
+
+extern Class g_classes[CLASSES];
+extern uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
+
+inline uint32_t class_of(uint32_t size) { return g_class_of[size / 16]; }
+inline uint8_t* first_slot(Page* p) { return reinterpret_cast<uint8_t*>(p) + FIRST; }
+inline Series* slot_at(Page* p, uint32_t i) { return reinterpret_cast<Series*>(first_slot(p) + uint64_t(i) * p->slot); }
+inline uint32_t index_of(Page* p, const Series* s) {
+    uint32_t offset = uint32_t(reinterpret_cast<const uint8_t*>(s) - first_slot(p));
+    uint32_t i = uint32_t((uint64_t(offset) * p->recip) >> 32);
+    ZOL_ASSERT(i * p->slot == offset && i < p->count);
+    return i;
+}
+
+// A slot of the class's current page (a freed one, else the next never used), its flags set to SER_PAGED
+// and its size filled in; null when that page has none left, and nothing is changed then.
+inline Series* take_current(uint32_t klass) {
+    Page* p = g_classes[klass].current;
+    if (!p) return nullptr;
+    Series* s = p->free;
+    uint32_t i;
+    if (s) {
+        // Freed slots chain through the word of the decoded form (see pages.cpp).
+        p->free = static_cast<Series*>(s->code);
+        // The next allocation of the class reads the next free slot's chain word: fetch it now, so that it
+        // does not wait for memory then.
+        __builtin_prefetch(p->free, 1);
+        i = index_of(p, s);
+    } else {
+        if (p->fresh == p->count) return nullptr;
+        i = p->fresh++;
+        s = slot_at(p, i);
+        s->node = 0;
+        __builtin_prefetch(slot_at(p, p->fresh), 1);
+    }
+    // In use, and marked when the page still waits for its sweep, so that the sweep does not take it for
+    // dead.
+    uint64_t bit = uint64_t(1) << (i % 64);
+    p->used[i / 64] |= bit;
+    if (p->waiting) p->marks[i / 64] |= bit;
+    p->live++;
+    s->flags = SER_PAGED;
+    s->size = CLASS_SIZES[klass];
+    return s;
+}
+
 // A slot for a buffer of size data bytes (a multiple of 16, at most MAX_SMALL), its flags set to
 // SER_PAGED and its size filled in; null when the system has no memory for a new page.
 Series* alloc(uint32_t size);
