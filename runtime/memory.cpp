@@ -231,18 +231,18 @@ void free_buffer(Series* s) {
     std::free(link_of(s));
 }
 
-// A dead buffer the sweep found. Its node goes too, but a slot of a page keeps its node for its next buffer
-// (the node table's entry already names the slot), so that neither the sweep nor the next allocation there
-// touches the node table.
+// A dead buffer of the C allocator the sweep found: its node goes too.
 void release_dead(Series* s) {
     series_changed(s);
     g_stats.live_bytes -= footprint(s);
-    if (s->flags & SER_PAGED) {
-        s->flags &= ~SER_IN_USE;
-        if (s->node) g_stats.nodes_in_use--;
-    } else if (s->node) {
-        node_free(s->node);
-    }
+    if (s->node) node_free(s->node);
+}
+
+// What the sweep of a page freed. A dead slot keeps its node for its next buffer (the node table's entry
+// already names the slot), so that neither the sweep nor the next allocation there touches the node table.
+void page_swept(uint64_t bytes, uint32_t named) {
+    g_stats.live_bytes -= bytes;
+    g_stats.nodes_in_use -= named;
 }
 
 // Gives back a node that names no buffer, kept by a slot that now takes another one's buffer.
@@ -286,7 +286,7 @@ const MemoryStats& memory_stats() { return g_stats; }
 
 void memory_init() {
     if (!g_drop_code) g_drop_code = drop_nothing;
-    pages::init(release_dead, forget_slot);
+    pages::init(page_swept, forget_slot);
     g_node_capacity = FIRST_NODE_COUNT;
     // Not cleared: an entry is read only once node_alloc has handed its id out and set it, so the table's
     // pages are touched as nodes are used, not all at start-up.

@@ -66,8 +66,8 @@ void give_frame(void* page) {
     f->next = g_free_frames;
     g_free_frames = f;
 }
-Release g_release = nullptr;
-Release g_forget = nullptr;
+Swept g_swept = nullptr;
+Forget g_forget = nullptr;
 
 inline Page* page_of(const Series* s) {
     return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
@@ -105,7 +105,7 @@ Page* new_page(uint32_t klass) {
 // Frees the page's dead slots (in use, unmarked) and clears its marks.
 void sweep_page(Page* p) {
     p->waiting = false;
-    uint32_t freed = 0;
+    uint32_t freed = 0, named = 0;
     for (uint32_t w = 0; w < WORDS; w++) {
         uint64_t dead = p->used[w] & ~p->marks[w];
         p->marks[w] = 0;
@@ -119,12 +119,15 @@ void sweep_page(Page* p) {
             uint32_t i = w * 64 + uint32_t(__builtin_ctzll(dead));
             dead &= dead - 1;
             Series* s = slot_at(p, i);
-            g_release(s);
+            series_changed(s);
+            s->flags &= ~SER_IN_USE;
+            named += s->node != 0;
             chain(p, s);
             freed++;
         }
     }
     p->live -= freed;
+    if (freed) g_swept(uint64_t(freed) * (CLASS_SIZES[p->klass] + BUFFER_OVERHEAD), named);
     if (p->free) list_free(g_classes[p->klass], p);
 }
 
@@ -148,8 +151,8 @@ Page* refill(Class& c, uint32_t klass) {
 
 }  // namespace
 
-void init(Release release, Release forget) {
-    g_release = release;
+void init(Swept swept, Forget forget) {
+    g_swept = swept;
     g_forget = forget;
     uint32_t k = 0;
     for (uint32_t size = 0; size <= MAX_SMALL; size += 16) {

@@ -119,11 +119,13 @@ void free(Series* s);
 bool mark(Series* s);  // true when newly marked
 bool marked(const Series* s);
 
-// What a sweep does with each dead slot before it reuses it (drop its decoded form; the slot keeps its
-// node for its next buffer), and what freeing a page does with each slot it ever handed out (give back the
-// node the slot kept): set once by the memory manager.
-using Release = void (*)(Series* s);
-void init(Release release, Release forget);
+// A sweep drops each dead slot's decoded form and takes its buffer out of use (the slot keeps its node for
+// its next buffer), then tells the memory manager once per page what it freed: the footprints of the
+// buffers and how many of them had a node. Freeing a page tells it of each slot it ever handed out (to give
+// back the node the slot kept). Both are set once by the memory manager.
+using Swept = void (*)(uint64_t bytes, uint32_t named);
+using Forget = void (*)(Series* s);
+void init(Swept swept, Forget forget);
 // Before marking: sweeps the pages still waiting since the last collection.
 void finish_sweeps();
 // After marking: every page waits for its sweep (lazy), or is swept now.
