@@ -6,6 +6,7 @@
 #include "cycles.h"
 #include "externals.h"
 #include "memory.h"
+#include "pages.h"
 #include "platform/platform.h"
 #include "stack.h"
 #include "system.h"

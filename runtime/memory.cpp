@@ -523,13 +523,6 @@ void memory_clear_words(uint32_t* first, uint32_t* last) {
     } while (first < last);
 }
 
-bool series_mark(Series* s) {
-    if (s->flags & SER_PAGED) return pages::mark(s);
-    if (s->flags & SER_MARK) return false;
-    s->flags |= SER_MARK;
-    return true;
-}
-
 bool series_marked(const Series* s) {
     return (s->flags & SER_PAGED) ? pages::marked(s) : (s->flags & SER_MARK) != 0;
 }

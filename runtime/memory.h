@@ -155,9 +155,8 @@ void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
 void memory_clear_words(uint32_t* first, uint32_t* last);
 inline uint64_t round_up(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
 
-// The collector's mark of a buffer: a bit of its page for a small buffer, a flag of its header otherwise.
-// series_mark answers whether the buffer was not marked before.
-bool series_mark(Series* s);
+// The collector's mark of a buffer: a bit of its page for a small buffer, a flag of its header otherwise
+// (series_mark, which answers whether the buffer was not marked before, is in line in pages.h).
 bool series_marked(const Series* s);
 // The collector's sweep, after marking: frees the buffers abandoned by growth, then every buffer no mark
 // reached (small ones page by page when their size class next needs room, with lazy set), and restarts the

@@ -69,9 +69,6 @@ void give_frame(void* page) {
 Swept g_swept = nullptr;
 Forget g_forget = nullptr;
 
-inline Page* page_of(const Series* s) {
-    return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
-}
 // Freed slots are chained through the word of the decoded form, which a freed buffer no longer has; the
 // header's node stays, for the slot's next buffer.
 inline void chain(Page* p, Series* s) {
@@ -182,16 +179,6 @@ void free(Series* s) {
     p->live--;
     chain(p, s);
     list_free(g_classes[p->klass], p);
-}
-
-bool mark(Series* s) {
-    Page* p = page_of(s);
-    uint32_t i = index_of(p, s);
-    uint64_t bit = uint64_t(1) << (i % 64);
-    uint64_t& word = p->marks[i / 64];
-    if (word & bit) return false;
-    word |= bit;
-    return true;
 }
 
 bool marked(const Series* s) {

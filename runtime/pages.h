@@ -67,6 +67,9 @@ struct Class {
 extern Class g_classes[CLASSES];
 extern uint8_t g_class_of[MAX_SMALL / 16 + 1];  // by data size / 16
 
+inline Page* page_of(const Series* s) {
+    return reinterpret_cast<Page*>(reinterpret_cast<uintptr_t>(s) & ~uintptr_t(PAGE_BYTES - 1));
+}
 inline uint32_t class_of(uint32_t size) { return g_class_of[size / 16]; }
 inline uint8_t* first_slot(Page* p) { return reinterpret_cast<uint8_t*>(p) + FIRST; }
 inline Series* slot_at(Page* p, uint32_t i) { return reinterpret_cast<Series*>(first_slot(p) + uint64_t(i) * p->slot); }
@@ -115,9 +118,32 @@ Series* alloc(uint32_t size);
 // Gives a slot back (its buffer is done with).
 void free(Series* s);
 
-// The collector's mark of a slot.
-bool mark(Series* s);  // true when newly marked
+// The collector's mark of a slot; true when newly marked.
+inline bool mark(Series* s) {
+    Page* p = page_of(s);
+    uint32_t i = index_of(p, s);
+    uint64_t bit = uint64_t(1) << (i % 64);
+    uint64_t& word = p->marks[i / 64];
+    if (word & bit) return false;
+    word |= bit;
+    return true;
+}
 bool marked(const Series* s);
+
+}  // namespace zol::pages
+
+namespace zol {
+
+inline bool series_mark(Series* s) {
+    if (s->flags & SER_PAGED) return pages::mark(s);
+    if (s->flags & SER_MARK) return false;
+    s->flags |= SER_MARK;
+    return true;
+}
+
+}  // namespace zol
+
+namespace zol::pages {
 
 // A sweep drops each dead slot's decoded form and takes its buffer out of use (the slot keeps its node for
 // its next buffer), then tells the memory manager once per page what it freed: the footprints of the
