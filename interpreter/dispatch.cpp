@@ -265,6 +265,12 @@ void entry_pick(const int32_t*) {
     }
     result(action_of<ACT_PICK>(s)(arg(0), pick_index(), arg(1)));
 }
+void entry_tail_q(const int32_t*) {
+    // A block, the common case, is answered at once: what the series' tail? answers, without the dispatch.
+    const Cell* s = arg(0);
+    if (cell_is(s, TYPE_BLOCK)) return result(series_at_tail(s) ? &g_true_value : &g_false_value);
+    entry_by_first<ACT_TAIL_Q>(nullptr);
+}
 void entry_poke(const int32_t*) {
     Cell value = *arg(2);
     action_of<ACT_POKE>(arg(0))(arg(0), pick_index(), arg(2), arg(1));
