@@ -136,6 +136,7 @@ struct Code {
     uint32_t end = 0;      // the tail, when decoded
     uint32_t context = 0;  // the stack context whose words are read as REF_LOCAL, 0 for none
     bool valid = true;
+    uint32_t readers = 0;  // runs reading it with its block not made current (reduce): see may_be_running
     bool single = false;   // one literal or word, read without a step
     bool simple_single = false;  // one simple expression (see Node::simple)
     const Node* only = nullptr;  // the expression of a block of one, else null
@@ -652,6 +653,7 @@ void Decoder::decode_child(const Cell* block) {
 // Whether a run of the decoded form may be in progress: every run makes its block the current one, so the
 // blocks being evaluated tell.
 bool may_be_running(const Code* c) {
+    if (c->readers) return true;
     if (cell_is(&g_current_block, TYPE_BLOCK) || cell_is(&g_current_block, TYPE_PAREN)) {
         if (g_current_block.w2 == c->node) return true;
     }
@@ -1668,6 +1670,21 @@ inline void leave_loop() {
 
 // reduce of a block in the code: its expressions evaluated as decoded with it, the block being evaluated
 // staying the current one, as the native does it.
+class CodeReader {
+public:
+    explicit CodeReader(Code* c) : code_(c) {
+        if (c) c->readers++;
+    }
+    ~CodeReader() {
+        if (code_) code_->readers--;
+    }
+    CodeReader(const CodeReader&) = delete;
+    CodeReader& operator=(const CodeReader&) = delete;
+
+private:
+    Code* code_;
+};
+
 [[gnu::noinline]] uint32_t exec_reduce(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     if (!enter_control(r, n, site)) return plain_primary(r, n.pos);
@@ -1687,6 +1704,10 @@ inline void leave_loop() {
     bool decoded = c && c->start == start;
     if (decoded && c->context != r.code->context && c->context) decoded = (locals = running_locals(c->context));
     Run sub{c, decoded ? node_series(c->node)->cells() : nullptr, locals};
+    // The block is not made current, so that errors read as they do from the plain evaluator: its decoded
+    // form says itself that it is being read, or a change to the block by one of its expressions would free
+    // it under the run.
+    CodeReader reading(decoded ? c : nullptr);
     size_t t = 0;
     for (uint32_t position = start; position < end;) {
         stack_reset();
