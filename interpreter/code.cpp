@@ -1722,7 +1722,15 @@ private:
         if (unwind_pending()) return n.pos + 2;
         Cell v = *stack_top();
         v.header &= ~HDR_NEW_LINE;  // reduce drops the line breaks the values carry
-        *block_alloc_tail(out.get()) = v;
+        // The result is made with room for the values the block is known to give: the append needs no
+        // growth (and, nobody having seen the result yet, it has no decoded form to drop).
+        Series* s = cell_series(out.get());
+        if (s->tail + sizeof(Cell) <= s->size) {
+            *s->cell_tail() = v;
+            s->tail += sizeof(Cell);
+        } else {
+            *block_alloc_tail(out.get()) = v;
+        }
         uint32_t now = cell_series(&block)->cell_count();
         if (now < end) end = now;
     }
