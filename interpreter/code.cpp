@@ -82,6 +82,7 @@ struct Node {
     bool simple;       // a literal or word, then arithmetic and comparison operators over literals and words
     bool binary;       // simple: one slot word, one operator, a slot word or literal; no word after it
     bool direct;       // a call of a function! whose arguments are all simple (see exec_call)
+    bool global_guards;  // every word its runs check (call word, operator words, term word) is global
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
@@ -92,6 +93,7 @@ struct Node {
     uint32_t ops, nops;            // operator sites, in Code::ops
     uint32_t children, nchildren;  // argument or value expressions, in Code::nodes
     uint32_t site;                 // call site, in Code::sites
+    mutable uint64_t checked;      // the global version at which those words were last found as decoded
 };
 
 struct OpSite {
@@ -622,6 +624,11 @@ Code* decode(const Cell* block) {
     } pop;
     Decoder decoder(*code, s->cells(), locals);
     decoder.decode_block();
+    for (Node& n : code->nodes) {
+        bool global = n.kind < K_CALL || n.ref == REF_GLOBAL;
+        for (uint32_t k = 0; k < n.nops; k++) global = global && code->ops[n.ops + k].ref == REF_GLOBAL;
+        n.global_guards = global && (!n.term || n.term_ref == REF_GLOBAL);
+    }
     if (code->tops.size() == 1) {
         const Node& n = code->nodes[code->tops[0]];
         code->single = n.end == code->end && n.nops == 0 && !n.term && (n.kind == K_LITERAL || n.kind == K_WORD);
@@ -738,8 +745,51 @@ uint32_t exec_set(Run& r, const Node& n);
     return word_slot(r.cells + pos);
 }
 
-inline Cell* write_slot(const Run& r, RefKind ref, uint32_t index) {
-    return ref == REF_LOCAL ? r.locals + index : global_cells() + index;
+// Stores a value into a word's slot (a local or global one).
+inline void store(const Run& r, RefKind ref, uint32_t index, const Cell* v) {
+    if (ref == REF_LOCAL) {
+        r.locals[index] = *v;
+        return;
+    }
+    Cell* slot = global_cells() + index;
+    global_slot_changing(slot, v);
+    *slot = *v;
+}
+
+// Whether the words a run of the node depends on hold what they held when it was decoded: its call or
+// control word the function, each operator word its op!, and the word after it no op!.
+bool guards_hold(const Run& r, const Node& n) {
+    if (n.kind >= K_CALL) {
+        const Cell* v = read(r, n.ref, n.index, n.pos);
+        if (!v || !same_value(v, &r.code->sites[n.site].value)) return false;
+    }
+    const OpSite* op = r.code->ops.data() + n.ops;
+    for (const OpSite* last = op + n.nops; op < last; op++) {
+        const Cell* v = read(r, op->ref, op->index, op->pos);
+        if (!v || !same_value(v, &op->value)) return false;
+    }
+    if (n.term) {
+        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
+        if (t && cell_is(t, TYPE_OP)) return false;
+    }
+    return true;
+}
+
+[[gnu::noinline]] bool guards_hold_now(const Run& r, const Node& n) {
+    if (!guards_hold(r, n)) return false;
+    if (n.global_guards) n.checked = g_global_version;
+    return true;
+}
+
+// guards_hold, checked once per change of a global slot to or from a function when all the node's words are
+// global: no such change since they were last found as decoded means they still are. Called before every
+// use of what was decoded, as code run in between may have changed them.
+[[gnu::always_inline]] inline bool holds(const Run& r, const Node& n) {
+    if (n.checked == g_global_version) {
+        ZOL_ASSERT(guards_hold(r, n));
+        return true;
+    }
+    return guards_hold_now(r, n);
 }
 
 // A new cell on top holding the value.
@@ -941,9 +991,7 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     const Cell* b = op.right_operand == OPERAND_LITERAL ? r.cells + op.right_at
                     : op.right_operand == OPERAND_LOCAL ? r.locals + op.right_at
                                                         : global_cells() + op.right_at;
-    if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER) return false;
-    const Cell* o = read(r, op.ref, op.index, op.pos);
-    if (!o || !same_value(o, &op.value)) return false;
+    if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER || !holds(r, n)) return false;
     int32_t x = int32_t(a->w2), y = int32_t(b->w2);
     bool truth = false;
     if (!int_arith(op.arith, &x, y, &truth)) return false;
@@ -955,20 +1003,14 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 [[gnu::always_inline]] inline bool eval_simple_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
     if (n.binary) return eval_binary_int(r, n, out, logic);
     int32_t x, y;
-    if (!int_operand(r, n.operand, n.operand_at, &x)) return false;
+    if (!holds(r, n) || !int_operand(r, n.operand, n.operand_at, &x)) return false;
     const OpSite* op = r.code->ops.data() + n.ops;
     const OpSite* last = op + n.nops;
     bool truth = false;
     for (; op < last; op++) {
         // A comparison's logic! result is no integer operand for an operator after it.
-        if (truth) return false;
-        const Cell* o = read(r, op->ref, op->index, op->pos);
-        if (!o || !same_value(o, &op->value) || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
+        if (truth || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
         if (!int_arith(op->arith, &x, y, &truth)) return false;
-    }
-    if (n.term) {
-        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
-        if (!t || cell_is(t, TYPE_OP)) return false;
     }
     *out = x;
     *logic = truth;
@@ -990,20 +1032,15 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
         }
         return true;
     }
+    if (!holds(r, n)) return false;
     Cell paren;
     const Cell* v = operand(r, n.operand, n.operand_at, &paren);
     if (!v) return false;
     *out = *v;
     for (uint32_t k = 0; k < n.nops; k++) {
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* o = read(r, op.ref, op.index, op.pos);
-        if (!o || !same_value(o, &op.value)) return false;
         const Cell* right = operand(r, op.right_operand, op.right_at, &paren);
         if (!right || !arith(op.arith, out, right)) return false;
-    }
-    if (n.term) {
-        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
-        if (!t || cell_is(t, TYPE_OP)) return false;
     }
     return true;
 }
@@ -1071,17 +1108,12 @@ inline bool simple_operand(const Run& r, const Node& n, Cell* out, int depth) {
 
 bool try_simple(const Run& r, const Node& n, Cell* out, int depth) {
     if (n.simple) return eval_simple(r, n, out);
-    if (n.end == UNKNOWN || !simple_operand(r, n, out, depth)) return false;
+    if (n.end == UNKNOWN || !holds(r, n) || !simple_operand(r, n, out, depth)) return false;
     for (uint32_t k = 0; k < n.nops; k++) {
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* v = read(r, op.ref, op.index, op.pos);
-        if (!v || !same_value(v, &op.value) || op.fast == FAST_NONE) return false;
+        if (op.fast == FAST_NONE) return false;
         Cell right;
         if (!simple_operand(r, r.code->nodes.data()[op.right], &right, depth) || !fast_compute(op.fast, op.cmp, out, &right)) return false;
-    }
-    if (n.term) {
-        const Cell* v = read(r, n.term_ref, n.term_index, n.end);
-        if (!v || cell_is(v, TYPE_OP)) return false;
     }
     return true;
 }
@@ -1140,18 +1172,14 @@ uint32_t exec_expr(Run& r, const Node& n) {
     if (unwind_pending()) return p;
     if (!r.code->valid || p != n.primary_end) return plain_infix(r, p, start);
     for (uint32_t k = 0; k < n.nops; k++) {
+        if (!holds(r, n)) return plain_infix(r, p, start);
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* v = read(r, op.ref, op.index, op.pos);
-        if (!v || !same_value(v, &op.value)) return plain_infix(r, p, start);
         p = exec_op(r, op, start);
         if (unwind_pending()) return p;
         if (!r.code->valid || p != r.code->nodes.data()[op.right].primary_end) return plain_infix(r, p, start);
     }
-    if (n.term) {
-        // A word after the expression that has become an operator since takes it as its left operand.
-        const Cell* v = read(r, n.term_ref, n.term_index, n.end);
-        if (v && cell_is(v, TYPE_OP)) return plain_infix(r, n.end, start);
-    }
+    // A word after the expression that has become an operator since takes it as its left operand.
+    if (n.term && !holds(r, n)) return plain_infix(r, n.end, start);
     return n.end;
 }
 
@@ -1297,9 +1325,8 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
     Run r{c, node_series(c->node)->cells(), locals};
     const CallInfo& site = c->sites[n.site];
-    const Cell* word_value = read(r, n.ref, n.index, n.pos);
     bool truth;
-    if (!word_value || !same_value(word_value, &site.value) || !int_condition(r, n, site, condition, &truth)) return nullptr;
+    if (!holds(r, n) || !int_condition(r, n, site, condition, &truth)) return nullptr;
     *computed = true;
     const Cell* branch = branch_taken(r, n, truth);
     return branch ? leaf_value(r, branch) : &g_none_value;
@@ -1385,22 +1412,20 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 
 // A call whose arguments are not all simple, or of a function that is not an interpreted function!.
 [[gnu::noinline]] uint32_t call_general(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
-    push(v);
+    push(&site.value);
     return call_in_frame(r, n, site, copy);
 }
 
 // A call of a function! whose arguments are all simple (Node::direct).
 [[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
     if (copy + 1 + n.nchildren + site.nfill + 1 >= g_args.end) stack_overflow(copy + 1);
-    *copy = *v;
+    *copy = site.value;
     // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a branch
     // to one value then gives the result with no frame, which nobody could have seen.
     Code* c = body_code(site);
@@ -1433,8 +1458,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 
 // The frame a control native would have: named by its word, its arguments from the base up.
 inline bool enter_control(Run& r, const Node& n, const CallInfo& site) {
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return false;
+    if (!holds(r, n)) return false;
     mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
     return true;
 }
@@ -1516,9 +1540,8 @@ inline bool loop_goes_on(bool* passed) {
 }
 
 [[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* word_value = read(r, n.ref, n.index, n.pos);
-    if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
     Cell condition;
     bool truth;
     if (!int_condition(r, n, site, &condition, &truth)) return branch_in_frame(r, n, site, nullptr);
@@ -1583,7 +1606,11 @@ inline void leave_loop() {
         Code* c = nullptr;
         Cell* locals = nullptr;
         for (int64_t i = 1; i <= count; i++) {
-            if (repeat) set_integer(write_slot(r, site.loop_ref, site.loop_word), int32_t(i));
+            if (repeat) {
+                Cell counter;
+                set_integer(&counter, int32_t(i));
+                store(r, site.loop_ref, site.loop_word, &counter);
+            }
             stack_reset();
             if (!c || !c->valid) c = loop_code(r, body, &locals);
             if (c && c->only) {
@@ -1719,7 +1746,7 @@ inline void leave_loop() {
     bool simple = value.simple ? eval_simple(r, value, &v) : try_simple(r, value, &v, 0);
     if (simple && !cell_is(&v, TYPE_UNSET)) {
         // Nothing in between can raise an error or run code: the frame naming the assignment is left out.
-        *write_slot(r, n.ref, n.index) = v;
+        store(r, n.ref, n.index, &v);
         push(&v);
         return value.end;
     }
@@ -1730,7 +1757,7 @@ inline void leave_loop() {
     if (unwind_pending()) return p;
     v = g_args.base[1];
     if (cell_is(&v, TYPE_UNSET)) fire(ERR_SCRIPT_NEED_VALUE, &word);
-    *write_slot(r, n.ref, n.index) = v;
+    store(r, n.ref, n.index, &v);
     stack_set_only_result(&v);
     unwind_frame();
     return p;
