@@ -756,6 +756,13 @@ inline void store(const Run& r, RefKind ref, uint32_t index, const Cell* v) {
     *slot = *v;
 }
 
+// store for a value that is no function.
+[[gnu::always_inline]] inline void store_plain(const Run& r, RefKind ref, uint32_t index, const Cell* v) {
+    Cell* slot = ref == REF_LOCAL ? r.locals + index : global_cells() + index;
+    if (ref != REF_LOCAL) global_slot_changing_to_plain(slot);
+    *slot = *v;
+}
+
 // Whether the words a run of the node depends on hold what they held when it was decoded: its call or
 // control word the function, each operator word its op!, and the word after it no op!.
 bool guards_hold(const Run& r, const Node& n) {
@@ -1067,9 +1074,10 @@ bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
     Cell* locals = r.locals;
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
     Run sub{c, node_series(c->node)->cells(), locals};
+    const Node& n = *c->only;
     bool logic;
-    if (c->only->binary) return eval_binary_int(sub, *c->only, out, &logic) && !logic;
-    return eval_general_int(sub, *c->only, out, &logic) && !logic;
+    if (n.binary) return eval_binary_int(sub, n, out, &logic) && !logic;
+    return eval_general_int(sub, n, out, &logic) && !logic;
 }
 
 // eval_simple_int out of line, for a paren holding more than one operator.
@@ -1605,18 +1613,20 @@ inline void leave_loop() {
         BlockScope scope(body);
         Code* c = nullptr;
         Cell* locals = nullptr;
+        Run b{nullptr, nullptr, nullptr};  // the body's, while c stays valid
         for (int64_t i = 1; i <= count; i++) {
             if (repeat) {
                 Cell counter;
                 set_integer(&counter, int32_t(i));
-                store(r, site.loop_ref, site.loop_word, &counter);
+                store_plain(r, site.loop_ref, site.loop_word, &counter);
             }
-            stack_reset();
-            if (!c || !c->valid) c = loop_code(r, body, &locals);
+            Cell* result = stack_reset();  // the loop frame's result slot
+            if (!c || !c->valid) {
+                c = loop_code(r, body, &locals);
+                if (c) b = Run{c, node_series(c->node)->cells(), locals};
+            }
             if (c && c->only) {
-                // A body of one expression, as run_code_scoped runs it.
-                Cell* result = g_args.top;
-                Run b{c, node_series(c->node)->cells(), locals};
+                // A body of one expression, as run_code_scoped runs it, its value left in the result slot.
                 const Node& only = *c->only;
                 g_current_block.w1 = c->start;
                 uint32_t next = eval_arg(b, only);
@@ -1632,7 +1642,6 @@ inline void leave_loop() {
                     }
                 }
                 g_args.top = result + 1;
-                *g_args.base = *result;
                 continue;
             }
             if (c) {
@@ -1746,7 +1755,7 @@ inline void leave_loop() {
     bool simple = value.simple ? eval_simple(r, value, &v) : try_simple(r, value, &v, 0);
     if (simple && !cell_is(&v, TYPE_UNSET)) {
         // Nothing in between can raise an error or run code: the frame naming the assignment is left out.
-        store(r, n.ref, n.index, &v);
+        store_plain(r, n.ref, n.index, &v);
         push(&v);
         return value.end;
     }

@@ -34,6 +34,10 @@ constexpr uint64_t GUARDED_TYPES = uint64_t(1) << TYPE_NATIVE | uint64_t(1) << T
 inline void global_slot_changing(const Cell* slot, const Cell* value) {
     if (((GUARDED_TYPES >> cell_type(slot)) | (GUARDED_TYPES >> cell_type(value))) & 1) g_global_version++;
 }
+// The same for a value known to be no function.
+inline void global_slot_changing_to_plain(const Cell* slot) {
+    if ((GUARDED_TYPES >> cell_type(slot)) & 1) g_global_version++;
+}
 
 constexpr uint32_t CONTEXT_KIND_PLAIN = 0;
 constexpr uint32_t CONTEXT_KIND_OBJECT = 2;
