@@ -29,6 +29,7 @@ CodePolicy g_code_policy = CodePolicy::automatic;
 namespace {
 
 CodeStats g_code_stats{};
+uint64_t g_drops = 1;  // decoded forms dropped so far, counted from 1
 
 constexpr uint32_t UNKNOWN = 0xFFFFFFFF;  // an expression whose end the decoder cannot tell
 constexpr int MAX_DEPTH = 48;             // nesting of decoded expressions; deeper ones stay plain
@@ -70,7 +71,7 @@ enum Kind : uint8_t {
 // Arithmetic and comparison computed in place, one code for each operator entry.
 enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_LT, A_GT, A_LE, A_GE, A_NONE };
 
-// Where a simple operand is read: a literal's cell, or a word's value.
+// Where a simple operand is read: a literal's cell, or a word's value, or a paren (its entry in Code::parens).
 enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
@@ -131,6 +132,17 @@ struct CallInfo {
     Cell body;            // functions: the body
 };
 
+struct Code;
+
+// A paren of the code read as a simple operand, with the decoded form it had when last looked up: good
+// while no decoded form anywhere has been dropped since, for its buffer and form stay the same till then.
+struct ParenOperand {
+    uint32_t pos;
+    uint64_t drops = 0;  // g_drops when looked up (0: not yet)
+    Code* code = nullptr;
+    const Cell* cells = nullptr;
+};
+
 struct Code {
     TypeId type = TYPE_BLOCK;  // block! or paren!
     uint32_t node = 0;     // the block's buffer
@@ -147,6 +159,7 @@ struct Code {
     std::vector<CallInfo> sites;
     std::vector<uint64_t> types;
     std::vector<Cell> fills;
+    std::vector<ParenOperand> parens;
     std::vector<Cell> held;  // every value the checks compare with: kept alive so that no other value can
                              // take its nodes and pass for it
 #if defined(ZOL_ASSERTS)
@@ -262,6 +275,14 @@ private:
         }
     }
 
+    uint32_t paren_entry(uint32_t pos) const {
+        for (uint32_t i = 0; i < c_.parens.size(); i++) {
+            if (c_.parens[i].pos == pos) return i;
+        }
+        c_.parens.push_back(ParenOperand{pos});
+        return uint32_t(c_.parens.size() - 1);
+    }
+
     void operand_of(const Node& n, Operand* kind, uint32_t* at) const {
         *at = n.pos;
         if (n.kind == K_LITERAL) {
@@ -270,6 +291,7 @@ private:
             // A paren holding one simple expression is an operand too (checked again when it is read).
             const Code* inner = static_cast<const Code*>(cell_series(cells_ + n.pos)->code);
             *kind = inner && inner->simple_single ? OPERAND_PAREN : OPERAND_NONE;
+            if (*kind == OPERAND_PAREN) *at = paren_entry(n.pos);
         } else if (n.kind != K_WORD) {
             *kind = OPERAND_NONE;
         } else if (n.ref == REF_LOCAL || n.ref == REF_GLOBAL) {
@@ -691,6 +713,7 @@ void drop_code(Series* s) {
     if (!c) return;
     c->valid = false;
     g_code_stats.dropped++;
+    g_drops++;
     // The block is to be decoded afresh after as many runs as the first time, unless that keeps happening.
     uint32_t drops = runs_of(s) >> 1;
     set_runs(s, (drops + 1 < MAX_DROPS ? drops + 1 : MAX_DROPS) << 1);
@@ -1052,29 +1075,45 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     return true;
 }
 
-// The value of a paren of the code at a position that holds one simple expression, as eval.cpp's simple
-// parens: false when it does not now.
-[[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
-    const Cell* paren = r.cells + at;
+// A paren operand of the code (its entry in Code::parens) when it holds one simple expression now: a run of
+// its decoded form in sub. Remembered for the next time when it reads the same locals.
+[[gnu::noinline]] bool look_up_paren(const Run& r, uint32_t at, Run* sub) {
+    ParenOperand& p = r.code->parens[at];
+    const Cell* paren = r.cells + p.pos;
     Code* c = code_of(cell_series(paren));
     if (!c || !c->simple_single || c->start != series_index(paren)) return false;
     Cell* locals = r.locals;
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
-    Run sub{c, node_series(c->node)->cells(), locals};
-    return eval_simple(sub, c->nodes[c->tops[0]], out);
+    *sub = Run{c, node_series(c->node)->cells(), locals};
+    if (locals == r.locals) {
+        p.code = c;
+        p.cells = sub->cells;
+        p.drops = g_drops;
+    }
+    return true;
+}
+
+[[gnu::always_inline]] inline bool paren_run(const Run& r, uint32_t at, Run* sub) {
+    const ParenOperand& p = r.code->parens.data()[at];
+    if (p.drops != g_drops) return look_up_paren(r, at, sub);
+    *sub = Run{p.code, p.cells, r.locals};
+    return true;
+}
+
+// The value of a paren operand of the code that holds one simple expression, as eval.cpp's simple parens:
+// false when it does not now.
+[[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
+    Run sub;
+    return paren_run(r, at, &sub) && eval_simple(sub, *sub.code->only, out);
 }
 
 bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
 
 // The integer value of a paren of the code holding one simple expression over integers.
 [[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) {
-    const Cell* paren = r.cells + at;
-    Code* c = code_of(cell_series(paren));
-    if (!c || !c->simple_single || c->start != series_index(paren)) return false;
-    Cell* locals = r.locals;
-    if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
-    Run sub{c, node_series(c->node)->cells(), locals};
-    const Node& n = *c->only;
+    Run sub;
+    if (!paren_run(r, at, &sub)) return false;
+    const Node& n = *sub.code->only;
     bool logic;
     if (n.binary) return eval_binary_int(sub, n, out, &logic) && !logic;
     return eval_general_int(sub, n, out, &logic) && !logic;
