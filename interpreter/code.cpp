@@ -967,15 +967,18 @@ bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
 }
 
 bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
+[[gnu::always_inline]] inline bool paren_int(const Run& r, uint32_t at, int32_t* out);
 
-// An operand that is an integer now, as an int32; false for anything else.
+// An operand that is an integer now, as an int32; false for anything else. A paren is computed in line
+// when inline_parens says so (for assignments, where loops spend their time), else through a call.
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool int_operand(const Run& r, Operand kind, uint32_t at, int32_t* out) {
     const Cell* v;
     switch (kind) {
         case OPERAND_LITERAL: v = r.cells + at; break;
         case OPERAND_LOCAL: v = r.locals + at; break;
         case OPERAND_GLOBAL: v = global_cells() + at; break;
-        case OPERAND_PAREN: return eval_simple_int_paren(r, at, out);
+        case OPERAND_PAREN: return inline_parens ? paren_int(r, at, out) : eval_simple_int_paren(r, at, out);
         default: return false;
     }
     if (cell_type(v) != TYPE_INTEGER) return false;
@@ -1030,16 +1033,17 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     return true;
 }
 
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool eval_simple_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
     if (n.binary) return eval_binary_int(r, n, out, logic);
     int32_t x, y;
-    if (!holds(r, n) || !int_operand(r, n.operand, n.operand_at, &x)) return false;
+    if (!holds(r, n) || !int_operand<inline_parens>(r, n.operand, n.operand_at, &x)) return false;
     const OpSite* op = r.code->ops.data() + n.ops;
     const OpSite* last = op + n.nops;
     bool truth = false;
     for (; op < last; op++) {
         // A comparison's logic! result is no integer operand for an operator after it.
-        if (truth || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
+        if (truth || !int_operand<inline_parens>(r, op->right_operand, op->right_at, &y)) return false;
         if (!int_arith(op->arith, &x, y, &truth)) return false;
     }
     *out = x;
@@ -1050,11 +1054,12 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 // A simple node's value (a literal or word, then arithmetic and comparison operators over literals and
 // words, as decoded): computed into out as eval.cpp's simple expressions are, without an evaluation step.
 // False, with nothing else done, when it is not of that kind now.
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool eval_simple(const Run& r, const Node& n, Cell* out) {
     int32_t x;
     bool logic;
     // A lone operand is copied as it is: only operators gain from the integer path.
-    if (n.nops && eval_simple_int(r, n, &x, &logic)) {
+    if (n.nops && eval_simple_int<inline_parens>(r, n, &x, &logic)) {
         if (logic) {
             set_logic(out, x != 0);
         } else {
@@ -1110,7 +1115,7 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
 
 // The integer value of a paren of the code holding one simple expression over integers.
-[[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) {
+[[gnu::always_inline]] inline bool paren_int(const Run& r, uint32_t at, int32_t* out) {
     Run sub;
     if (!paren_run(r, at, &sub)) return false;
     const Node& n = *sub.code->only;
@@ -1118,6 +1123,8 @@ bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
     if (n.binary) return eval_binary_int(sub, n, out, &logic) && !logic;
     return eval_general_int(sub, n, out, &logic) && !logic;
 }
+
+[[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) { return paren_int(r, at, out); }
 
 // eval_simple_int out of line, for a paren holding more than one operator.
 [[gnu::noinline]] bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
@@ -1791,7 +1798,7 @@ inline void leave_loop() {
 [[gnu::noinline]] uint32_t exec_set(Run& r, const Node& n) {
     const Node& value = r.code->nodes.data()[n.children];
     Cell v;
-    bool simple = value.simple ? eval_simple(r, value, &v) : try_simple(r, value, &v, 0);
+    bool simple = value.simple ? eval_simple<true>(r, value, &v) : try_simple(r, value, &v, 0);
     if (simple && !cell_is(&v, TYPE_UNSET)) {
         // Nothing in between can raise an error or run code: the frame naming the assignment is left out.
         store_plain(r, n.ref, n.index, &v);
