@@ -1675,7 +1675,8 @@ inline void leave_loop() {
                 // A body of one expression, as run_code_scoped runs it, its value left in the result slot.
                 const Node& only = *c->only;
                 g_current_block.w1 = c->start;
-                uint32_t next = eval_arg(b, only);
+                // An assignment (the usual body of a counting loop) goes straight to its runner.
+                uint32_t next = only.kind == K_SET && !only.nops && !only.term ? exec_set(b, only) : eval_arg(b, only);
                 if (unwind_pending()) {
                     if (!loop_goes_on(&passed)) break;
                     continue;
