@@ -71,7 +71,7 @@ enum Kind : uint8_t {
 // Arithmetic and comparison computed in place, one code for each operator entry.
 enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_LT, A_GT, A_LE, A_GE, A_NONE };
 
-// Where a simple operand is read: a literal's cell, or a word's value, or a paren (its entry in Code::parens).
+// Where a simple operand is read: a literal's cell, a word's value, or a paren (its Code::parens entry).
 enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
