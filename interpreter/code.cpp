@@ -1660,6 +1660,7 @@ inline void leave_loop() {
         Code* c = nullptr;
         Cell* locals = nullptr;
         Run b{nullptr, nullptr, nullptr};  // the body's, while c stays valid
+        bool assignment = false;            // the body is one assignment (the usual one of a counting loop)
         for (int64_t i = 1; i <= count; i++) {
             if (repeat) {
                 Cell counter;
@@ -1670,13 +1671,13 @@ inline void leave_loop() {
             if (!c || !c->valid) {
                 c = loop_code(r, body, &locals);
                 if (c) b = Run{c, node_series(c->node)->cells(), locals};
+                assignment = c && c->only && c->only->kind == K_SET && !c->only->nops && !c->only->term;
             }
             if (c && c->only) {
                 // A body of one expression, as run_code_scoped runs it, its value left in the result slot.
                 const Node& only = *c->only;
                 g_current_block.w1 = c->start;
-                // An assignment (the usual body of a counting loop) goes straight to its runner.
-                uint32_t next = only.kind == K_SET && !only.nops && !only.term ? exec_set(b, only) : eval_arg(b, only);
+                uint32_t next = assignment ? exec_set(b, only) : eval_arg(b, only);
                 if (unwind_pending()) {
                     if (!loop_goes_on(&passed)) break;
                     continue;
