@@ -29,6 +29,7 @@ CodePolicy g_code_policy = CodePolicy::automatic;
 namespace {
 
 CodeStats g_code_stats{};
+uint64_t g_drops = 1;  // decoded forms dropped so far, counted from 1
 
 constexpr uint32_t UNKNOWN = 0xFFFFFFFF;  // an expression whose end the decoder cannot tell
 constexpr int MAX_DEPTH = 48;             // nesting of decoded expressions; deeper ones stay plain
@@ -70,7 +71,7 @@ enum Kind : uint8_t {
 // Arithmetic and comparison computed in place, one code for each operator entry.
 enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_LT, A_GT, A_LE, A_GE, A_NONE };
 
-// Where a simple operand is read: a literal's cell, or a word's value.
+// Where a simple operand is read: a literal's cell, a word's value, or a paren (its Code::parens entry).
 enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
@@ -82,6 +83,7 @@ struct Node {
     bool simple;       // a literal or word, then arithmetic and comparison operators over literals and words
     bool binary;       // simple: one slot word, one operator, a slot word or literal; no word after it
     bool direct;       // a call of a function! whose arguments are all simple (see exec_call)
+    bool global_guards;  // every word its runs check (call word, operator words, term word) is global
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
@@ -92,6 +94,7 @@ struct Node {
     uint32_t ops, nops;            // operator sites, in Code::ops
     uint32_t children, nchildren;  // argument or value expressions, in Code::nodes
     uint32_t site;                 // call site, in Code::sites
+    mutable uint64_t checked;      // the global version at which those words were last found as decoded
 };
 
 struct OpSite {
@@ -129,6 +132,17 @@ struct CallInfo {
     Cell body;            // functions: the body
 };
 
+struct Code;
+
+// A paren of the code read as a simple operand, with the decoded form it had when last looked up: good
+// while no decoded form anywhere has been dropped since, for its buffer and form stay the same till then.
+struct ParenOperand {
+    uint32_t pos;
+    uint64_t drops = 0;  // g_drops when looked up (0: not yet)
+    Code* code = nullptr;
+    const Cell* cells = nullptr;
+};
+
 struct Code {
     TypeId type = TYPE_BLOCK;  // block! or paren!
     uint32_t node = 0;     // the block's buffer
@@ -146,6 +160,7 @@ struct Code {
     std::vector<CallInfo> sites;
     std::vector<uint64_t> types;
     std::vector<Cell> fills;
+    std::vector<ParenOperand> parens;
     std::vector<Cell> held;  // every value the checks compare with: kept alive so that no other value can
                              // take its nodes and pass for it
 #if defined(ZOL_ASSERTS)
@@ -261,6 +276,14 @@ private:
         }
     }
 
+    uint32_t paren_entry(uint32_t pos) const {
+        for (uint32_t i = 0; i < c_.parens.size(); i++) {
+            if (c_.parens[i].pos == pos) return i;
+        }
+        c_.parens.push_back(ParenOperand{pos});
+        return uint32_t(c_.parens.size() - 1);
+    }
+
     void operand_of(const Node& n, Operand* kind, uint32_t* at) const {
         *at = n.pos;
         if (n.kind == K_LITERAL) {
@@ -269,6 +292,7 @@ private:
             // A paren holding one simple expression is an operand too (checked again when it is read).
             const Code* inner = static_cast<const Code*>(cell_series(cells_ + n.pos)->code);
             *kind = inner && inner->simple_single ? OPERAND_PAREN : OPERAND_NONE;
+            if (*kind == OPERAND_PAREN) *at = paren_entry(n.pos);
         } else if (n.kind != K_WORD) {
             *kind = OPERAND_NONE;
         } else if (n.ref == REF_LOCAL || n.ref == REF_GLOBAL) {
@@ -623,6 +647,11 @@ Code* decode(const Cell* block) {
     } pop;
     Decoder decoder(*code, s->cells(), locals);
     decoder.decode_block();
+    for (Node& n : code->nodes) {
+        bool global = n.kind < K_CALL || n.ref == REF_GLOBAL;
+        for (uint32_t k = 0; k < n.nops; k++) global = global && code->ops[n.ops + k].ref == REF_GLOBAL;
+        n.global_guards = global && (!n.term || n.term_ref == REF_GLOBAL);
+    }
     if (code->tops.size() == 1) {
         const Node& n = code->nodes[code->tops[0]];
         code->single = n.end == code->end && n.nops == 0 && !n.term && (n.kind == K_LITERAL || n.kind == K_WORD);
@@ -686,6 +715,7 @@ void drop_code(Series* s) {
     if (!c) return;
     c->valid = false;
     g_code_stats.dropped++;
+    g_drops++;
     // The block is to be decoded afresh after as many runs as the first time, unless that keeps happening.
     uint32_t drops = runs_of(s) >> 1;
     set_runs(s, (drops + 1 < MAX_DROPS ? drops + 1 : MAX_DROPS) << 1);
@@ -740,8 +770,58 @@ uint32_t exec_set(Run& r, const Node& n);
     return word_slot(r.cells + pos);
 }
 
-inline Cell* write_slot(const Run& r, RefKind ref, uint32_t index) {
-    return ref == REF_LOCAL ? r.locals + index : global_cells() + index;
+// Stores a value into a word's slot (a local or global one).
+inline void store(const Run& r, RefKind ref, uint32_t index, const Cell* v) {
+    if (ref == REF_LOCAL) {
+        r.locals[index] = *v;
+        return;
+    }
+    Cell* slot = global_cells() + index;
+    global_slot_changing(slot, v);
+    *slot = *v;
+}
+
+// store for a value that is no function.
+[[gnu::always_inline]] inline void store_plain(const Run& r, RefKind ref, uint32_t index, const Cell* v) {
+    Cell* slot = ref == REF_LOCAL ? r.locals + index : global_cells() + index;
+    if (ref != REF_LOCAL) global_slot_changing_to_plain(slot);
+    *slot = *v;
+}
+
+// Whether the words a run of the node depends on hold what they held when it was decoded: its call or
+// control word the function, each operator word its op!, and the word after it no op!.
+bool guards_hold(const Run& r, const Node& n) {
+    if (n.kind >= K_CALL) {
+        const Cell* v = read(r, n.ref, n.index, n.pos);
+        if (!v || !same_value(v, &r.code->sites[n.site].value)) return false;
+    }
+    const OpSite* op = r.code->ops.data() + n.ops;
+    for (const OpSite* last = op + n.nops; op < last; op++) {
+        const Cell* v = read(r, op->ref, op->index, op->pos);
+        if (!v || !same_value(v, &op->value)) return false;
+    }
+    if (n.term) {
+        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
+        if (t && cell_is(t, TYPE_OP)) return false;
+    }
+    return true;
+}
+
+[[gnu::noinline]] bool guards_hold_now(const Run& r, const Node& n) {
+    if (!guards_hold(r, n)) return false;
+    if (n.global_guards) n.checked = g_global_version;
+    return true;
+}
+
+// guards_hold, checked once per change of a global slot to or from a function when all the node's words are
+// global: no such change since they were last found as decoded means they still are. Called before every
+// use of what was decoded, as code run in between may have changed them.
+[[gnu::always_inline]] inline bool holds(const Run& r, const Node& n) {
+    if (n.checked == g_global_version) {
+        ZOL_ASSERT(guards_hold(r, n));
+        return true;
+    }
+    return guards_hold_now(r, n);
 }
 
 // A new cell on top holding the value.
@@ -889,15 +969,18 @@ bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
 }
 
 bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
+[[gnu::always_inline]] inline bool paren_int(const Run& r, uint32_t at, int32_t* out);
 
-// An operand that is an integer now, as an int32; false for anything else.
+// An operand that is an integer now, as an int32; false for anything else. A paren is computed in line
+// when inline_parens says so (for assignments, where loops spend their time), else through a call.
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool int_operand(const Run& r, Operand kind, uint32_t at, int32_t* out) {
     const Cell* v;
     switch (kind) {
         case OPERAND_LITERAL: v = r.cells + at; break;
         case OPERAND_LOCAL: v = r.locals + at; break;
         case OPERAND_GLOBAL: v = global_cells() + at; break;
-        case OPERAND_PAREN: return eval_simple_int_paren(r, at, out);
+        case OPERAND_PAREN: return inline_parens ? paren_int(r, at, out) : eval_simple_int_paren(r, at, out);
         default: return false;
     }
     if (cell_type(v) != TYPE_INTEGER) return false;
@@ -943,9 +1026,7 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     const Cell* b = op.right_operand == OPERAND_LITERAL ? r.cells + op.right_at
                     : op.right_operand == OPERAND_LOCAL ? r.locals + op.right_at
                                                         : global_cells() + op.right_at;
-    if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER) return false;
-    const Cell* o = read(r, op.ref, op.index, op.pos);
-    if (!o || !same_value(o, &op.value)) return false;
+    if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER || !holds(r, n)) return false;
     int32_t x = int32_t(a->w2), y = int32_t(b->w2);
     bool truth = false;
     if (!int_arith(op.arith, &x, y, &truth)) return false;
@@ -954,23 +1035,18 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
     return true;
 }
 
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool eval_simple_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
     if (n.binary) return eval_binary_int(r, n, out, logic);
     int32_t x, y;
-    if (!int_operand(r, n.operand, n.operand_at, &x)) return false;
+    if (!holds(r, n) || !int_operand<inline_parens>(r, n.operand, n.operand_at, &x)) return false;
     const OpSite* op = r.code->ops.data() + n.ops;
     const OpSite* last = op + n.nops;
     bool truth = false;
     for (; op < last; op++) {
         // A comparison's logic! result is no integer operand for an operator after it.
-        if (truth) return false;
-        const Cell* o = read(r, op->ref, op->index, op->pos);
-        if (!o || !same_value(o, &op->value) || !int_operand(r, op->right_operand, op->right_at, &y)) return false;
+        if (truth || !int_operand<inline_parens>(r, op->right_operand, op->right_at, &y)) return false;
         if (!int_arith(op->arith, &x, y, &truth)) return false;
-    }
-    if (n.term) {
-        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
-        if (!t || cell_is(t, TYPE_OP)) return false;
     }
     *out = x;
     *logic = truth;
@@ -980,11 +1056,12 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
 // A simple node's value (a literal or word, then arithmetic and comparison operators over literals and
 // words, as decoded): computed into out as eval.cpp's simple expressions are, without an evaluation step.
 // False, with nothing else done, when it is not of that kind now.
+template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool eval_simple(const Run& r, const Node& n, Cell* out) {
     int32_t x;
     bool logic;
     // A lone operand is copied as it is: only operators gain from the integer path.
-    if (n.nops && eval_simple_int(r, n, &x, &logic)) {
+    if (n.nops && eval_simple_int<inline_parens>(r, n, &x, &logic)) {
         if (logic) {
             set_logic(out, x != 0);
         } else {
@@ -992,50 +1069,64 @@ bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out);
         }
         return true;
     }
+    if (!holds(r, n)) return false;
     Cell paren;
     const Cell* v = operand(r, n.operand, n.operand_at, &paren);
     if (!v) return false;
     *out = *v;
     for (uint32_t k = 0; k < n.nops; k++) {
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* o = read(r, op.ref, op.index, op.pos);
-        if (!o || !same_value(o, &op.value)) return false;
         const Cell* right = operand(r, op.right_operand, op.right_at, &paren);
         if (!right || !arith(op.arith, out, right)) return false;
-    }
-    if (n.term) {
-        const Cell* t = read(r, n.term_ref, n.term_index, n.end);
-        if (!t || cell_is(t, TYPE_OP)) return false;
     }
     return true;
 }
 
-// The value of a paren of the code at a position that holds one simple expression, as eval.cpp's simple
-// parens: false when it does not now.
-[[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
-    const Cell* paren = r.cells + at;
+// A paren operand of the code (its entry in Code::parens) when it holds one simple expression now: a run of
+// its decoded form in sub. Remembered for the next time when it reads the same locals.
+[[gnu::noinline]] bool look_up_paren(const Run& r, uint32_t at, Run* sub) {
+    ParenOperand& p = r.code->parens[at];
+    const Cell* paren = r.cells + p.pos;
     Code* c = code_of(cell_series(paren));
     if (!c || !c->simple_single || c->start != series_index(paren)) return false;
     Cell* locals = r.locals;
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
-    Run sub{c, node_series(c->node)->cells(), locals};
-    return eval_simple(sub, c->nodes[c->tops[0]], out);
+    *sub = Run{c, node_series(c->node)->cells(), locals};
+    if (locals == r.locals) {
+        p.code = c;
+        p.cells = sub->cells;
+        p.drops = g_drops;
+    }
+    return true;
+}
+
+[[gnu::always_inline]] inline bool paren_run(const Run& r, uint32_t at, Run* sub) {
+    const ParenOperand& p = r.code->parens.data()[at];
+    if (p.drops != g_drops) return look_up_paren(r, at, sub);
+    *sub = Run{p.code, p.cells, r.locals};
+    return true;
+}
+
+// The value of a paren operand of the code that holds one simple expression, as eval.cpp's simple parens:
+// false when it does not now.
+[[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
+    Run sub;
+    return paren_run(r, at, &sub) && eval_simple(sub, *sub.code->only, out);
 }
 
 bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
 
 // The integer value of a paren of the code holding one simple expression over integers.
-[[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) {
-    const Cell* paren = r.cells + at;
-    Code* c = code_of(cell_series(paren));
-    if (!c || !c->simple_single || c->start != series_index(paren)) return false;
-    Cell* locals = r.locals;
-    if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
-    Run sub{c, node_series(c->node)->cells(), locals};
+[[gnu::always_inline]] inline bool paren_int(const Run& r, uint32_t at, int32_t* out) {
+    Run sub;
+    if (!paren_run(r, at, &sub)) return false;
+    const Node& n = *sub.code->only;
     bool logic;
-    if (c->only->binary) return eval_binary_int(sub, *c->only, out, &logic) && !logic;
-    return eval_general_int(sub, *c->only, out, &logic) && !logic;
+    if (n.binary) return eval_binary_int(sub, n, out, &logic) && !logic;
+    return eval_general_int(sub, n, out, &logic) && !logic;
 }
+
+[[gnu::noinline]] bool eval_simple_int_paren(const Run& r, uint32_t at, int32_t* out) { return paren_int(r, at, out); }
 
 // eval_simple_int out of line, for a paren holding more than one operator.
 [[gnu::noinline]] bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
@@ -1073,17 +1164,12 @@ inline bool simple_operand(const Run& r, const Node& n, Cell* out, int depth) {
 
 bool try_simple(const Run& r, const Node& n, Cell* out, int depth) {
     if (n.simple) return eval_simple(r, n, out);
-    if (n.end == UNKNOWN || !simple_operand(r, n, out, depth)) return false;
+    if (n.end == UNKNOWN || !holds(r, n) || !simple_operand(r, n, out, depth)) return false;
     for (uint32_t k = 0; k < n.nops; k++) {
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* v = read(r, op.ref, op.index, op.pos);
-        if (!v || !same_value(v, &op.value) || op.fast == FAST_NONE) return false;
+        if (op.fast == FAST_NONE) return false;
         Cell right;
         if (!simple_operand(r, r.code->nodes.data()[op.right], &right, depth) || !fast_compute(op.fast, op.cmp, out, &right)) return false;
-    }
-    if (n.term) {
-        const Cell* v = read(r, n.term_ref, n.term_index, n.end);
-        if (!v || cell_is(v, TYPE_OP)) return false;
     }
     return true;
 }
@@ -1142,18 +1228,14 @@ uint32_t exec_expr(Run& r, const Node& n) {
     if (unwind_pending()) return p;
     if (!r.code->valid || p != n.primary_end) return plain_infix(r, p, start);
     for (uint32_t k = 0; k < n.nops; k++) {
+        if (!holds(r, n)) return plain_infix(r, p, start);
         const OpSite& op = r.code->ops[n.ops + k];
-        const Cell* v = read(r, op.ref, op.index, op.pos);
-        if (!v || !same_value(v, &op.value)) return plain_infix(r, p, start);
         p = exec_op(r, op, start);
         if (unwind_pending()) return p;
         if (!r.code->valid || p != r.code->nodes.data()[op.right].primary_end) return plain_infix(r, p, start);
     }
-    if (n.term) {
-        // A word after the expression that has become an operator since takes it as its left operand.
-        const Cell* v = read(r, n.term_ref, n.term_index, n.end);
-        if (v && cell_is(v, TYPE_OP)) return plain_infix(r, n.end, start);
-    }
+    // A word after the expression that has become an operator since takes it as its left operand.
+    if (n.term && !holds(r, n)) return plain_infix(r, n.end, start);
     return n.end;
 }
 
@@ -1299,9 +1381,8 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
     Run r{c, node_series(c->node)->cells(), locals};
     const CallInfo& site = c->sites[n.site];
-    const Cell* word_value = read(r, n.ref, n.index, n.pos);
     bool truth;
-    if (!word_value || !same_value(word_value, &site.value) || !int_condition(r, n, site, condition, &truth)) return nullptr;
+    if (!holds(r, n) || !int_condition(r, n, site, condition, &truth)) return nullptr;
     *computed = true;
     const Cell* branch = branch_taken(r, n, truth);
     return branch ? leaf_value(r, branch) : &g_none_value;
@@ -1387,22 +1468,20 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 
 // A call whose arguments are not all simple, or of a function that is not an interpreted function!.
 [[gnu::noinline]] uint32_t call_general(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
-    push(v);
+    push(&site.value);
     return call_in_frame(r, n, site, copy);
 }
 
 // A call of a function! whose arguments are all simple (Node::direct).
 [[gnu::noinline]] uint32_t exec_call(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return plain_primary(r, n.pos);
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
     if (copy + 1 + n.nchildren + site.nfill + 1 >= g_args.end) stack_overflow(copy + 1);
-    *copy = *v;
+    *copy = site.value;
     // Arguments that run no code and raise nothing go straight into the call's cells; a body that is a branch
     // to one value then gives the result with no frame, which nobody could have seen.
     Code* c = body_code(site);
@@ -1435,8 +1514,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 
 // The frame a control native would have: named by its word, its arguments from the base up.
 inline bool enter_control(Run& r, const Node& n, const CallInfo& site) {
-    const Cell* v = read(r, n.ref, n.index, n.pos);
-    if (!v || !same_value(v, &site.value)) return false;
+    if (!holds(r, n)) return false;
     mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
     return true;
 }
@@ -1518,9 +1596,8 @@ inline bool loop_goes_on(bool* passed) {
 }
 
 [[gnu::noinline]] uint32_t exec_branch(Run& r, const Node& n) {
+    if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
-    const Cell* word_value = read(r, n.ref, n.index, n.pos);
-    if (!word_value || !same_value(word_value, &site.value)) return plain_primary(r, n.pos);
     Cell condition;
     bool truth;
     if (!int_condition(r, n, site, &condition, &truth)) return branch_in_frame(r, n, site, nullptr);
@@ -1584,17 +1661,25 @@ inline void leave_loop() {
         BlockScope scope(body);
         Code* c = nullptr;
         Cell* locals = nullptr;
+        Run b{nullptr, nullptr, nullptr};  // the body's, while c stays valid
+        bool assignment = false;            // the body is one assignment (the usual one of a counting loop)
         for (int64_t i = 1; i <= count; i++) {
-            if (repeat) set_integer(write_slot(r, site.loop_ref, site.loop_word), int32_t(i));
-            stack_reset();
-            if (!c || !c->valid) c = loop_code(r, body, &locals);
+            if (repeat) {
+                Cell counter;
+                set_integer(&counter, int32_t(i));
+                store_plain(r, site.loop_ref, site.loop_word, &counter);
+            }
+            Cell* result = stack_reset();  // the loop frame's result slot
+            if (!c || !c->valid) {
+                c = loop_code(r, body, &locals);
+                if (c) b = Run{c, node_series(c->node)->cells(), locals};
+                assignment = c && c->only && c->only->kind == K_SET && !c->only->nops && !c->only->term;
+            }
             if (c && c->only) {
-                // A body of one expression, as run_code_scoped runs it.
-                Cell* result = g_args.top;
-                Run b{c, node_series(c->node)->cells(), locals};
+                // A body of one expression, as run_code_scoped runs it, its value left in the result slot.
                 const Node& only = *c->only;
                 g_current_block.w1 = c->start;
-                uint32_t next = eval_arg(b, only);
+                uint32_t next = assignment ? exec_set(b, only) : eval_arg(b, only);
                 if (unwind_pending()) {
                     if (!loop_goes_on(&passed)) break;
                     continue;
@@ -1607,7 +1692,6 @@ inline void leave_loop() {
                     }
                 }
                 g_args.top = result + 1;
-                *g_args.base = *result;
                 continue;
             }
             if (c) {
@@ -1745,10 +1829,10 @@ private:
 [[gnu::noinline]] uint32_t exec_set(Run& r, const Node& n) {
     const Node& value = r.code->nodes.data()[n.children];
     Cell v;
-    bool simple = value.simple ? eval_simple(r, value, &v) : try_simple(r, value, &v, 0);
+    bool simple = value.simple ? eval_simple<true>(r, value, &v) : try_simple(r, value, &v, 0);
     if (simple && !cell_is(&v, TYPE_UNSET)) {
         // Nothing in between can raise an error or run code: the frame naming the assignment is left out.
-        *write_slot(r, n.ref, n.index) = v;
+        store_plain(r, n.ref, n.index, &v);
         push(&v);
         return value.end;
     }
@@ -1759,7 +1843,7 @@ private:
     if (unwind_pending()) return p;
     v = g_args.base[1];
     if (cell_is(&v, TYPE_UNSET)) fire(ERR_SCRIPT_NEED_VALUE, &word);
-    *write_slot(r, n.ref, n.index) = v;
+    store(r, n.ref, n.index, &v);
     stack_set_only_result(&v);
     unwind_frame();
     return p;

@@ -725,6 +725,7 @@ uint32_t eval_set_word(const Cell* block, const Cell* v, uint32_t position, uint
     if (!slot) return 0;
     uint32_t next = simple_expression(cells, position + 1, end, out);
     if (!next || cell_is(out, TYPE_UNSET)) return 0;
+    if (word_context(v) == g_global_context) global_slot_changing(slot, out);
     *slot = *out;
     return next;
 }

@@ -17,6 +17,7 @@ uint32_t g_global_context = 0;
 uint32_t g_global_values = 0;
 Cell* g_global_cells = nullptr;
 Cell g_global_object;
+uint64_t g_global_version = 1;
 
 namespace {
 
@@ -124,7 +125,9 @@ void context_put_word(uint32_t context, uint32_t symbol, const Cell* value) {
     if (context_find_word(context, symbol, true) >= 0) return;
     GcRoot keep(*value);
     uint32_t index = context_add_word(context, symbol);
-    *context_values_at(context, index) = *keep;
+    Cell* slot = context_values_at(context, index);
+    if (context == g_global_context) global_slot_changing(slot, keep.get());
+    *slot = *keep;
 }
 
 Cell* context_values_at(uint32_t context, uint32_t index) { return node_series(values_of(context))->cells() + index; }
@@ -197,6 +200,7 @@ Cell* context_set_word_value(Cell* word, const Cell* value, uint32_t context, bo
         }
     }
     Cell* slot = context_values_at(context, index);
+    if (context == g_global_context) global_slot_changing(slot, value);
     *slot = *value;
     return slot;
 }

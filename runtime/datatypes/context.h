@@ -25,6 +25,20 @@ inline Cell* global_cells() {
 }
 extern Cell g_global_object;
 
+// Counts the changes of global slots to or from a function value (any function or operator). Decoded code
+// that found its call and operator words as it decoded them at one count knows they still are while the
+// count stays: every write of a global slot goes through global_slot_changing first.
+extern uint64_t g_global_version;
+constexpr uint64_t GUARDED_TYPES = uint64_t(1) << TYPE_NATIVE | uint64_t(1) << TYPE_ACTION | uint64_t(1) << TYPE_OP |
+                                   uint64_t(1) << TYPE_FUNCTION | uint64_t(1) << TYPE_ROUTINE;
+inline void global_slot_changing(const Cell* slot, const Cell* value) {
+    if (((GUARDED_TYPES >> cell_type(slot)) | (GUARDED_TYPES >> cell_type(value))) & 1) g_global_version++;
+}
+// The same for a value known to be no function.
+inline void global_slot_changing_to_plain(const Cell* slot) {
+    if ((GUARDED_TYPES >> cell_type(slot)) & 1) g_global_version++;
+}
+
 constexpr uint32_t CONTEXT_KIND_PLAIN = 0;
 constexpr uint32_t CONTEXT_KIND_OBJECT = 2;
 

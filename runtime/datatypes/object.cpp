@@ -376,6 +376,8 @@ void object_set_values(const Cell* object_in, const Cell* value_in, bool any, bo
         if (!source_at(i, &v)) continue;
         if (some && cell_is(&v, TYPE_NONE)) continue;
         v.header &= ~HDR_NEW_LINE;
+        // system/words is an object over the global context.
+        if (context == g_global_context) global_slot_changing(field_value(context, i), &v);
         if (!events) {
             *field_value(context, i) = v;
             continue;
