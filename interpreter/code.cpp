@@ -1408,10 +1408,25 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     const Node* args = r.code->nodes.data() + n.children;
     const uint64_t* types = r.code->types.data() + site.types;
     uint32_t count = n.nchildren;
-    for (uint32_t i = 0; i < count; i++) {
-        if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+    int32_t x;
+    bool logic;
+    if (count == 1 && args[0].binary && eval_binary_int(r, args[0], &x, &logic)) {
+        // One argument over integers (`fib k - 1`): computed in a register, without the loop.
+        if (logic) {
+            set_logic(cells, x != 0);
+        } else {
+            set_integer(cells, x);
+        }
+        if (!((types[0] >> cell_type(cells)) & 1)) {
             g_args.top = copy + 1;
             return call_framed(r, n, site, copy);
+        }
+    } else {
+        for (uint32_t i = 0; i < count; i++) {
+            if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+                g_args.top = copy + 1;
+                return call_framed(r, n, site, copy);
+            }
         }
     }
     const Cell* fill = r.code->fills.data() + site.fill;
