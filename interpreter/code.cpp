@@ -1259,7 +1259,25 @@ private:
     return nullptr;
 }
 
-const Cell* leaf_value(const Run& r, const Cell* block);
+// The decoded form of a branch block of the code, when it has one that reads the code's locals (or none).
+[[gnu::always_inline]] inline Code* branch_code(const Run& r, const Cell* block) {
+    Code* c = code_of(cell_series(block));
+    if (!c || c->start != series_index(block) || (c->context && c->context != r.code->context)) return nullptr;
+    return c;
+}
+
+// The value of a branch block that is one literal, or one word holding a plain value, when it is decoded as
+// such: taking it runs no code and can raise nothing. Null otherwise.
+[[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
+    Code* c = branch_code(r, block);
+    if (!c || !c->single) return nullptr;
+    return plain_operand(Run{c, node_series(c->node)->cells(), r.locals}, *c->only);
+}
+
+// The position after a branch native's blocks.
+inline uint32_t branch_end(const Code* c, const Node& n) {
+    return c->nodes.data()[n.children].end + (n.kind == K_EITHER ? 2 : 1);
+}
 
 // The condition of a branch native (either, if, unless) when it is a simple expression over integers: its
 // value, and whether it is true. False when it is not such now (nothing is done then).
@@ -1288,10 +1306,17 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     }
 }
 
+// The branch a body that is a branch native takes, when its condition was computed without running code.
+struct Taken {
+    Cell condition;      // the condition's value
+    const Cell* branch;  // the block taken, null for none
+    Code* code;          // its decoded form when it reads the call's cells (or none), else null
+};
+
 // A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
 // cells are locals: the value of the branch taken when it is one value (nothing is run and nothing can be
-// raised on the way), else null, with *computed set when the condition's value is in condition.
-[[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Cell* condition, bool* computed) {
+// raised on the way), else null, with *computed set when the condition was computed into taken.
+[[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Taken* taken, bool* computed) {
     *computed = false;
     const Node& n = *c->only;
     if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
@@ -1299,39 +1324,20 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     const CallInfo& site = c->sites[n.site];
     const Cell* word_value = read(r, n.ref, n.index, n.pos);
     bool truth;
-    if (!word_value || !same_value(word_value, &site.value) || !int_condition(r, n, site, condition, &truth)) return nullptr;
+    if (!word_value || !same_value(word_value, &site.value) || !int_condition(r, n, site, &taken->condition, &truth)) {
+        return nullptr;
+    }
     *computed = true;
     const Cell* branch = branch_taken(r, n, truth);
-    return branch ? leaf_value(r, branch) : &g_none_value;
+    taken->branch = branch;
+    if (!branch) return &g_none_value;
+    Code* b = branch_code(r, branch);
+    taken->code = b;
+    return b && b->single ? plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only) : nullptr;
 }
 
 uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 [[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
-
-// The body of the call whose frame is on top is a branch whose condition was computed: run from there as
-// run_function would run it.
-[[gnu::always_inline]] inline void run_branch_body(const CallInfo& site, Code* c, const Cell* condition) {
-    CallValues values(site.context, stack_index(g_args.base));
-    g_frames.top[-1].header |= FRAME_RETURN_TARGET;
-    Cell* result = g_args.top;
-    Run r{c, node_series(c->node)->cells(), g_args.base};
-    const Node& n = *c->only;
-    {
-        BlockScope scope(&site.body);
-        g_current_block.w1 = c->start;
-        uint32_t next = branch_in_frame(r, n, c->sites[n.site], condition);
-        if (!unwind_pending() && (!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
-        if (!unwind_pending()) {
-            g_args.top = result + 1;
-            *g_args.base = *result;
-        }
-    }
-    if (unwind_pending()) {
-        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return;
-        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
-    }
-    frame_clear_return_target(g_frames.top - 1);
-}
 
 // A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
 [[gnu::always_inline]] inline uint32_t call_in_frame(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
@@ -1361,20 +1367,70 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 }
 
 // A call of a function! whose cells (arguments, then refinements and locals) stand above the function's copy
-// already: its frame, then its body (a branch whose condition was computed when condition is given).
-[[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Code* c, Cell* copy, uint32_t count,
-                                         const Cell* condition, uint32_t p) {
+// already: its frame, then its body.
+[[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Cell* copy, uint32_t count, uint32_t p) {
     g_args.top = copy + 1;
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     g_args.top = copy + 1 + count + site.nfill;
-    if (condition) {
-        run_branch_body(site, c, condition);
-    } else {
-        run_function(site);
-    }
+    run_function(site);
     if (unwind_pending()) return p;
     unwind_frame();
     *copy = *(g_args.top - 1);
+    g_args.top = copy + 1;
+    return p;
+}
+
+// The same for a body that is a branch native whose condition was computed (taken): the function's frame,
+// the native's, then the branch, as run_function and the native would run them. The frames are popped
+// back to the bases this call knows, with nothing to convert.
+[[gnu::noinline]] uint32_t call_branch(const CallInfo& site, Code* c, Cell* copy, uint32_t count, const Taken& taken,
+                                       uint32_t p) {
+    Cell* caller = g_args.base;
+    Cell* base = copy + 1;
+    Cell* result = base + count + site.nfill;
+    g_args.top = base;
+    mark_frame(site.symbol, site.word_context, site.frame_kind | FRAME_RETURN_TARGET);
+    g_args.top = result;
+    {
+        CallValues values(site.context, stack_index(base));
+        const Node& n = *c->only;
+        const CallInfo& native = c->sites[n.site];
+        BlockScope scope(&site.body);
+        g_current_block.w1 = c->start;
+        mark_frame(native.symbol, native.word_context, KH_INTERP_CALL);
+        push(&taken.condition);
+        if (taken.branch) {
+            Cell block = *taken.branch;
+            if (taken.code) {
+                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true);
+            } else {
+                Run r{c, node_series(c->node)->cells(), base};
+                run_block(&block, true, &r);
+            }
+        } else {
+            natives::result_none();
+        }
+        if (!unwind_pending()) {
+            ZOL_ASSERT(g_args.base == result && stack_cell(g_frames.top[-1].prev_base) == base);
+            g_frames.top--;
+            g_args.base = base;
+            g_args.top = result + 1;
+            uint32_t next = branch_end(c, n);
+            if ((!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
+            if (!unwind_pending()) {
+                g_args.top = result + 1;
+                *base = *result;
+            }
+        }
+    }
+    if (unwind_pending()) {
+        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return p;
+        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
+    }
+    ZOL_ASSERT(g_args.base == base && stack_cell(g_frames.top[-1].prev_base) == caller);
+    g_frames.top--;
+    g_args.base = caller;
+    *copy = *base;
     g_args.top = copy + 1;
     return p;
 }
@@ -1432,16 +1488,16 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     const Cell* fill = r.code->fills.data() + site.fill;
     for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
     uint32_t p = count ? args[count - 1].end : n.pos + 1;
-    Cell condition;
+    Taken taken;
     bool computed = false;
     if (c && c->only) {
-        if (const Cell* value = leaf_body(c, cells, &condition, &computed)) {
+        if (const Cell* value = leaf_body(c, cells, &taken, &computed)) {
             *copy = *value;
             g_args.top = copy + 1;
             return p;
         }
     }
-    return call_in_place(site, c, copy, count, computed ? &condition : nullptr, p);
+    return computed ? call_branch(site, c, copy, count, taken, p) : call_in_place(site, copy, count, p);
 }
 
 // --- control natives run in place
@@ -1484,17 +1540,6 @@ inline bool loop_goes_on(bool* passed) {
         case UNWIND_CONTINUE: g_system.pending = UNWIND_NONE; return true;
         default: *passed = true; return false;
     }
-}
-
-// The value of a branch block that is one literal, or one word holding a plain value, when it is decoded as
-// such: taking it runs no code and can raise nothing. Null otherwise.
-[[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
-    Code* c = code_of(cell_series(block));
-    if (!c || !c->single || c->start != series_index(block)) return nullptr;
-    Cell* locals = r.locals;
-    if (c->context && c->context != r.code->context) return nullptr;
-    Run sub{c, node_series(c->node)->cells(), locals};
-    return plain_operand(sub, *c->only);
 }
 
 // A branch native in its frame: the condition given (when it was computed already) or evaluated now, then the
