@@ -1136,7 +1136,15 @@ uint32_t exec_expr(Run& r, const Node& n) {
         }
     }
     // A paren on the left (`(fib k - 1) + ...`) goes to its runner without the switch.
-    uint32_t p = n.kind == K_PAREN ? exec_paren(r, n) : exec_primary(r, n);
+    uint32_t p;
+    if (n.kind == K_PAREN) {
+        // A paren on the left (`(fib k - 1) + ...`) runs here, without a runner of its own.
+        Cell paren = r.cells[n.pos];
+        run_block(&paren, false, &r);
+        p = n.pos + 1;
+    } else {
+        p = exec_primary(r, n);
+    }
     if (unwind_pending()) return p;
     if (!r.code->valid || p != n.primary_end) return plain_infix(r, p, start);
     for (uint32_t k = 0; k < n.nops; k++) {
