@@ -805,11 +805,11 @@ const Cell* plain_operand(const Run& r, const Node& n);
 }
 
 // The plain evaluator takes over an expression at a position.
-[[gnu::noinline]] uint32_t plain_primary(Run& r, uint32_t pos) {
+[[gnu::noinline, gnu::cold]] uint32_t plain_primary(Run& r, uint32_t pos) {
     Cell block = block_of(r);
     return eval_next(&block, pos, r.code->end, EVAL_PUSH | EVAL_NO_INFIX);
 }
-[[gnu::noinline]] uint32_t plain_infix(Run& r, uint32_t pos, Cell* start) {
+[[gnu::noinline, gnu::cold]] uint32_t plain_infix(Run& r, uint32_t pos, Cell* start) {
     Cell block = block_of(r);
     return eval_infix(&block, pos, r.code->end, start, true);
 }
@@ -1186,7 +1186,7 @@ uint32_t exec_expr(Run& r, const Node& n) {
 
 // The leading arguments from the i-th on, fetched plainly from position p (after a decoded one ended
 // elsewhere than decoded, or where the decoder stopped).
-[[gnu::noinline]] uint32_t fetch_plain(Run& r, const CallInfo& site, const Cell* fn, uint32_t i, uint32_t p) {
+[[gnu::noinline, gnu::cold]] uint32_t fetch_plain(Run& r, const CallInfo& site, const Cell* fn, uint32_t i, uint32_t p) {
     const ArgCache* cache = arg_cache(fn);  // built when the call was decoded
     const Param* params = params_of(cache);
     for (; i < site.leading; i++) {
@@ -1202,7 +1202,7 @@ uint32_t exec_expr(Run& r, const Node& n) {
     return p;
 }
 
-[[noreturn, gnu::noinline]] void refuse_arg(const CallInfo& site, const Cell* fn, const Cell* arg, uint32_t i) {
+[[noreturn, gnu::noinline, gnu::cold]] void refuse_arg(const CallInfo& site, const Cell* fn, const Cell* arg, uint32_t i) {
     expect_arg(&site.name, arg, params_of(arg_cache(fn))[i]);
 }
 
