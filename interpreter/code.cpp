@@ -755,7 +755,8 @@ const Cell* plain_operand(const Run& r, const Node& n);
 
 // Runs a decoded block: a block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs
 // no step, and a block of one expression (a function body that is an either, a paren) no loop.
-[[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot) {
+[[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot,
+                                                  bool native_checked = false) {
     if (!c->only) {
         run_code(c, block, locals, to_slot);
         return;
@@ -772,7 +773,7 @@ const Cell* plain_operand(const Run& r, const Node& n);
             return;
         }
     }
-    BlockScope scope(block);
+    BlockScope scope(block, native_checked);
     ZOL_ASSERT(unchanged(c));
     g_current_block.w1 = c->start;
     uint32_t next = eval_arg(r, n);
@@ -1403,14 +1404,16 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
         CallValues values(site.context, stack_index(base));
         const Node& n = *c->only;
         const CallInfo& native = c->sites[n.site];
-        BlockScope scope(&site.body);
+        // The function's frame checked the machine stack for this C++ frame, and the body's block the frame
+        // stack for the native's frame.
+        BlockScope scope(&site.body, true);
         g_current_block.w1 = c->start;
-        mark_frame(native.symbol, native.word_context, KH_INTERP_CALL);
+        mark_frame_unchecked(native.symbol, native.word_context, KH_INTERP_CALL);
         push(&taken.condition);
         if (taken.branch) {
             Cell block = *taken.branch;
             if (taken.code) {
-                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true);
+                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true, true);
             } else {
                 Run r{c, node_series(c->node)->cells(), base};
                 run_block(&block, true, &r);
