@@ -1348,8 +1348,18 @@ struct Taken {
 uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 [[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 
+// Pops the frame on top, pushed while caller was the argument base, as unwind_frame does: its result cell
+// becomes the caller's newest; the base comes from the caller, not converted back from the frame.
+[[gnu::always_inline]] inline void pop_frame_to(Cell* caller) {
+    ZOL_ASSERT(g_frames.top > g_frames.start && stack_cell(g_frames.top[-1].prev_base) == caller);
+    g_frames.top--;
+    g_args.top = g_args.base + 1;
+    g_args.base = caller;
+}
+
 // A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
 [[gnu::always_inline]] inline uint32_t call_in_frame(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
+    Cell* caller = g_args.base;
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     uint32_t p = fetch_args(r, n, site, copy, 0);
     if (unwind_pending()) return p;
@@ -1369,7 +1379,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
         }
     }
     if (unwind_pending()) return p;
-    unwind_frame();
+    pop_frame_to(caller);
     *copy = *(g_args.top - 1);
     g_args.top = copy + 1;
     return p;
@@ -1378,12 +1388,13 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
 // A call of a function! whose cells (arguments, then refinements and locals) stand above the function's copy
 // already: its frame, then its body.
 [[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Cell* copy, uint32_t count, uint32_t p) {
+    Cell* caller = g_args.base;
     g_args.top = copy + 1;
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     g_args.top = copy + 1 + count + site.nfill;
     run_function(site);
     if (unwind_pending()) return p;
-    unwind_frame();
+    pop_frame_to(caller);
     *copy = *(g_args.top - 1);
     g_args.top = copy + 1;
     return p;
@@ -1558,6 +1569,7 @@ inline bool loop_goes_on(bool* passed) {
 [[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
     uint32_t blocks = n.kind == K_EITHER ? 2 : 1;
     uint32_t p = r.code->nodes.data()[n.children].end;
+    Cell* caller = g_args.base;
     mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
     if (condition) {
         push(condition);
@@ -1578,7 +1590,7 @@ inline bool loop_goes_on(bool* passed) {
     } else {
         natives::result_none();
     }
-    unwind_frame();
+    pop_frame_to(caller);
     return p + blocks;
 }
 
