@@ -74,7 +74,9 @@ enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_L
 enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
-struct Node {
+// Node, OpSite and CallInfo are padded to a power of two: the runner indexes them on every step, and a shift
+// is cheaper than the multiplication an odd size needs.
+struct alignas(64) Node {
     Kind kind;
     RefKind ref;       // the word at pos (word, set-word, call): where its value lives
     RefKind term_ref;  // the word at end, when term is set
@@ -94,7 +96,7 @@ struct Node {
     uint32_t site;                 // call site, in Code::sites
 };
 
-struct OpSite {
+struct alignas(64) OpSite {
     Cell value;  // the op! the word held
     uint32_t pos;
     RefKind ref;
@@ -113,7 +115,7 @@ enum Callee : uint8_t {
     CALLEE_INVOKE,    // a function! marked to trace or not, or with compiled code: interp_invoke
 };
 
-struct CallInfo {
+struct alignas(128) CallInfo {
     Cell value;  // the function value the word held
     Cell name;   // the word, as it stood
     uint32_t symbol, word_context;  // the frame's name: the word's
@@ -128,6 +130,8 @@ struct CallInfo {
     Cell* context;        // functions: their context's own cell (a context record never moves)
     Cell body;            // functions: the body
 };
+
+static_assert(sizeof(Node) == 64 && sizeof(OpSite) == 64 && sizeof(CallInfo) == 128);
 
 struct Code {
     TypeId type = TYPE_BLOCK;  // block! or paren!
