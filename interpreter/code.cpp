@@ -127,6 +127,7 @@ struct alignas(128) CallInfo {
     uint32_t loop_word;   // repeat: where its word's value lives
     RefKind loop_ref;
     bool simple_args;     // calls: every argument is a simple expression (see Node::simple)
+    bool cond_int_logic;  // the first argument takes integers and logic values alike (a branch's condition)
     Cell* context;        // functions: their context's own cell (a context record never moves)
     Cell body;            // functions: the body
 };
@@ -483,6 +484,7 @@ private:
         uint32_t arity = kind == K_CALL ? cache->leading : control_arity(kind);
         site.leading = arity;
         site.types = uint32_t(c_.types.size());
+        site.cond_int_logic = arity && accepts(params[0], TYPE_INTEGER) && accepts(params[0], TYPE_LOGIC);
         for (uint32_t i = 0; i < arity; i++) c_.types.push_back(params[i].types);
         if (type == TYPE_FUNCTION) {
             site.fill = uint32_t(c_.fills.size());
@@ -1299,7 +1301,7 @@ inline uint32_t branch_end(const Code* c, const Node& n) {
     int32_t x;
     bool logic;
     if (!a.simple || !eval_simple_int(r, a, &x, &logic)) return false;
-    if (!((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
+    if (!site.cond_int_logic && !((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
     *truth = !logic || x != 0;  // any integer is true
     if (logic) {
         set_logic(value, x != 0);
