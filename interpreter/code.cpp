@@ -75,7 +75,9 @@ enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_L
 enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
-struct Node {
+// Node, OpSite and CallInfo are padded to a power of two: the runner indexes them on every step, and a shift
+// is cheaper than the multiplication an odd size needs.
+struct alignas(64) Node {
     Kind kind;
     RefKind ref;       // the word at pos (word, set-word, call): where its value lives
     RefKind term_ref;  // the word at end, when term is set
@@ -97,7 +99,7 @@ struct Node {
     mutable uint64_t checked;      // the global version at which those words were last found as decoded
 };
 
-struct OpSite {
+struct alignas(64) OpSite {
     Cell value;  // the op! the word held
     uint32_t pos;
     RefKind ref;
@@ -116,7 +118,7 @@ enum Callee : uint8_t {
     CALLEE_INVOKE,    // a function! marked to trace or not, or with compiled code: interp_invoke
 };
 
-struct CallInfo {
+struct alignas(128) CallInfo {
     Cell value;  // the function value the word held
     Cell name;   // the word, as it stood
     uint32_t symbol, word_context;  // the frame's name: the word's
@@ -128,6 +130,7 @@ struct CallInfo {
     uint32_t loop_word;   // repeat: where its word's value lives
     RefKind loop_ref;
     bool simple_args;     // calls: every argument is a simple expression (see Node::simple)
+    bool cond_int_logic;  // the first argument takes integers and logic values alike (a branch's condition)
     Cell* context;        // functions: their context's own cell (a context record never moves)
     Cell body;            // functions: the body
 };
@@ -142,6 +145,7 @@ struct ParenOperand {
     Code* code = nullptr;
     const Cell* cells = nullptr;
 };
+static_assert(sizeof(Node) == 64 && sizeof(OpSite) == 64 && sizeof(CallInfo) == 128);
 
 struct Code {
     TypeId type = TYPE_BLOCK;  // block! or paren!
@@ -504,6 +508,7 @@ private:
         uint32_t arity = kind == K_CALL ? cache->leading : control_arity(kind);
         site.leading = arity;
         site.types = uint32_t(c_.types.size());
+        site.cond_int_logic = arity && accepts(params[0], TYPE_INTEGER) && accepts(params[0], TYPE_LOGIC);
         for (uint32_t i = 0; i < arity; i++) c_.types.push_back(params[i].types);
         if (type == TYPE_FUNCTION) {
             site.fill = uint32_t(c_.fills.size());
@@ -837,7 +842,8 @@ const Cell* plain_operand(const Run& r, const Node& n);
 
 // Runs a decoded block: a block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs
 // no step, and a block of one expression (a function body that is an either, a paren) no loop.
-[[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot) {
+[[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot,
+                                                  bool native_checked = false) {
     if (!c->only) {
         run_code(c, block, locals, to_slot);
         return;
@@ -854,7 +860,7 @@ const Cell* plain_operand(const Run& r, const Node& n);
             return;
         }
     }
-    BlockScope scope(block);
+    BlockScope scope(block, native_checked);
     ZOL_ASSERT(unchanged(c));
     g_current_block.w1 = c->start;
     uint32_t next = eval_arg(r, n);
@@ -887,11 +893,11 @@ const Cell* plain_operand(const Run& r, const Node& n);
 }
 
 // The plain evaluator takes over an expression at a position.
-[[gnu::noinline]] uint32_t plain_primary(Run& r, uint32_t pos) {
+[[gnu::noinline, gnu::cold]] uint32_t plain_primary(Run& r, uint32_t pos) {
     Cell block = block_of(r);
     return eval_next(&block, pos, r.code->end, EVAL_PUSH | EVAL_NO_INFIX);
 }
-[[gnu::noinline]] uint32_t plain_infix(Run& r, uint32_t pos, Cell* start) {
+[[gnu::noinline, gnu::cold]] uint32_t plain_infix(Run& r, uint32_t pos, Cell* start) {
     Cell block = block_of(r);
     return eval_infix(&block, pos, r.code->end, start, true);
 }
@@ -1224,7 +1230,15 @@ uint32_t exec_expr(Run& r, const Node& n) {
         }
     }
     // A paren on the left (`(fib k - 1) + ...`) goes to its runner without the switch.
-    uint32_t p = n.kind == K_PAREN ? exec_paren(r, n) : exec_primary(r, n);
+    uint32_t p;
+    if (n.kind == K_PAREN) {
+        // A paren on the left (`(fib k - 1) + ...`) runs here, without a runner of its own.
+        Cell paren = r.cells[n.pos];
+        run_block(&paren, false, &r);
+        p = n.pos + 1;
+    } else {
+        p = exec_primary(r, n);
+    }
     if (unwind_pending()) return p;
     if (!r.code->valid || p != n.primary_end) return plain_infix(r, p, start);
     for (uint32_t k = 0; k < n.nops; k++) {
@@ -1262,7 +1276,7 @@ uint32_t exec_expr(Run& r, const Node& n) {
 
 // The leading arguments from the i-th on, fetched plainly from position p (after a decoded one ended
 // elsewhere than decoded, or where the decoder stopped).
-[[gnu::noinline]] uint32_t fetch_plain(Run& r, const CallInfo& site, const Cell* fn, uint32_t i, uint32_t p) {
+[[gnu::noinline, gnu::cold]] uint32_t fetch_plain(Run& r, const CallInfo& site, const Cell* fn, uint32_t i, uint32_t p) {
     const ArgCache* cache = arg_cache(fn);  // built when the call was decoded
     const Param* params = params_of(cache);
     for (; i < site.leading; i++) {
@@ -1278,7 +1292,7 @@ uint32_t exec_expr(Run& r, const Node& n) {
     return p;
 }
 
-[[noreturn, gnu::noinline]] void refuse_arg(const CallInfo& site, const Cell* fn, const Cell* arg, uint32_t i) {
+[[noreturn, gnu::noinline, gnu::cold]] void refuse_arg(const CallInfo& site, const Cell* fn, const Cell* arg, uint32_t i) {
     expect_arg(&site.name, arg, params_of(arg_cache(fn))[i]);
 }
 
@@ -1343,7 +1357,25 @@ private:
     return nullptr;
 }
 
-const Cell* leaf_value(const Run& r, const Cell* block);
+// The decoded form of a branch block of the code, when it has one that reads the code's locals (or none).
+[[gnu::always_inline]] inline Code* branch_code(const Run& r, const Cell* block) {
+    Code* c = code_of(cell_series(block));
+    if (!c || c->start != series_index(block) || (c->context && c->context != r.code->context)) return nullptr;
+    return c;
+}
+
+// The value of a branch block that is one literal, or one word holding a plain value, when it is decoded as
+// such: taking it runs no code and can raise nothing. Null otherwise.
+[[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
+    Code* c = branch_code(r, block);
+    if (!c || !c->single) return nullptr;
+    return plain_operand(Run{c, node_series(c->node)->cells(), r.locals}, *c->only);
+}
+
+// The position after a branch native's blocks.
+inline uint32_t branch_end(const Code* c, const Node& n) {
+    return c->nodes.data()[n.children].end + (n.kind == K_EITHER ? 2 : 1);
+}
 
 // The condition of a branch native (either, if, unless) when it is a simple expression over integers: its
 // value, and whether it is true. False when it is not such now (nothing is done then).
@@ -1352,7 +1384,7 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     int32_t x;
     bool logic;
     if (!a.simple || !eval_simple_int(r, a, &x, &logic)) return false;
-    if (!((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
+    if (!site.cond_int_logic && !((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
     *truth = !logic || x != 0;  // any integer is true
     if (logic) {
         set_logic(value, x != 0);
@@ -1372,52 +1404,48 @@ const Cell* leaf_value(const Run& r, const Cell* block);
     }
 }
 
+// The branch a body that is a branch native takes, when its condition was computed without running code.
+struct Taken {
+    Cell condition;      // the condition's value
+    const Cell* branch;  // the block taken, null for none
+    Code* code;          // its decoded form when it reads the call's cells (or none), else null
+};
+
 // A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
 // cells are locals: the value of the branch taken when it is one value (nothing is run and nothing can be
-// raised on the way), else null, with *computed set when the condition's value is in condition.
-[[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Cell* condition, bool* computed) {
+// raised on the way), else null, with *computed set when the condition was computed into taken.
+[[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Taken* taken, bool* computed) {
     *computed = false;
     const Node& n = *c->only;
     if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
     Run r{c, node_series(c->node)->cells(), locals};
     const CallInfo& site = c->sites[n.site];
     bool truth;
-    if (!holds(r, n) || !int_condition(r, n, site, condition, &truth)) return nullptr;
+    if (!holds(r, n) || !int_condition(r, n, site, &taken->condition, &truth)) return nullptr;
     *computed = true;
     const Cell* branch = branch_taken(r, n, truth);
-    return branch ? leaf_value(r, branch) : &g_none_value;
+    taken->branch = branch;
+    if (!branch) return &g_none_value;
+    Code* b = branch_code(r, branch);
+    taken->code = b;
+    return b && b->single ? plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only) : nullptr;
 }
 
 uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 [[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition);
 
-// The body of the call whose frame is on top is a branch whose condition was computed: run from there as
-// run_function would run it.
-[[gnu::always_inline]] inline void run_branch_body(const CallInfo& site, Code* c, const Cell* condition) {
-    CallValues values(site.context, stack_index(g_args.base));
-    g_frames.top[-1].header |= FRAME_RETURN_TARGET;
-    Cell* result = g_args.top;
-    Run r{c, node_series(c->node)->cells(), g_args.base};
-    const Node& n = *c->only;
-    {
-        BlockScope scope(&site.body);
-        g_current_block.w1 = c->start;
-        uint32_t next = branch_in_frame(r, n, c->sites[n.site], condition);
-        if (!unwind_pending() && (!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
-        if (!unwind_pending()) {
-            g_args.top = result + 1;
-            *g_args.base = *result;
-        }
-    }
-    if (unwind_pending()) {
-        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return;
-        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
-    }
-    frame_clear_return_target(g_frames.top - 1);
+// Pops the frame on top, pushed while caller was the argument base, as unwind_frame does: its result cell
+// becomes the caller's newest; the base comes from the caller, not converted back from the frame.
+[[gnu::always_inline]] inline void pop_frame_to(Cell* caller) {
+    ZOL_ASSERT(g_frames.top > g_frames.start && stack_cell(g_frames.top[-1].prev_base) == caller);
+    g_frames.top--;
+    g_args.top = g_args.base + 1;
+    g_args.base = caller;
 }
 
 // A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
 [[gnu::always_inline]] inline uint32_t call_in_frame(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
+    Cell* caller = g_args.base;
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     uint32_t p = fetch_args(r, n, site, copy, 0);
     if (unwind_pending()) return p;
@@ -1437,27 +1465,80 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
         }
     }
     if (unwind_pending()) return p;
-    unwind_frame();
+    pop_frame_to(caller);
     *copy = *(g_args.top - 1);
     g_args.top = copy + 1;
     return p;
 }
 
 // A call of a function! whose cells (arguments, then refinements and locals) stand above the function's copy
-// already: its frame, then its body (a branch whose condition was computed when condition is given).
-[[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Code* c, Cell* copy, uint32_t count,
-                                         const Cell* condition, uint32_t p) {
+// already: its frame, then its body.
+[[gnu::noinline]] uint32_t call_in_place(const CallInfo& site, Cell* copy, uint32_t count, uint32_t p) {
+    Cell* caller = g_args.base;
     g_args.top = copy + 1;
     mark_frame(site.symbol, site.word_context, site.frame_kind);
     g_args.top = copy + 1 + count + site.nfill;
-    if (condition) {
-        run_branch_body(site, c, condition);
-    } else {
-        run_function(site);
-    }
+    run_function(site);
     if (unwind_pending()) return p;
-    unwind_frame();
+    pop_frame_to(caller);
     *copy = *(g_args.top - 1);
+    g_args.top = copy + 1;
+    return p;
+}
+
+// The same for a body that is a branch native whose condition was computed (taken): the function's frame,
+// the native's, then the branch, as run_function and the native would run them. The frames are popped
+// back to the bases this call knows, with nothing to convert.
+[[gnu::noinline]] uint32_t call_branch(const CallInfo& site, Code* c, Cell* copy, uint32_t count, const Taken& taken,
+                                       uint32_t p) {
+    Cell* caller = g_args.base;
+    Cell* base = copy + 1;
+    Cell* result = base + count + site.nfill;
+    g_args.top = base;
+    mark_frame(site.symbol, site.word_context, site.frame_kind | FRAME_RETURN_TARGET);
+    g_args.top = result;
+    {
+        CallValues values(site.context, stack_index(base));
+        const Node& n = *c->only;
+        const CallInfo& native = c->sites[n.site];
+        // The function's frame checked the machine stack for this C++ frame, and the body's block the frame
+        // stack for the native's frame.
+        BlockScope scope(&site.body, true);
+        g_current_block.w1 = c->start;
+        mark_frame_unchecked(native.symbol, native.word_context, KH_INTERP_CALL);
+        push(&taken.condition);
+        if (taken.branch) {
+            Cell block = *taken.branch;
+            if (taken.code) {
+                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true, true);
+            } else {
+                Run r{c, node_series(c->node)->cells(), base};
+                run_block(&block, true, &r);
+            }
+        } else {
+            natives::result_none();
+        }
+        if (!unwind_pending()) {
+            ZOL_ASSERT(g_args.base == result && stack_cell(g_frames.top[-1].prev_base) == base);
+            g_frames.top--;
+            g_args.base = base;
+            g_args.top = result + 1;
+            uint32_t next = branch_end(c, n);
+            if ((!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
+            if (!unwind_pending()) {
+                g_args.top = result + 1;
+                *base = *result;
+            }
+        }
+    }
+    if (unwind_pending()) {
+        if (g_system.pending != UNWIND_RETURN && g_system.pending != UNWIND_EXIT) return p;
+        g_system.pending = UNWIND_NONE;  // addressed to this call: its result is in place
+    }
+    ZOL_ASSERT(g_args.base == base && stack_cell(g_frames.top[-1].prev_base) == caller);
+    g_frames.top--;
+    g_args.base = caller;
+    *copy = *base;
     g_args.top = copy + 1;
     return p;
 }
@@ -1489,25 +1570,40 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     const Node* args = r.code->nodes.data() + n.children;
     const uint64_t* types = r.code->types.data() + site.types;
     uint32_t count = n.nchildren;
-    for (uint32_t i = 0; i < count; i++) {
-        if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+    int32_t x;
+    bool logic;
+    if (count == 1 && args[0].binary && eval_binary_int(r, args[0], &x, &logic)) {
+        // One argument over integers (`fib k - 1`): computed in a register, without the loop.
+        if (logic) {
+            set_logic(cells, x != 0);
+        } else {
+            set_integer(cells, x);
+        }
+        if (!((types[0] >> cell_type(cells)) & 1)) {
             g_args.top = copy + 1;
             return call_framed(r, n, site, copy);
+        }
+    } else {
+        for (uint32_t i = 0; i < count; i++) {
+            if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+                g_args.top = copy + 1;
+                return call_framed(r, n, site, copy);
+            }
         }
     }
     const Cell* fill = r.code->fills.data() + site.fill;
     for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
     uint32_t p = count ? args[count - 1].end : n.pos + 1;
-    Cell condition;
+    Taken taken;
     bool computed = false;
     if (c && c->only) {
-        if (const Cell* value = leaf_body(c, cells, &condition, &computed)) {
+        if (const Cell* value = leaf_body(c, cells, &taken, &computed)) {
             *copy = *value;
             g_args.top = copy + 1;
             return p;
         }
     }
-    return call_in_place(site, c, copy, count, computed ? &condition : nullptr, p);
+    return computed ? call_branch(site, c, copy, count, taken, p) : call_in_place(site, copy, count, p);
 }
 
 // --- control natives run in place
@@ -1551,22 +1647,12 @@ inline bool loop_goes_on(bool* passed) {
     }
 }
 
-// The value of a branch block that is one literal, or one word holding a plain value, when it is decoded as
-// such: taking it runs no code and can raise nothing. Null otherwise.
-[[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
-    Code* c = code_of(cell_series(block));
-    if (!c || !c->single || c->start != series_index(block)) return nullptr;
-    Cell* locals = r.locals;
-    if (c->context && c->context != r.code->context) return nullptr;
-    Run sub{c, node_series(c->node)->cells(), locals};
-    return plain_operand(sub, *c->only);
-}
-
 // A branch native in its frame: the condition given (when it was computed already) or evaluated now, then the
 // branch taken.
 [[gnu::always_inline]] inline uint32_t branch_in_frame(Run& r, const Node& n, const CallInfo& site, const Cell* condition) {
     uint32_t blocks = n.kind == K_EITHER ? 2 : 1;
     uint32_t p = r.code->nodes.data()[n.children].end;
+    Cell* caller = g_args.base;
     mark_frame(site.symbol, site.word_context, KH_INTERP_CALL);
     if (condition) {
         push(condition);
@@ -1587,7 +1673,7 @@ inline bool loop_goes_on(bool* passed) {
     } else {
         natives::result_none();
     }
-    unwind_frame();
+    pop_frame_to(caller);
     return p + blocks;
 }
 

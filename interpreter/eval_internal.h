@@ -208,9 +208,11 @@ extern uint32_t g_block_depth;
 // parens ends in stack-overflow as soon as it would with frames.
 class BlockScope {
 public:
-    explicit BlockScope(const Cell* block) {
+    explicit BlockScope(const Cell* block) : BlockScope(block, false) {}
+    // native_checked: the caller has checked the machine stack at this depth already.
+    BlockScope(const Cell* block, bool native_checked) {
         if (g_frames.top + g_block_depth >= g_frames.end) stack_overflow(g_args.top);
-        stack_check_native();
+        if (!native_checked) stack_check_native();
         g_outer_blocks[g_block_depth++] = g_current_block;
         g_current_block = *block;
     }

@@ -105,9 +105,8 @@ inline void stack_check_native() {
     if (reinterpret_cast<uintptr_t>(&probe) < g_native_limit) stack_overflow(g_args.top);
 }
 
-inline void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header) {
-    if (g_frames.top >= g_frames.end) stack_overflow(g_args.top);
-    stack_check_native();
+// Pushes a frame where the caller has made sure there is room for it, on the frame stack and the machine's.
+inline void mark_frame_unchecked(uint32_t symbol, uint32_t word_context, uint32_t kind_header) {
     CallFrame* f = g_frames.top++;
     f->header = (symbol & FRAME_SYMBOL_MASK) | kind_header;
     f->prev_base = stack_index(g_args.base);
@@ -115,6 +114,11 @@ inline void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_hea
     f->function_context = 0;
     f->saved_values = 0;
     g_args.base = g_args.top;
+}
+inline void mark_frame(uint32_t symbol, uint32_t word_context, uint32_t kind_header) {
+    if (g_frames.top >= g_frames.end) stack_overflow(g_args.top);
+    stack_check_native();
+    mark_frame_unchecked(symbol, word_context, kind_header);
 }
 inline void mark_frame(const Cell* word, uint32_t kind_header) {
     mark_frame(word_symbol(word), word_context(word), kind_header);
