@@ -1547,11 +1547,40 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     return call_in_frame(r, n, site, copy);
 }
 
+// A native or action whose arguments are all simple: they go straight into its cells, and its frame is
+// pushed round the entry alone, as nothing before it can raise or run code.
+[[gnu::always_inline]] inline uint32_t entry_direct(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
+    uint32_t count = n.nchildren;
+    if (copy + 1 + count + 1 >= g_args.end) stack_overflow(copy + 1);
+    *copy = site.value;
+    Cell* cells = copy + 1;
+    const Node* args = r.code->nodes.data() + n.children;
+    const uint64_t* types = r.code->types.data() + site.types;
+    for (uint32_t i = 0; i < count; i++) {
+        if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+            g_args.top = cells;  // the general path computes them again and reports a refused one
+            return call_framed(r, n, site, copy);
+        }
+    }
+    uint32_t p = count ? args[count - 1].end : n.pos + 1;
+    Cell* caller = g_args.base;
+    g_args.top = cells;
+    mark_frame(site.symbol, site.word_context, site.frame_kind);
+    g_args.top = cells + count;
+    call_entry(cell_type(copy), copy->w1, NO_REFINEMENTS);
+    if (unwind_pending()) return p;
+    pop_frame_to(caller);
+    *copy = *(g_args.top - 1);
+    g_args.top = copy + 1;
+    return p;
+}
+
 // A call whose arguments are not all simple, or of a function that is not an interpreted function!.
 [[gnu::noinline]] uint32_t call_general(Run& r, const Node& n) {
     if (!holds(r, n)) return plain_primary(r, n.pos);
     const CallInfo& site = r.code->sites[n.site];
     Cell* copy = g_args.top;  // keeps the function alive; its result takes this place
+    if (site.callee == CALLEE_ENTRY && site.simple_args) return entry_direct(r, n, site, copy);
     push(&site.value);
     return call_in_frame(r, n, site, copy);
 }
