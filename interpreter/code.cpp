@@ -1443,6 +1443,13 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     g_args.base = caller;
 }
 
+// Pops a call's frame (pushed while caller was the base) and leaves its result where the function's copy stood.
+[[gnu::always_inline]] inline void pop_call(Cell* caller, Cell* copy) {
+    pop_frame_to(caller);
+    *copy = *(g_args.top - 1);
+    g_args.top = copy + 1;
+}
+
 // A call, its function's copy pushed at copy: the arguments fetched into the frame, then the function run.
 [[gnu::always_inline]] inline uint32_t call_in_frame(Run& r, const Node& n, const CallInfo& site, Cell* copy) {
     Cell* caller = g_args.base;
@@ -1465,9 +1472,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
         }
     }
     if (unwind_pending()) return p;
-    pop_frame_to(caller);
-    *copy = *(g_args.top - 1);
-    g_args.top = copy + 1;
+    pop_call(caller, copy);
     return p;
 }
 
@@ -1480,9 +1485,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     g_args.top = copy + 1 + count + site.nfill;
     run_function(site);
     if (unwind_pending()) return p;
-    pop_frame_to(caller);
-    *copy = *(g_args.top - 1);
-    g_args.top = copy + 1;
+    pop_call(caller, copy);
     return p;
 }
 
@@ -1569,9 +1572,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     g_args.top = cells + count;
     call_entry(cell_type(copy), copy->w1, NO_REFINEMENTS);
     if (unwind_pending()) return p;
-    pop_frame_to(caller);
-    *copy = *(g_args.top - 1);
-    g_args.top = copy + 1;
+    pop_call(caller, copy);
     return p;
 }
 
