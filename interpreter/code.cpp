@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "interpreter/natives/natives.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/values/predefined.h"
@@ -71,8 +72,21 @@ enum Kind : uint8_t {
 // Arithmetic and comparison computed in place, one code for each operator entry.
 enum Arith : uint8_t { A_ADD, A_SUB, A_MUL, A_DIV, A_REM, A_EQ, A_NE, A_SEQ, A_LT, A_GT, A_LE, A_GE, A_NONE };
 
-// Where a simple operand is read: a literal's cell, a word's value, or a paren (its Code::parens entry).
-enum Operand : uint8_t { OPERAND_LITERAL, OPERAND_LOCAL, OPERAND_GLOBAL, OPERAND_OTHER, OPERAND_PAREN, OPERAND_NONE };
+// Where a simple operand is read: a literal's cell, a word's value, a paren (its Code::parens entry), or a
+// call of a built-in that can be answered in place (its node).
+enum Operand : uint8_t {
+    OPERAND_LITERAL,
+    OPERAND_LOCAL,
+    OPERAND_GLOBAL,
+    OPERAND_OTHER,
+    OPERAND_PAREN,
+    OPERAND_CALL,
+    OPERAND_NONE
+};
+
+// Actions whose common case reads a value and can neither raise nor run code: a call of one with simple
+// arguments is answered in place when its arguments are of that case, as nobody could see its frame.
+enum Intrinsic : uint8_t { I_NONE, I_PICK, I_TAIL_Q };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
 // Node, OpSite and CallInfo are padded to a power of two: the runner indexes them on every step, and a shift
@@ -86,6 +100,7 @@ struct alignas(64) Node {
     bool binary;       // simple: one slot word, one operator, a slot word or literal; no word after it
     bool direct;       // a call of a function! whose arguments are all simple (see exec_call)
     bool global_guards;  // every word its runs check (call word, operator words, term word) is global
+    Intrinsic intrinsic;  // a call answered in place in its common case (then simple)
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
@@ -297,6 +312,9 @@ private:
             const Code* inner = static_cast<const Code*>(cell_series(cells_ + n.pos)->code);
             *kind = inner && inner->simple_single ? OPERAND_PAREN : OPERAND_NONE;
             if (*kind == OPERAND_PAREN) *at = paren_entry(n.pos);
+        } else if (n.kind == K_CALL && n.intrinsic != I_NONE) {
+            *kind = OPERAND_CALL;
+            *at = uint32_t(&n - c_.nodes.data());
         } else if (n.kind != K_WORD) {
             *kind = OPERAND_NONE;
         } else if (n.ref == REF_LOCAL || n.ref == REF_GLOBAL) {
@@ -558,6 +576,15 @@ private:
             for (uint32_t i = 0; i < args.size(); i++) simple = simple && c_.nodes[c_.nodes[n].children + i].simple;
             c_.sites[c_.nodes[n].site].simple_args = simple;
             c_.nodes[n].direct = simple && c_.sites[c_.nodes[n].site].callee == CALLEE_FUNCTION;
+            if (simple && type == TYPE_ACTION) c_.nodes[n].intrinsic = intrinsic_of(Action(fn->w1));
+        }
+    }
+
+    static Intrinsic intrinsic_of(Action a) {
+        switch (a) {
+            case ACT_PICK: return I_PICK;
+            case ACT_TAIL_Q: return I_TAIL_Q;
+            default: return I_NONE;
         }
     }
 
@@ -912,14 +939,16 @@ const Cell* plain_operand(const Run& r, const Node& n);
 }
 
 bool eval_simple_paren(const Run& r, uint32_t at, Cell* out);
+bool eval_intrinsic(const Run& r, uint32_t at, Cell* out);
 
-// The value of a literal, of a word holding a plain value or of a paren holding a simple expression (held in
-// paren_value), or null.
+// The value of a literal, of a word holding a plain value, of a paren holding a simple expression or of a
+// call answered in place (the last two held in paren_value), or null.
 [[gnu::always_inline]] inline const Cell* operand(const Run& r, Operand kind, uint32_t at, Cell* paren_value) {
     const Cell* v;
     switch (kind) {
         case OPERAND_LITERAL: return r.cells + at;
         case OPERAND_PAREN: return eval_simple_paren(r, at, paren_value) ? paren_value : nullptr;
+        case OPERAND_CALL: return eval_intrinsic(r, at, paren_value) ? paren_value : nullptr;
         case OPERAND_LOCAL: v = r.locals + at; break;
         case OPERAND_GLOBAL: v = global_cells() + at; break;
         default:
@@ -1118,6 +1147,31 @@ template <bool inline_parens = false>
 [[gnu::noinline]] bool eval_simple_paren(const Run& r, uint32_t at, Cell* out) {
     Run sub;
     return paren_run(r, at, &sub) && eval_simple(sub, *sub.code->only, out);
+}
+
+// A call of an intrinsic action (its node at at) answered in place: false, with nothing done, when the word
+// no longer holds the action or the arguments or the answer are not of the case answered here (the call
+// then runs).
+[[gnu::noinline]] bool eval_intrinsic(const Run& r, uint32_t at, Cell* out) {
+    const Node& n = r.code->nodes.data()[at];
+    if (!holds(r, n)) return false;
+    const Node* args = r.code->nodes.data() + n.children;
+    Cell series;
+    if (!eval_simple(r, args[0], &series) || !cell_is(&series, TYPE_BLOCK)) return false;
+    switch (n.intrinsic) {
+        case I_PICK: {
+            Cell index;
+            if (!eval_simple(r, args[1], &index) || !cell_is(&index, TYPE_INTEGER)) return false;
+            // A function or unset picked goes the general way: a simple value is never one (assignments
+            // store simple values as plain ones).
+            const Cell* v = block_pick_cell(&series, cell_int(&index));
+            if (v && !is_plain_value(cell_type(v))) return false;
+            *out = v ? *v : g_none_value;
+            return true;
+        }
+        case I_TAIL_Q: set_logic(out, series_at_tail(&series)); return true;
+        default: return false;
+    }
 }
 
 bool eval_general_int(const Run& r, const Node& n, int32_t* out, bool* logic);
@@ -1377,13 +1431,24 @@ inline uint32_t branch_end(const Code* c, const Node& n) {
     return c->nodes.data()[n.children].end + (n.kind == K_EITHER ? 2 : 1);
 }
 
-// The condition of a branch native (either, if, unless) when it is a simple expression over integers: its
-// value, and whether it is true. False when it is not such now (nothing is done then).
+// A branch native's condition that is a call answered in place (`either tail? t ...`): as int_condition.
+[[gnu::noinline]] bool call_condition(const Run& r, const Node& a, const CallInfo& site, Cell* value, bool* truth) {
+    if (!eval_intrinsic(r, a.operand_at, value)) return false;
+    uint32_t t = cell_type(value);
+    if (!((r.code->types.data()[site.types] >> t) & 1) || t == TYPE_UNSET) return false;
+    *truth = cell_true(value);
+    return true;
+}
+
+// The condition of a branch native (either, if, unless) when it is a simple expression over integers or a
+// call answered in place: its value, and whether it is true. False when it is not such now (nothing is done
+// then).
 [[gnu::always_inline]] inline bool int_condition(const Run& r, const Node& n, const CallInfo& site, Cell* value, bool* truth) {
     const Node& a = r.code->nodes.data()[n.children];
     int32_t x;
     bool logic;
-    if (!a.simple || !eval_simple_int(r, a, &x, &logic)) return false;
+    if (!a.simple) return false;
+    if (!eval_simple_int(r, a, &x, &logic)) return a.nops == 0 && a.operand == OPERAND_CALL && call_condition(r, a, site, value, truth);
     if (!site.cond_int_logic && !((r.code->types.data()[site.types] >> (logic ? TYPE_LOGIC : TYPE_INTEGER)) & 1)) return false;
     *truth = !logic || x != 0;  // any integer is true
     if (logic) {

@@ -266,11 +266,8 @@ void entry_pick(const int32_t*) {
     // answers, without its dispatch.
     const Cell* s = arg(0);
     if (cell_is(s, TYPE_BLOCK) && cell_is(arg(1), TYPE_INTEGER)) {
-        int64_t index = cell_int(arg(1));
-        int64_t position = int64_t(series_index(s)) + index - (index > 0 ? 1 : 0);
-        Series* b = cell_series(s);
-        bool inside = index != 0 && position >= 0 && position < int64_t(b->cell_count());
-        result(inside ? b->cells() + position : &g_none_value);
+        const Cell* v = block_pick_cell(s, cell_int(arg(1)));
+        result(v ? v : &g_none_value);
         return;
     }
     result(action_of<ACT_PICK>(s)(arg(0), pick_index(), arg(1)));

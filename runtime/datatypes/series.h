@@ -29,6 +29,13 @@ enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUD
 // Units from the buffer's first used unit to its tail, ignoring the value's head.
 inline uint32_t series_buffer_length(const Cell* s) { return cell_series(s)->used(); }
 inline bool series_at_tail(const Cell* s) { return series_index(s) >= series_buffer_length(s); }
+// The cell pick answers for a block and an integer index (1 the head's, -1 the one before it, 0 none):
+// null when that falls outside the buffer.
+inline const Cell* block_pick_cell(const Cell* s, int64_t index) {
+    int64_t position = int64_t(series_index(s)) + index - (index > 0 ? 1 : 0);
+    Series* b = cell_series(s);
+    return index != 0 && position >= 0 && position < int64_t(b->cell_count()) ? b->cells() + position : nullptr;
+}
 // The head index, brought back to the tail when a shorter buffer left it past the end (the cell is left as
 // it is).
 inline uint32_t series_clamped_head(const Cell* s) {
