@@ -1149,6 +1149,22 @@ template <bool inline_parens = false>
     return paren_run(r, at, &sub) && eval_simple(sub, *sub.code->only, out);
 }
 
+// An argument of such a call: a literal or a slot word read where it stands (it has nothing to check), any
+// other simple expression computed into tmp. Null when it is not simple now.
+[[gnu::always_inline]] inline const Cell* intrinsic_arg(const Run& r, const Node& a, Cell* tmp) {
+    if (a.nops == 0 && !a.term && a.kind != K_CALL) {
+        const Cell* v;
+        switch (a.operand) {
+            case OPERAND_LITERAL: return r.cells + a.operand_at;
+            case OPERAND_LOCAL: v = r.locals + a.operand_at; break;
+            case OPERAND_GLOBAL: v = global_cells() + a.operand_at; break;
+            default: return eval_simple(r, a, tmp) ? tmp : nullptr;
+        }
+        return is_plain_value(cell_type(v)) ? v : nullptr;
+    }
+    return eval_simple(r, a, tmp) ? tmp : nullptr;
+}
+
 // A call of an intrinsic action (its node at at) answered in place: false, with nothing done, when the word
 // no longer holds the action or the arguments or the answer are not of the case answered here (the call
 // then runs).
@@ -1156,20 +1172,21 @@ template <bool inline_parens = false>
     const Node& n = r.code->nodes.data()[at];
     if (!holds(r, n)) return false;
     const Node* args = r.code->nodes.data() + n.children;
-    Cell series;
-    if (!eval_simple(r, args[0], &series) || !cell_is(&series, TYPE_BLOCK)) return false;
+    Cell tmp[2];
+    const Cell* series = intrinsic_arg(r, args[0], &tmp[0]);
+    if (!series || !cell_is(series, TYPE_BLOCK)) return false;
     switch (n.intrinsic) {
         case I_PICK: {
-            Cell index;
-            if (!eval_simple(r, args[1], &index) || !cell_is(&index, TYPE_INTEGER)) return false;
+            const Cell* index = intrinsic_arg(r, args[1], &tmp[1]);
+            if (!index || !cell_is(index, TYPE_INTEGER)) return false;
             // A function or unset picked goes the general way: a simple value is never one (assignments
             // store simple values as plain ones).
-            const Cell* v = block_pick_cell(&series, cell_int(&index));
+            const Cell* v = block_pick_cell(series, cell_int(index));
             if (v && !is_plain_value(cell_type(v))) return false;
             *out = v ? *v : g_none_value;
             return true;
         }
-        case I_TAIL_Q: set_logic(out, series_at_tail(&series)); return true;
+        case I_TAIL_Q: set_logic(out, series_at_tail(series)); return true;
         default: return false;
     }
 }
