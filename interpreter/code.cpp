@@ -1571,6 +1571,30 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
     return p;
 }
 
+// A run of a decoded form whose block is not made current (see may_be_running): the form stays while it
+// lasts.
+class CodeReader {
+public:
+    explicit CodeReader(Code* c) : code_(c) {
+        if (c) c->readers++;
+    }
+    ~CodeReader() {
+        if (code_) code_->readers--;
+    }
+    CodeReader(const CodeReader&) = delete;
+    CodeReader& operator=(const CodeReader&) = delete;
+
+private:
+    Code* code_;
+};
+
+// The rest of a function body after its branch native, when the body changed or goes on: evaluated plainly
+// with the body as the current block.
+[[gnu::noinline, gnu::cold]] void finish_body(const Cell* body, uint32_t next, uint32_t end, Cell* result) {
+    BlockScope scope(body);
+    eval_block_from(next, end, result);
+}
+
 // The same for a body that is a branch native whose condition was computed (taken): the function's frame,
 // the native's, then the branch, as run_function and the native would run them. The frames are popped
 // back to the bases this call knows, with nothing to convert.
@@ -1586,10 +1610,11 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
         CallValues values(site.context, stack_index(base));
         const Node& n = *c->only;
         const CallInfo& native = c->sites[n.site];
-        // The function's frame checked the machine stack for this C++ frame, and the body's block the frame
-        // stack for the native's frame.
-        BlockScope scope(&site.body, true);
-        g_current_block.w1 = c->start;
+        // Nothing of the body but its branch runs, and the branch becomes the current block: the body is
+        // read, not made current (an error names the branch, the native and the function alike).
+        CodeReader reading(c);
+        // The function's frame checked the machine stack for this C++ frame.
+        if (g_frames.top + g_block_depth >= g_frames.end) stack_overflow(g_args.top);
         mark_frame_unchecked(native.symbol, native.word_context, KH_INTERP_CALL);
         push(&taken.condition);
         if (taken.branch) {
@@ -1609,7 +1634,7 @@ uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* 
             g_args.base = base;
             g_args.top = result + 1;
             uint32_t next = branch_end(c, n);
-            if ((!c->valid || next != n.end) && next < c->end) eval_block_from(next, c->end, result);
+            if ((!c->valid || next != n.end) && next < c->end) finish_body(&site.body, next, c->end, result);
             if (!unwind_pending()) {
                 g_args.top = result + 1;
                 *base = *result;
@@ -1952,21 +1977,6 @@ inline void leave_loop() {
 
 // reduce of a block in the code: its expressions evaluated as decoded with it, the block being evaluated
 // staying the current one, as the native does it.
-class CodeReader {
-public:
-    explicit CodeReader(Code* c) : code_(c) {
-        if (c) c->readers++;
-    }
-    ~CodeReader() {
-        if (code_) code_->readers--;
-    }
-    CodeReader(const CodeReader&) = delete;
-    CodeReader& operator=(const CodeReader&) = delete;
-
-private:
-    Code* code_;
-};
-
 [[gnu::noinline]] uint32_t exec_reduce(Run& r, const Node& n) {
     const CallInfo& site = r.code->sites[n.site];
     if (!enter_control(r, n, site)) return plain_primary(r, n.pos);
