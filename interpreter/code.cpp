@@ -173,6 +173,7 @@ struct Code {
     bool single = false;   // one literal or word, read without a step
     bool simple_single = false;  // one simple expression (see Node::simple)
     const Node* only = nullptr;  // the expression of a block of one, else null
+    const Node* branch = nullptr;  // that expression when it is a branch native (either, if, unless)
     std::vector<Node> nodes;
     std::vector<uint32_t> tops;  // the block's expressions in order
     std::vector<OpSite> ops;
@@ -689,6 +690,7 @@ Code* decode(const Cell* block) {
         code->single = n.end == code->end && n.nops == 0 && !n.term && (n.kind == K_LITERAL || n.kind == K_WORD);
         code->simple_single = n.end == code->end && n.simple;
         code->only = &n;  // the nodes stay where they are once decoded
+        if (n.kind == K_EITHER || n.kind == K_IF || n.kind == K_UNLESS) code->branch = &n;
     }
     s = cell_series(block);
 #if defined(ZOL_ASSERTS)
@@ -1498,8 +1500,7 @@ struct Taken {
 // raised on the way), else null, with *computed set when the condition was computed into taken.
 [[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Taken* taken, bool* computed) {
     *computed = false;
-    const Node& n = *c->only;
-    if (n.kind != K_EITHER && n.kind != K_IF && n.kind != K_UNLESS) return nullptr;
+    const Node& n = *c->branch;
     Run r{c, node_series(c->node)->cells(), locals};
     const CallInfo& site = c->sites[n.site];
     bool truth;
@@ -1730,10 +1731,11 @@ private:
     }
     const Cell* fill = r.code->fills.data() + site.fill;
     for (uint32_t k = 0; k < site.nfill; k++) cells[count + k] = fill[k];
-    uint32_t p = count ? args[count - 1].end : n.pos + 1;
+    uint32_t p = n.primary_end;  // after the arguments
+    ZOL_ASSERT(p == (count ? args[count - 1].end : n.pos + 1));
     Taken taken;
     bool computed = false;
-    if (c && c->only) {
+    if (c && c->branch) {
         if (const Cell* value = leaf_body(c, cells, &taken, &computed)) {
             *copy = *value;
             g_args.top = copy + 1;
