@@ -133,6 +133,8 @@ enum Callee : uint8_t {
     CALLEE_INVOKE,    // a function! marked to trace or not, or with compiled code: interp_invoke
 };
 
+struct Code;
+
 struct alignas(128) CallInfo {
     Cell value;  // the function value the word held
     Cell name;   // the word, as it stood
@@ -148,9 +150,11 @@ struct alignas(128) CallInfo {
     bool cond_int_logic;  // the first argument takes integers and logic values alike (a branch's condition)
     Cell* context;        // functions: their context's own cell (a context record never moves)
     Cell body;            // functions: the body
+    // The decoded forms a run looked up last (a function's body; a branch native's two blocks), good while
+    // no decoded form anywhere has been dropped since (g_drops then), as a form stays till it is dropped.
+    mutable uint64_t found_drops;
+    mutable Code* found[2];
 };
-
-struct Code;
 
 // A paren of the code read as a simple operand, with the decoded form it had when last looked up: good
 // while no decoded form anywhere has been dropped since, for its buffer and form stay the same till then.
@@ -1424,10 +1428,17 @@ private:
 }
 
 // The decoded form of a function's body that a call can run with the call's cells as its locals, or null.
-[[gnu::always_inline]] inline Code* body_code(const CallInfo& site) {
+[[gnu::noinline]] Code* look_up_body(const CallInfo& site) {
     Code* c = code_of(cell_series(&site.body));
-    if (c && c->start == series_index(&site.body) && (c->context == site.value.w1 || !c->context)) return c;
+    if (c && c->start == series_index(&site.body) && (c->context == site.value.w1 || !c->context)) {
+        site.found[0] = c;
+        site.found_drops = g_drops;
+        return c;
+    }
     return nullptr;
+}
+[[gnu::always_inline]] inline Code* body_code(const CallInfo& site) {
+    return site.found_drops == g_drops ? site.found[0] : look_up_body(site);
 }
 
 // The decoded form of a branch block of the code, when it has one that reads the code's locals (or none).
@@ -1495,6 +1506,24 @@ struct Taken {
     Code* code;          // its decoded form when it reads the call's cells (or none), else null
 };
 
+// The decoded forms of a branch native's blocks, kept in its site once all of them have one: the one of the
+// block taken.
+[[gnu::noinline]] Code* look_up_branches(const Run& r, const Node& n, const CallInfo& site, const Cell* branch) {
+    const Cell* first = r.cells + r.code->nodes.data()[n.children].end;
+    uint32_t count = n.kind == K_EITHER ? 2 : 1;
+    Code* found[2] = {branch_code(r, first), count == 2 ? branch_code(r, first + 1) : nullptr};
+    if (found[0] && (count == 1 || found[1])) {
+        site.found[0] = found[0];
+        site.found[1] = found[1];
+        site.found_drops = g_drops;
+    }
+    return found[branch - first];
+}
+[[gnu::always_inline]] inline Code* taken_code(const Run& r, const Node& n, const CallInfo& site, const Cell* branch) {
+    if (site.found_drops != g_drops) return look_up_branches(r, n, site, branch);
+    return site.found[branch - (r.cells + r.code->nodes.data()[n.children].end)];
+}
+
 // A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
 // cells are locals: the value of the branch taken when it is one value (nothing is run and nothing can be
 // raised on the way), else null, with *computed set when the condition was computed into taken.
@@ -1509,7 +1538,7 @@ struct Taken {
     const Cell* branch = branch_taken(r, n, truth);
     taken->branch = branch;
     if (!branch) return &g_none_value;
-    Code* b = branch_code(r, branch);
+    Code* b = taken_code(r, n, site, branch);
     taken->code = b;
     return b && b->single ? plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only) : nullptr;
 }
