@@ -101,13 +101,18 @@ struct alignas(64) Node {
     bool direct;       // a call of a function! whose arguments are all simple (see exec_call)
     bool global_guards;  // every word its runs check (call word, operator words, term word) is global
     Intrinsic intrinsic;  // a call answered in place in its common case (then simple)
+    Arith arith;          // binary: its operator and right operand, copied from its site
+    Operand right_operand;
     Operand operand;   // a literal or word primary: where it is read
     uint32_t operand_at;
     uint32_t index;    // slot of the word at pos
     uint32_t pos;
     uint32_t primary_end;  // position after the primary value
     uint32_t end;          // position after the operators
-    uint32_t term_index;
+    union {
+        uint32_t term_index;
+        uint32_t right_at;  // binary nodes (which have no term): the right operand's slot or position
+    };
     uint32_t ops, nops;            // operator sites, in Code::ops
     uint32_t children, nchildren;  // argument or value expressions, in Code::nodes
     uint32_t site;                 // call site, in Code::sites
@@ -378,6 +383,11 @@ private:
         auto slot = [](Operand o) { return o == OPERAND_LOCAL || o == OPERAND_GLOBAL; };
         node.binary = node.simple && !node.term && ops.size() == 1 && slot(node.operand) && ops[0].arith != A_NONE &&
                       (slot(ops[0].right_operand) || ops[0].right_operand == OPERAND_LITERAL);
+        if (node.binary) {
+            node.arith = ops[0].arith;
+            node.right_operand = ops[0].right_operand;
+            node.right_at = ops[0].right_at;
+        }
         return n;
     }
 
@@ -1062,15 +1072,14 @@ template <bool inline_parens = false>
 // is done then; the general evaluation below takes it, floats, overflows and all).
 // eval_simple_int for a binary node (see Node::binary).
 [[gnu::always_inline]] inline bool eval_binary_int(const Run& r, const Node& n, int32_t* out, bool* logic) {
-    const OpSite& op = r.code->ops.data()[n.ops];
     const Cell* a = n.operand == OPERAND_LOCAL ? r.locals + n.operand_at : global_cells() + n.operand_at;
-    const Cell* b = op.right_operand == OPERAND_LITERAL ? r.cells + op.right_at
-                    : op.right_operand == OPERAND_LOCAL ? r.locals + op.right_at
-                                                        : global_cells() + op.right_at;
+    const Cell* b = n.right_operand == OPERAND_LITERAL ? r.cells + n.right_at
+                    : n.right_operand == OPERAND_LOCAL ? r.locals + n.right_at
+                                                       : global_cells() + n.right_at;
     if (cell_type(a) != TYPE_INTEGER || cell_type(b) != TYPE_INTEGER || !holds(r, n)) return false;
     int32_t x = int32_t(a->w2), y = int32_t(b->w2);
     bool truth = false;
-    if (!int_arith(op.arith, &x, y, &truth)) return false;
+    if (!int_arith(n.arith, &x, y, &truth)) return false;
     *out = x;
     *logic = truth;
     return true;
