@@ -578,6 +578,12 @@ private:
         for (uint32_t i = 0; complete && i < blocks; i++) {
             complete = p + i < c_.end && cell_is(cells_ + p + i, TYPE_BLOCK);
         }
+        // An operator after the last block takes that block as its left operand, as the plain call's
+        // fetch of it does: the native is not run in place then.
+        if (complete && blocks && is_word_at(p + blocks)) {
+            const Cell* v = peek(cells_ + p + blocks);
+            complete = !v || !cell_is(v, TYPE_OP);
+        }
         if (!complete) {
             // The rest is fetched plainly, where it ends unknown; repeat's word makes it a plain call.
             c_.nodes[n].kind = kind == K_REPEAT ? K_PLAIN : K_CALL;
