@@ -1477,7 +1477,7 @@ inline uint32_t branch_end(const Code* c, const Node& n) {
 }
 
 // A branch native's condition that is a call answered in place (`either tail? t ...`): as int_condition.
-[[gnu::noinline]] bool call_condition(const Run& r, const Node& a, const CallInfo& site, Cell* value, bool* truth) {
+[[gnu::always_inline]] inline bool call_condition(const Run& r, const Node& a, const CallInfo& site, Cell* value, bool* truth) {
     if (!eval_intrinsic(r, a.operand_at, value)) return false;
     uint32_t t = cell_type(value);
     if (!((r.code->types.data()[site.types] >> t) & 1) || t == TYPE_UNSET) return false;
@@ -1767,7 +1767,11 @@ private:
         }
     } else {
         for (uint32_t i = 0; i < count; i++) {
-            if (!eval_simple(r, args[i], cells + i) || !((types[i] >> cell_type(cells + i)) & 1)) {
+            // A call answered in place (`check pick t 1`) checks its own words: straight into the cell.
+            const Node& a = args[i];
+            bool done = a.operand == OPERAND_CALL && a.nops == 0 ? eval_intrinsic(r, a.operand_at, cells + i)
+                                                                 : eval_simple(r, a, cells + i);
+            if (!done || !((types[i] >> cell_type(cells + i)) & 1)) {
                 g_args.top = copy + 1;
                 return call_framed(r, n, site, copy);
             }
