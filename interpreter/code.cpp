@@ -84,9 +84,10 @@ enum Operand : uint8_t {
     OPERAND_NONE
 };
 
-// Actions whose common case reads a value and can neither raise nor run code: a call of one with simple
-// arguments is answered in place when its arguments are of that case, as nobody could see its frame.
-enum Intrinsic : uint8_t { I_NONE, I_PICK, I_TAIL_Q };
+// Actions whose common case reads a value or makes an empty block, and can neither raise nor run code: a
+// call of one with simple arguments is answered in place when its arguments are of that case, as nobody
+// could see its frame.
+enum Intrinsic : uint8_t { I_NONE, I_PICK, I_TAIL_Q, I_MAKE };
 
 // One expression: its primary value (what eval_next reads without look-ahead), then its operators.
 // Node, OpSite and CallInfo are padded to a power of two: the runner indexes them on every step, and a shift
@@ -605,6 +606,7 @@ private:
         switch (a) {
             case ACT_PICK: return I_PICK;
             case ACT_TAIL_Q: return I_TAIL_Q;
+            case ACT_MAKE: return I_MAKE;
             default: return I_NONE;
         }
     }
@@ -1195,7 +1197,20 @@ template <bool inline_parens = false>
     const Node* args = r.code->nodes.data() + n.children;
     Cell tmp[2];
     const Cell* series = intrinsic_arg(r, args[0], &tmp[0]);
-    if (!series || !cell_is(series, TYPE_BLOCK)) return false;
+    if (!series) return false;
+    if (n.intrinsic == I_MAKE) {
+        // make block! with a size: a small buffer taken without collecting (else the call makes it).
+        const Cell* size = intrinsic_arg(r, args[1], &tmp[1]);
+        if (!cell_is(series, TYPE_DATATYPE) || datatype_id(series) != TYPE_BLOCK || !size ||
+            !cell_is(size, TYPE_INTEGER) || cell_int(size) < 0) {
+            return false;
+        }
+        uint32_t node = series_alloc_cells_now(uint64_t(cell_int(size)));
+        if (!node) return false;
+        set_series(out, TYPE_BLOCK, node);
+        return true;
+    }
+    if (!cell_is(series, TYPE_BLOCK)) return false;
     switch (n.intrinsic) {
         case I_PICK: {
             const Cell* index = intrinsic_arg(r, args[1], &tmp[1]);
@@ -1517,6 +1532,7 @@ inline uint32_t branch_end(const Code* c, const Node& n) {
 // The branch a body that is a branch native takes, when its condition was computed without running code.
 struct Taken {
     Cell condition;      // the condition's value
+    Cell value;          // the branch's value, when it was one simple expression computed here
     const Cell* branch;  // the block taken, null for none
     Code* code;          // its decoded form when it reads the call's cells (or none), else null
 };
@@ -1539,9 +1555,15 @@ struct Taken {
     return site.found[branch - (r.cells + r.code->nodes.data()[n.children].end)];
 }
 
+// The value of a branch block of one simple expression, computed into value; null when it is not simple now.
+[[gnu::noinline]] const Cell* simple_branch(Code* b, Cell* locals, Cell* value) {
+    return eval_simple(Run{b, node_series(b->node)->cells(), locals}, *b->only, value) ? value : nullptr;
+}
+
 // A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
-// cells are locals: the value of the branch taken when it is one value (nothing is run and nothing can be
-// raised on the way), else null, with *computed set when the condition was computed into taken.
+// cells are locals: the value of the branch taken when it is one simple expression (nothing is run and
+// nothing can be raised on the way), else null, with *computed set when the condition was computed into
+// taken.
 [[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Taken* taken, bool* computed) {
     *computed = false;
     const Node& n = *c->branch;
@@ -1555,7 +1577,9 @@ struct Taken {
     if (!branch) return &g_none_value;
     Code* b = taken_code(r, n, site, branch);
     taken->code = b;
-    return b && b->single ? plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only) : nullptr;
+    if (!b) return nullptr;
+    if (b->single) return plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only);
+    return b->simple_single ? simple_branch(b, locals, &taken->value) : nullptr;
 }
 
 uint32_t branch_framed(Run& r, const Node& n, const CallInfo& site, const Cell* condition);

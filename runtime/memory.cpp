@@ -410,6 +410,10 @@ uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset) {
 }
 
 uint32_t series_alloc_cells(uint64_t n) { return series_alloc(n, 16, 0); }
+uint32_t series_alloc_cells_now(uint64_t n) {
+    Series* s = alloc_small_now(n, 16);
+    return s ? name_buffer(s) : 0;
+}
 
 uint32_t series_alloc_cells_unset(uint64_t n) {
     uint32_t node = series_alloc(n ? n : 1, 16, 0);

@@ -121,6 +121,8 @@ uint32_t node_table_size();  // highest node id handed out so far, plus one
 uint32_t series_alloc(uint64_t count, uint32_t unit, int32_t head_offset = 0);
 uint32_t series_alloc_heap(uint64_t count, uint32_t unit, int32_t head_offset = 0);
 uint32_t series_alloc_cells(uint64_t n);
+// A small block buffer when it can be had at once, without collecting or raising: its node, else 0.
+uint32_t series_alloc_cells_now(uint64_t n);
 uint32_t series_alloc_cells_unset(uint64_t n);
 uint32_t series_alloc_bytes(uint64_t n);
 uint32_t series_alloc_units(uint64_t n, uint32_t unit);
