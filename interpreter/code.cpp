@@ -894,7 +894,7 @@ const Cell* plain_operand(const Run& r, const Node& n);
 // Runs a decoded block: a block of one literal, or of one word holding a plain value (`[k]`, `[none]`), needs
 // no step, and a block of one expression (a function body that is an either, a paren) no loop.
 [[gnu::always_inline]] inline void run_code_fast(Code* c, const Cell* block, Cell* locals, bool to_slot,
-                                                  bool native_checked = false) {
+                                                  Checked checked = Checked::nothing) {
     if (!c->only) {
         run_code(c, block, locals, to_slot);
         return;
@@ -911,7 +911,7 @@ const Cell* plain_operand(const Run& r, const Node& n);
             return;
         }
     }
-    BlockScope scope(block, native_checked);
+    BlockScope scope(block, checked);
     ZOL_ASSERT(unchanged(c));
     g_current_block.w1 = c->start;
     uint32_t next = eval_arg(r, n);
@@ -1682,14 +1682,15 @@ private:
         // Nothing of the body but its branch runs, and the branch becomes the current block: the body is
         // read, not made current (an error names the branch, the native and the function alike).
         CodeReader reading(c);
-        // The function's frame checked the machine stack for this C++ frame.
-        if (g_frames.top + g_block_depth >= g_frames.end) stack_overflow(g_args.top);
+        // The function's frame checked the machine stack for this C++ frame; room for the native's frame
+        // and then the branch's block is checked at once.
+        if (g_frames.top + g_block_depth + 1 >= g_frames.end) stack_overflow(g_args.top);
         mark_frame_unchecked(native.symbol, native.word_context, KH_INTERP_CALL);
         push(&taken.condition);
         if (taken.branch) {
             Cell block = *taken.branch;
             if (taken.code) {
-                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true, true);
+                run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true, Checked::all);
             } else {
                 Run r{c, node_series(c->node)->cells(), base};
                 run_block(&block, true, &r);

@@ -206,13 +206,15 @@ extern uint32_t g_block_depth;
 // A block being evaluated without a frame of its own: it becomes the current block for the life of the
 // scope. Such blocks still count against the frame stack's capacity, so that runaway nesting of blocks and
 // parens ends in stack-overflow as soon as it would with frames.
+// What the caller of a BlockScope has checked already: nothing, the machine stack at this depth, or that too
+// and the room for the block.
+enum class Checked : uint8_t { nothing, machine_stack, all };
 class BlockScope {
 public:
-    explicit BlockScope(const Cell* block) : BlockScope(block, false) {}
-    // native_checked: the caller has checked the machine stack at this depth already.
-    BlockScope(const Cell* block, bool native_checked) {
-        if (g_frames.top + g_block_depth >= g_frames.end) stack_overflow(g_args.top);
-        if (!native_checked) stack_check_native();
+    explicit BlockScope(const Cell* block) : BlockScope(block, Checked::nothing) {}
+    BlockScope(const Cell* block, Checked checked) {
+        if (checked != Checked::all && g_frames.top + g_block_depth >= g_frames.end) stack_overflow(g_args.top);
+        if (checked == Checked::nothing) stack_check_native();
         g_outer_blocks[g_block_depth++] = g_current_block;
         g_current_block = *block;
     }
