@@ -180,6 +180,7 @@ struct Code {
     uint32_t context = 0;  // the stack context whose words are read as REF_LOCAL, 0 for none
     bool valid = true;
     uint32_t readers = 0;  // runs reading it with its block not made current (reduce): see may_be_running
+    Cell* buffer = nullptr;  // the block's cells: they stay where they are until the form is dropped
     bool single = false;   // one literal or word, read without a step
     bool simple_single = false;  // one simple expression (see Node::simple)
     const Node* only = nullptr;  // the expression of a block of one, else null
@@ -216,6 +217,12 @@ struct Code {
 }
 
 inline Code* code_of(const Series* s) { return static_cast<Code*>(s->code); }
+
+// The cells of a form's block, for a run starting now (the form is its block's current one).
+inline Cell* code_cells(const Code* c) {
+    ZOL_ASSERT(c->valid && c->buffer == node_series(c->node)->cells());
+    return c->buffer;
+}
 
 // The same function value: what a word held when decoded and holds now (a line break marker aside).
 inline bool same_value(const Cell* a, const Cell* b) {
@@ -720,6 +727,7 @@ Code* decode(const Cell* block) {
 #endif
     ZOL_ASSERT(!s->code);
     s->code = code.get();
+    code->buffer = s->cells();
     g_code_stats.decoded++;
     return code.release();
 }
@@ -900,7 +908,7 @@ const Cell* plain_operand(const Run& r, const Node& n);
         return;
     }
     Cell* result = g_args.top;
-    Run r{c, node_series(c->node)->cells(), locals};
+    Run r{c, code_cells(c), locals};
     const Node& n = *c->only;
     if (c->single) {
         if (const Cell* v = plain_operand(r, n)) {
@@ -1149,7 +1157,7 @@ template <bool inline_parens = false>
     if (!c || !c->simple_single || c->start != series_index(paren)) return false;
     Cell* locals = r.locals;
     if (c->context != r.code->context && c->context && !(locals = running_locals(c->context))) return false;
-    *sub = Run{c, node_series(c->node)->cells(), locals};
+    *sub = Run{c, code_cells(c), locals};
     if (locals == r.locals) {
         p.code = c;
         p.cells = sub->cells;
@@ -1483,7 +1491,7 @@ private:
 [[gnu::always_inline]] inline const Cell* leaf_value(const Run& r, const Cell* block) {
     Code* c = branch_code(r, block);
     if (!c || !c->single) return nullptr;
-    return plain_operand(Run{c, node_series(c->node)->cells(), r.locals}, *c->only);
+    return plain_operand(Run{c, code_cells(c), r.locals}, *c->only);
 }
 
 // The position after a branch native's blocks.
@@ -1557,7 +1565,7 @@ struct Taken {
 
 // The value of a branch block of one simple expression, computed into value; null when it is not simple now.
 [[gnu::noinline]] const Cell* simple_branch(Code* b, Cell* locals, Cell* value) {
-    return eval_simple(Run{b, node_series(b->node)->cells(), locals}, *b->only, value) ? value : nullptr;
+    return eval_simple(Run{b, code_cells(b), locals}, *b->only, value) ? value : nullptr;
 }
 
 // A function body that is a branch (either, if, unless) on a condition over integers, for the call whose
@@ -1567,7 +1575,7 @@ struct Taken {
 [[gnu::always_inline]] inline const Cell* leaf_body(Code* c, Cell* locals, Taken* taken, bool* computed) {
     *computed = false;
     const Node& n = *c->branch;
-    Run r{c, node_series(c->node)->cells(), locals};
+    Run r{c, code_cells(c), locals};
     const CallInfo& site = c->sites[n.site];
     bool truth;
     if (!holds(r, n) || !int_condition(r, n, site, &taken->condition, &truth)) return nullptr;
@@ -1578,7 +1586,7 @@ struct Taken {
     Code* b = taken_code(r, n, site, branch);
     taken->code = b;
     if (!b) return nullptr;
-    if (b->single) return plain_operand(Run{b, node_series(b->node)->cells(), locals}, *b->only);
+    if (b->single) return plain_operand(Run{b, code_cells(b), locals}, *b->only);
     return b->simple_single ? simple_branch(b, locals, &taken->value) : nullptr;
 }
 
@@ -1692,7 +1700,7 @@ private:
             if (taken.code) {
                 run_code_fast(taken.code, &block, taken.code->context ? base : nullptr, true, Checked::all);
             } else {
-                Run r{c, node_series(c->node)->cells(), base};
+                Run r{c, code_cells(c), base};
                 run_block(&block, true, &r);
             }
         } else {
@@ -1970,7 +1978,7 @@ inline void leave_loop() {
             Cell* result = stack_reset();  // the loop frame's result slot
             if (!c || !c->valid) {
                 c = loop_code(r, body, &locals);
-                if (c) b = Run{c, node_series(c->node)->cells(), locals};
+                if (c) b = Run{c, code_cells(c), locals};
                 assignment = c && c->only && c->only->kind == K_SET && !c->only->nops && !c->only->term;
             }
             if (c && c->only) {
@@ -2070,7 +2078,7 @@ inline void leave_loop() {
     Cell* locals = r.locals;
     bool decoded = c && c->start == start;
     if (decoded && c->context != r.code->context && c->context) decoded = (locals = running_locals(c->context));
-    Run sub{c, decoded ? node_series(c->node)->cells() : nullptr, locals};
+    Run sub{c, decoded ? code_cells(c) : nullptr, locals};
     // The block is not made current, so that errors read as they do from the plain evaluator: its decoded
     // form says itself that it is being read, or a change to the block by one of its expressions would free
     // it under the run.
@@ -2169,7 +2177,7 @@ uint32_t exec_primary(Run& r, const Node& n) {
 // runs).
 void run_code_scoped(Code* c, Cell* locals, bool to_slot) {
     Cell* result = g_args.top;
-    Run r{c, node_series(c->node)->cells(), locals};
+    Run r{c, code_cells(c), locals};
     uint32_t position = c->start;
     if (const Node* only = c->only) {
         ZOL_ASSERT(unchanged(c));
