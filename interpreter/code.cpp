@@ -168,7 +168,6 @@ struct ParenOperand {
     uint32_t pos;
     uint64_t drops = 0;  // g_drops when looked up (0: not yet)
     Code* code = nullptr;
-    const Cell* cells = nullptr;
 };
 static_assert(sizeof(Node) == 64 && sizeof(OpSite) == 64 && sizeof(CallInfo) == 128);
 
@@ -1160,7 +1159,6 @@ template <bool inline_parens = false>
     *sub = Run{c, code_cells(c), locals};
     if (locals == r.locals) {
         p.code = c;
-        p.cells = sub->cells;
         p.drops = g_drops;
     }
     return true;
@@ -1169,7 +1167,7 @@ template <bool inline_parens = false>
 [[gnu::always_inline]] inline bool paren_run(const Run& r, uint32_t at, Run* sub) {
     const ParenOperand& p = r.code->parens.data()[at];
     if (p.drops != g_drops) return look_up_paren(r, at, sub);
-    *sub = Run{p.code, p.cells, r.locals};
+    *sub = Run{p.code, code_cells(p.code), r.locals};
     return true;
 }
 
@@ -1180,19 +1178,10 @@ template <bool inline_parens = false>
     return paren_run(r, at, &sub) && eval_simple(sub, *sub.code->only, out);
 }
 
-// An argument of such a call: a literal or a slot word read where it stands (it has nothing to check), any
-// other simple expression computed into tmp. Null when it is not simple now.
+// An argument of such a call: a lone operand read where it stands (a word, literal or paren has nothing to
+// check), any other simple expression computed into tmp. Null when it is not simple now.
 [[gnu::always_inline]] inline const Cell* intrinsic_arg(const Run& r, const Node& a, Cell* tmp) {
-    if (a.nops == 0 && !a.term && a.kind != K_CALL) {
-        const Cell* v;
-        switch (a.operand) {
-            case OPERAND_LITERAL: return r.cells + a.operand_at;
-            case OPERAND_LOCAL: v = r.locals + a.operand_at; break;
-            case OPERAND_GLOBAL: v = global_cells() + a.operand_at; break;
-            default: return eval_simple(r, a, tmp) ? tmp : nullptr;
-        }
-        return is_plain_value(cell_type(v)) ? v : nullptr;
-    }
+    if (a.nops == 0 && !a.term && a.kind != K_CALL) return operand(r, a.operand, a.operand_at, tmp);
     return eval_simple(r, a, tmp) ? tmp : nullptr;
 }
 
@@ -1665,13 +1654,6 @@ private:
     Code* code_;
 };
 
-// The rest of a function body after its branch native, when the body changed or goes on: evaluated plainly
-// with the body as the current block.
-[[gnu::noinline, gnu::cold]] void finish_body(const Cell* body, uint32_t next, uint32_t end, Cell* result) {
-    BlockScope scope(body);
-    eval_block_from(next, end, result);
-}
-
 // The same for a body that is a branch native whose condition was computed (taken): the function's frame,
 // the native's, then the branch, as run_function and the native would run them. The frames are popped
 // back to the bases this call knows, with nothing to convert.
@@ -1711,12 +1693,9 @@ private:
             g_frames.top--;
             g_args.base = base;
             g_args.top = result + 1;
-            uint32_t next = branch_end(c, n);
-            if ((!c->valid || next != n.end) && next < c->end) finish_body(&site.body, next, c->end, result);
-            if (!unwind_pending()) {
-                g_args.top = result + 1;
-                *base = *result;
-            }
+            // The native is the whole body (cells added to the body meanwhile wait for its next run).
+            ZOL_ASSERT(branch_end(c, n) == c->end);
+            *base = *result;
         }
     }
     if (unwind_pending()) {

@@ -203,12 +203,13 @@ private:
 extern Cell g_outer_blocks[CALL_FRAMES];
 extern uint32_t g_block_depth;
 
-// A block being evaluated without a frame of its own: it becomes the current block for the life of the
-// scope. Such blocks still count against the frame stack's capacity, so that runaway nesting of blocks and
-// parens ends in stack-overflow as soon as it would with frames.
 // What the caller of a BlockScope has checked already: nothing, the machine stack at this depth, or that too
 // and the room for the block.
 enum class Checked : uint8_t { nothing, machine_stack, all };
+
+// A block being evaluated without a frame of its own: it becomes the current block for the life of the
+// scope. Such blocks still count against the frame stack's capacity, so that runaway nesting of blocks and
+// parens ends in stack-overflow as soon as it would with frames.
 class BlockScope {
 public:
     explicit BlockScope(const Cell* block) : BlockScope(block, Checked::nothing) {}
